@@ -1,0 +1,46 @@
+// Per-prime discrete-log search (baby-step giant-step) over the tables that
+// run_sieve prepares once per run.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/sieve.h"
+
+namespace zud {
+
+// The covered exponents are nmin_eff .. nmin_eff + stride * stride_count - 1.
+struct SearchGeometry {
+    std::int64_t nmin_eff;
+    std::int64_t stride;         // m, a multiple of every spacing
+    std::int64_t stride_count;   // g
+};
+
+constexpr int kBuckets = 4096;
+// Filter values that are not quadratic-residue tests.
+constexpr std::int64_t kAlwaysActive = 0;
+constexpr std::int64_t kNeverActive = 1;
+
+// Views of blocks owned by run_sieve. Residues here count from nmin_eff.
+struct SearchTables {
+    std::uint32_t count;
+    const std::int64_t* base_terms;     // k * 2^r, at most 2^60
+    const std::int64_t* step_factors;   // 2^d
+    const std::int32_t* spacings;       // d
+    const std::int32_t* residues;       // r
+    const std::int64_t* filters;        // -(k mod 3) * k, kAlwaysActive or kNeverActive
+    std::int32_t* active;
+    std::int64_t* stride_table;         // g entries, each in [0, p)
+    std::uint32_t* links;               // g entries: previous index in the bucket, 0 ends
+    std::uint32_t* buckets;             // kBuckets pairs: presence bits, newest index
+};
+
+// Marks the k to search for p; false when none is.
+bool select_active(const SearchTables& tables, std::int64_t p);
+
+// Reports every hit of p, ordered by k index, then j ascending, then entry 0
+// and the chain from the newest entry back. The straightforward search: the
+// reference that faster ones must match.
+void search_prime_reference(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                            const FactorCallback& on_factor);
+
+}  // namespace zud

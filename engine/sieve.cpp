@@ -1,0 +1,226 @@
+// run_sieve: per-k set-up, search geometry, tables, and the prime loop.
+#include "engine/sieve.h"
+
+#include <climits>
+#include <cmath>
+#include <cstddef>
+
+#include "engine/mod_arith.h"
+#include "engine/prime_source.h"
+#include "engine/search.h"
+#include "run/messages.h"
+
+namespace zud {
+
+std::atomic<std::int32_t> stop_flag{0};
+
+namespace {
+
+constexpr std::int64_t kPrimeLimit = (std::int64_t{1} << 48) - 1;
+// The stride table is sized in 32-bit bytes; keep it well inside that.
+constexpr std::int64_t kMaxStrideCount = std::int64_t{1} << 26;
+
+// Blocks from the caller's allocator, all returned when the run ends.
+class Blocks {
+public:
+    Blocks(const AllocCallback& allocate, const ReleaseCallback& release) : allocate_(allocate), release_(release) {}
+    ~Blocks()
+    {
+        for (int i = 0; i < used_; ++i)
+            release_(blocks_[i]);
+    }
+    // nullptr once any request has failed, so that one test at the end of
+    // a group of requests covers them all.
+    template <typename T>
+    T* get(std::uint64_t elements)
+    {
+        const std::uint64_t bytes = elements * sizeof(T);
+        if (failed_bytes_ != 0)
+            return nullptr;
+        if (bytes > UINT32_MAX || used_ == kMax) {
+            failed_bytes_ = bytes;
+            return nullptr;
+        }
+        void* block = allocate_(static_cast<std::uint32_t>(bytes == 0 ? sizeof(T) : bytes));
+        if (block == nullptr) {
+            failed_bytes_ = bytes;
+            return nullptr;
+        }
+        blocks_[used_++] = block;
+        return static_cast<T*>(block);
+    }
+    std::uint64_t failed_bytes() const { return failed_bytes_; }
+
+private:
+    static constexpr int kMax = 12;
+    const AllocCallback& allocate_;
+    const ReleaseCallback& release_;
+    void* blocks_[kMax] = {};
+    int used_ = 0;
+    std::uint64_t failed_bytes_ = 0;
+};
+
+// Divides d by 2, 3, 5, 7 while it exceeds limit; a multiple of limit
+// becomes limit. Every remaining n stays in one class modulo the result.
+std::int32_t reduce_spacing(std::int32_t d, std::int32_t limit)
+{
+    if (d > limit && d % limit == 0)
+        d = limit;
+    for (std::int32_t f : {2, 3, 5, 7})
+        while (d > limit && d % f == 0)
+            d /= f;
+    return d;
+}
+
+std::int32_t non_negative_mod(std::int64_t a, std::int32_t d)
+{
+    std::int64_t r = a % d;
+    return static_cast<std::int32_t>(r < 0 ? r + d : r);
+}
+
+// Largest r with k * 2^r <= 2^60.
+std::int32_t residue_limit(std::int32_t k)
+{
+    return static_cast<std::int32_t>(60.0 - std::log(static_cast<double>(k)) / std::log(2.0));
+}
+
+// -(k mod 3) * k; kAlwaysActive for a k the quadratic-residue filter cannot
+// judge (a multiple of 3, even, or -2k beyond 32 bits), so that its factors
+// are still found; kNeverActive for a k that is not a positive multiplier.
+std::int64_t filter_value(std::int32_t k)
+{
+    if (k <= 0)
+        return kNeverActive;
+    if (k % 3 == 0 || k % 2 == 0)
+        return kAlwaysActive;
+    const std::int64_t s = -static_cast<std::int64_t>(k % 3) * k;
+    return s < INT32_MIN ? kAlwaysActive : s;
+}
+
+void report_alloc_failure(std::uint64_t bytes)
+{
+    send_message_f("Cannot allocate %llu bytes for the sieve tables", static_cast<unsigned long long>(bytes));
+}
+
+SearchGeometry plan_geometry(std::int64_t nmin_eff, std::int32_t nmax, const std::int32_t* spacings, std::uint32_t count,
+                       double alpha)
+{
+    const std::int64_t range = static_cast<std::int64_t>(nmax) + 1 - nmin_eff;
+    // A stride beyond the range gains nothing; the bound keeps any alpha sane.
+    const long double most = static_cast<long double>(range) * static_cast<long double>(range);
+    long double scaled = static_cast<long double>(range) * static_cast<long double>(alpha);
+    if (scaled > most)
+        scaled = most;
+    const std::int64_t m0 = scaled >= 1.0L ? x87_to_int(std::sqrt(scaled)) : 0;   // false for NaN too
+    std::int64_t lcm = spacings[0];
+    for (std::uint32_t i = 1; i < count; ++i)
+        lcm = lcm / gcd(static_cast<std::int32_t>(lcm), spacings[i]) * spacings[i];
+    // A stride of at least one whole lcm: a zero stride would divide by zero.
+    std::int64_t m = m0 <= lcm ? lcm : (m0 + lcm - 1) / lcm * lcm;
+    if (range / m + 1 > kMaxStrideCount) {
+        const std::int64_t min_stride = range / kMaxStrideCount + 1;
+        m = (min_stride + lcm - 1) / lcm * lcm;
+    }
+    return {nmin_eff, m, range / m + 1};
+}
+
+void prime_loop(PrimeSource& primes, std::int64_t pmax, std::int32_t progress_state, const SearchTables& tables,
+                const SearchGeometry& geometry, const FactorCallback& on_factor, const ProgressCallback& on_progress,
+                std::int64_t& ended_at)
+{
+    for (;;) {
+        const auto p = static_cast<std::int64_t>(primes.next());
+        // Read the stop flag once per prime: a whole prime is the unit we resume from.
+        if (p > pmax || stop_flag.load(std::memory_order_relaxed) != 0) {
+            ended_at = p;
+            return;
+        }
+        if (static_cast<std::int32_t>(p & 0x10000) != progress_state) {
+            progress_state = static_cast<std::int32_t>(p & 0x10000);
+            on_progress(p);
+        }
+        search_prime_reference(tables, geometry, p, on_factor);
+    }
+}
+
+}  // namespace
+
+std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,
+                       const std::int32_t* k_values, std::int32_t* residues, std::int32_t* spacings,
+                       std::uint32_t count, const FactorCallback& on_factor, const AllocCallback& allocate,
+                       const ReleaseCallback& release, const ProgressCallback& on_progress, double alpha) noexcept
+{
+    const auto progress_state = static_cast<std::int32_t>(pmin & 0x10000);
+    set_worker_fpu_env();
+    if (count == 0)
+        return 0;
+    Blocks blocks(allocate, release);
+    auto* base_terms = blocks.get<std::int64_t>(count);
+    auto* step_factors = blocks.get<std::int64_t>(count);
+    auto* search_residues = blocks.get<std::int32_t>(count);
+    if (search_residues == nullptr) {
+        report_alloc_failure(blocks.failed_bytes());
+        return 0;
+    }
+    // Residues arrive counted from nmin; the search counts from nmin_eff.
+    const std::int64_t nmin_eff = nmin < 2 ? 2 : nmin;
+    const std::int64_t rebase = nmin_eff - nmin;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::int32_t d = spacings[i] < 1 ? 1 : reduce_spacing(spacings[i], 48);
+        if (d > 48) {
+            send_message_f("Cannot reduce gcd value of %d", d);
+            return 0;
+        }
+        std::int32_t r = non_negative_mod(residues[i], d);
+        std::int32_t r_eff = non_negative_mod(static_cast<std::int64_t>(r) - rebase, d);
+        const std::int32_t k = k_values[i];
+        const std::int32_t limit = k <= 1 ? 60 : residue_limit(k);
+        if (r_eff > limit) {
+            d = reduce_spacing(d, limit);
+            if (d > limit) {
+                send_message_f("Cannot reduce gcd value of %d", d);
+                return 0;
+            }
+            r = r % d;
+            r_eff = r_eff % d;
+        }
+        residues[i] = r;
+        spacings[i] = d;
+        search_residues[i] = r_eff;
+        base_terms[i] = static_cast<std::int64_t>(static_cast<std::uint64_t>(k) << r_eff);
+        step_factors[i] = std::int64_t{1} << d;
+    }
+    if (nmax < nmin_eff)
+        return 0;
+    auto* active = blocks.get<std::int32_t>(count);
+    auto* filters = blocks.get<std::int64_t>(count);
+    if (filters == nullptr) {
+        report_alloc_failure(blocks.failed_bytes());
+        return 0;
+    }
+    PrimeSource primes;
+    primes.init();
+    primes.skip_to(static_cast<std::uint64_t>(pmin < 3 ? 3 : pmin));
+
+    const SearchGeometry geometry = plan_geometry(nmin_eff, nmax, spacings, count, alpha);
+    auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(geometry.stride_count));
+    auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(geometry.stride_count));
+    auto* buckets = blocks.get<std::uint32_t>(2 * kBuckets);
+    if (buckets == nullptr) {
+        report_alloc_failure(blocks.failed_bytes());
+        return 0;
+    }
+    for (std::uint32_t i = 0; i < count; ++i)
+        filters[i] = filter_value(k_values[i]);
+
+    send_message("#I", 0);
+    if (pmax > kPrimeLimit)
+        pmax = kPrimeLimit;
+    const SearchTables tables{count,  base_terms,   step_factors, spacings, search_residues, filters,
+                              active, stride_table, links,        buckets};
+    std::int64_t ended_at = 0;
+    prime_loop(primes, pmax, progress_state, tables, geometry, on_factor, on_progress, ended_at);
+    return ended_at;
+}
+
+}  // namespace zud

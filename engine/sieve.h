@@ -1,0 +1,37 @@
+// The sieve engine's entry: every prime of [pmin, pmax] is searched for the
+// (k, n) of the candidate set with p | k*2^n+1, hits go to a callback.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+namespace zud {
+
+// k index (0-based), n, p. Called on the engine's thread, under the worker's
+// floating-point environment, which it must leave as it found it. n may lie
+// above nmax or be no longer a candidate: the callback filters.
+using FactorCallback = std::function<void(std::int32_t k_index, std::int32_t n, std::int64_t p)>;
+// Returns a zero-filled block of at least `size` bytes, or nullptr.
+using AllocCallback = std::function<void*(std::uint32_t size)>;
+using ReleaseCallback = std::function<void(void* block)>;
+// Called with the prime about to be searched whenever p crosses a multiple
+// of 65,536.
+using ProgressCallback = std::function<void(std::int64_t p)>;
+
+// 0 while the run may go on; the engine reads it once per prime, after the
+// prime was fetched, and returns that prime unsearched when it is non-zero.
+extern std::atomic<std::int32_t> stop_flag;
+
+// Runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
+// remaining n of k i; both arrays are left holding the reduced values.
+// Returns the first prime above pmax (clamped to 2^48 - 1), or the prime at
+// which the stop flag was seen, or 0 when the set-up gave up (after sending
+// a message text).
+std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,
+                       const std::int32_t* k_values, std::int32_t* residues, std::int32_t* spacings,
+                       std::uint32_t count, const FactorCallback& on_factor, const AllocCallback& allocate,
+                       const ReleaseCallback& release, const ProgressCallback& on_progress,
+                       double alpha) noexcept;
+
+}  // namespace zud
