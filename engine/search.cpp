@@ -22,6 +22,8 @@ inline void report(const FactorCallback& on_factor, std::int32_t k_index, std::i
         on_factor(k_index, static_cast<std::int32_t>(n), p);
 }
 
+}  // namespace
+
 void build_stride_table(const SearchTables& t, const SearchGeometry& geo, std::int64_t p, long double recip)
 {
     std::int64_t x = normalize_mod(pow_half(geo.nmin_eff, p, recip), p);
@@ -48,7 +50,21 @@ void clear_buckets(const SearchTables& t, const SearchGeometry& geo)
     }
 }
 
-}  // namespace
+void probe(const SearchTables& t, const SearchGeometry& geo, std::int64_t z, std::int64_t j, std::int32_t k_index,
+           std::int64_t p, const FactorCallback& on_factor)
+{
+    // Products stay loose in [0, 2p); equal residues meet only in [0, p).
+    z = normalize_mod(z, p);
+    const std::uint32_t u = bucket_of(z);
+    if ((t.buckets[2 * u] >> (z & 31) & 1u) == 0)
+        return;
+    const std::int64_t n0 = geo.nmin_eff + j;
+    if (t.stride_table[0] == z)
+        report(on_factor, k_index, n0, p);
+    for (std::uint32_t e = t.buckets[2 * u + 1]; e != 0; e = t.links[e])
+        if (t.stride_table[e] == z)
+            report(on_factor, k_index, n0 + static_cast<std::int64_t>(e) * geo.stride, p);
+}
 
 bool select_active(const SearchTables& t, std::int64_t p)
 {
@@ -73,18 +89,10 @@ void search_prime_reference(const SearchTables& t, const SearchGeometry& geo, st
         if (!t.active[i])
             continue;
         const auto k_index = static_cast<std::int32_t>(i);
-        std::int64_t z = normalize_mod(reduce_mod(t.base_terms[i], p, recip), p);
+        std::int64_t z = reduce_mod(t.base_terms[i], p, recip);
         for (std::int64_t j = t.residues[i]; j < geo.stride; j += t.spacings[i]) {
-            const std::uint32_t u = bucket_of(z);
-            if (t.buckets[2 * u] >> (z & 31) & 1u) {
-                const std::int64_t n0 = geo.nmin_eff + j;
-                if (t.stride_table[0] == z)
-                    report(on_factor, k_index, n0, p);
-                for (std::uint32_t e = t.buckets[2 * u + 1]; e != 0; e = t.links[e])
-                    if (t.stride_table[e] == z)
-                        report(on_factor, k_index, n0 + static_cast<std::int64_t>(e) * geo.stride, p);
-            }
-            z = normalize_mod(mul_mod(z, t.step_factors[i], p, recip), p);
+            probe(t, geo, z, j, k_index, p, on_factor);
+            z = mul_mod(normalize_mod(z, p), t.step_factors[i], p, recip);
         }
     }
     clear_buckets(t, geo);

@@ -37,6 +37,18 @@ struct SearchTables {
 // Marks the k to search for p; false when none is.
 bool select_active(const SearchTables& tables, std::int64_t p);
 
+// Fills the stride table with -2^-(nmin_eff + t*m) mod p, each in [0, p),
+// and links the entries into the (all-zero) bucket table.
+void build_stride_table(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                        long double recip);
+// Returns the bucket table to all zero, visiting only the used buckets.
+void clear_buckets(const SearchTables& tables, const SearchGeometry& geometry);
+// Looks up z, a loose residue in [0, 2p) of k*2^(r + j), and reports each
+// stride-table entry t that matches as n = nmin_eff + j + t*m: entry 0
+// first, then the bucket's chain from the newest entry back.
+void probe(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t z, std::int64_t j,
+           std::int32_t k_index, std::int64_t p, const FactorCallback& on_factor);
+
 // Reports every hit of p, ordered by k index, then j ascending, then entry 0
 // and the chain from the newest entry back. The straightforward search: the
 // reference that faster ones must match.

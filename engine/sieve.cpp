@@ -8,6 +8,7 @@
 #include "engine/mod_arith.h"
 #include "engine/prime_source.h"
 #include "engine/search.h"
+#include "engine/setup.h"
 #include "run/messages.h"
 
 namespace zud {
@@ -17,8 +18,6 @@ std::atomic<std::int32_t> stop_flag{0};
 namespace {
 
 constexpr std::int64_t kPrimeLimit = (std::int64_t{1} << 48) - 1;
-// The stride table is sized in 32-bit bytes; keep it well inside that.
-constexpr std::int64_t kMaxStrideCount = std::int64_t{1} << 26;
 
 // Blocks from the caller's allocator, all returned when the run ends.
 class Blocks {
@@ -60,68 +59,9 @@ private:
     std::uint64_t failed_bytes_ = 0;
 };
 
-// Divides d by 2, 3, 5, 7 while it exceeds limit; a multiple of limit
-// becomes limit. Every remaining n stays in one class modulo the result.
-std::int32_t reduce_spacing(std::int32_t d, std::int32_t limit)
-{
-    if (d > limit && d % limit == 0)
-        d = limit;
-    for (std::int32_t f : {2, 3, 5, 7})
-        while (d > limit && d % f == 0)
-            d /= f;
-    return d;
-}
-
-std::int32_t non_negative_mod(std::int64_t a, std::int32_t d)
-{
-    std::int64_t r = a % d;
-    return static_cast<std::int32_t>(r < 0 ? r + d : r);
-}
-
-// Largest r with k * 2^r <= 2^60.
-std::int32_t residue_limit(std::int32_t k)
-{
-    return static_cast<std::int32_t>(60.0 - std::log(static_cast<double>(k)) / std::log(2.0));
-}
-
-// -(k mod 3) * k; kAlwaysActive for a k the quadratic-residue filter cannot
-// judge (a multiple of 3, even, or -2k beyond 32 bits), so that its factors
-// are still found; kNeverActive for a k that is not a positive multiplier.
-std::int64_t filter_value(std::int32_t k)
-{
-    if (k <= 0)
-        return kNeverActive;
-    if (k % 3 == 0 || k % 2 == 0)
-        return kAlwaysActive;
-    const std::int64_t s = -static_cast<std::int64_t>(k % 3) * k;
-    return s < INT32_MIN ? kAlwaysActive : s;
-}
-
 void report_alloc_failure(std::uint64_t bytes)
 {
     send_message_f("Cannot allocate %llu bytes for the sieve tables", static_cast<unsigned long long>(bytes));
-}
-
-SearchGeometry plan_geometry(std::int64_t nmin_eff, std::int32_t nmax, const std::int32_t* spacings, std::uint32_t count,
-                       double alpha)
-{
-    const std::int64_t range = static_cast<std::int64_t>(nmax) + 1 - nmin_eff;
-    // A stride beyond the range gains nothing; the bound keeps any alpha sane.
-    const long double most = static_cast<long double>(range) * static_cast<long double>(range);
-    long double scaled = static_cast<long double>(range) * static_cast<long double>(alpha);
-    if (scaled > most)
-        scaled = most;
-    const std::int64_t m0 = scaled >= 1.0L ? x87_to_int(std::sqrt(scaled)) : 0;   // false for NaN too
-    std::int64_t lcm = spacings[0];
-    for (std::uint32_t i = 1; i < count; ++i)
-        lcm = lcm / gcd(static_cast<std::int32_t>(lcm), spacings[i]) * spacings[i];
-    // A stride of at least one whole lcm: a zero stride would divide by zero.
-    std::int64_t m = m0 <= lcm ? lcm : (m0 + lcm - 1) / lcm * lcm;
-    if (range / m + 1 > kMaxStrideCount) {
-        const std::int64_t min_stride = range / kMaxStrideCount + 1;
-        m = (min_stride + lcm - 1) / lcm * lcm;
-    }
-    return {nmin_eff, m, range / m + 1};
 }
 
 void prime_loop(PrimeSource& primes, std::int64_t pmax, std::int32_t progress_state, const SearchTables& tables,
@@ -202,7 +142,10 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
     primes.init();
     primes.skip_to(static_cast<std::uint64_t>(pmin < 3 ? 3 : pmin));
 
-    const SearchGeometry geometry = plan_geometry(nmin_eff, nmax, spacings, count, alpha);
+    std::int64_t lcm = spacings[0];
+    for (std::uint32_t i = 1; i < count; ++i)
+        lcm = lcm / gcd(static_cast<std::int32_t>(lcm), spacings[i]) * spacings[i];
+    const SearchGeometry geometry = plan_geometry(nmin_eff, nmax, lcm, alpha);
     auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(geometry.stride_count));
     auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(geometry.stride_count));
     auto* buckets = blocks.get<std::uint32_t>(2 * kBuckets);
