@@ -1,8 +1,13 @@
 // Timed fixed workloads of the engine: products, primes, a sieve range.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <unistd.h>
+
+#include "bench/bench_data.h"
 #include "engine/mod_arith.h"
 #include "engine/prime_source.h"
+#include "engine/sieve.h"
 
 namespace {
 
@@ -37,6 +42,66 @@ void BM_prime_source_near_1e12(benchmark::State& state)
 }
 BENCHMARK(BM_prime_source_near_1e12)->Unit(benchmark::kMillisecond);
 
+// One fixed range of primes near 10^12 over the benchmark candidate file.
+constexpr std::int64_t kSievePmin = 1000000000000;
+constexpr std::int64_t kSieveSpan = 2000000;
+
+void BM_run_sieve_near_1e12(benchmark::State& state)
+{
+    const zud::CandidateSet& set = zud_bench::bench_set();
+    std::int64_t primes = 0;
+    for (auto _ : state) {
+        auto residues = set.residues;
+        auto spacings = set.spacings;
+        zud::PrimeSource counter;
+        counter.init();
+        counter.skip_to(kSievePmin);
+        while (static_cast<std::int64_t>(counter.next()) <= kSievePmin + kSieveSpan)
+            ++primes;
+        zud::run_sieve(set.nmin, set.nmax, kSievePmin, kSievePmin + kSieveSpan, set.k_values.data(),
+                       residues.data(), spacings.data(), static_cast<std::uint32_t>(set.kcount),
+                       [](std::int32_t, std::int32_t, std::int64_t) {},
+                       [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
+                       [](std::int64_t) {}, 2.5);
+    }
+    state.counters["primes/s"] = benchmark::Counter(static_cast<double>(primes), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_run_sieve_near_1e12)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_read_candidate_file(benchmark::State& state)
+{
+    const std::string& path = zud_bench::candidate_path();
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+    char previous[4096];
+    if (getcwd(previous, sizeof previous) == nullptr || chdir(dir.c_str()) != 0) {
+        state.SkipWithError("candidate file not found");
+        return;
+    }
+    std::size_t candidates = 0;
+    for (auto _ : state) {
+        zud::CandidateSet set;
+        if (!zud::read_candidate_file(set).ok) {
+            state.SkipWithError("cannot read the candidate file");
+            break;
+        }
+        candidates = set.candidate_count();
+    }
+    if (chdir(previous) != 0)
+        state.SkipWithError("cannot return to the working directory");
+    state.counters["candidates"] = static_cast<double>(candidates);
+    state.counters["candidates/s"] =
+        benchmark::Counter(static_cast<double>(candidates) * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_read_candidate_file)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    zud_bench::take_file_argument(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

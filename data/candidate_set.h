@@ -1,0 +1,54 @@
+// The candidate set: per k, the exponents n of [nmin, nmax] whose k*2^n+1
+// still has no known factor, as bitmaps, plus the spacing and residue that
+// all its n share. Read from and written to "Zud.dat".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "data/file_io.h"
+
+namespace zud {
+
+struct CandidateSet {
+    std::int32_t nmin = 0;
+    std::int32_t nmax = 0;
+    std::int32_t kcount = 0;
+    std::int32_t words_per_k = 0;         // (nmax - nmin + 1) / 32 + 1: always a spare bit
+    std::vector<std::int32_t> k_values;   // positive
+    std::vector<std::int32_t> residues;   // (n - nmin) mod spacing; 0 for a k without n
+    std::vector<std::int32_t> spacings;   // gcd of 907200 and the differences of its n; 1 without n
+    std::vector<std::uint32_t> bits;      // kcount * words_per_k words; bit n - nmin, LSB first
+
+    bool empty() const { return kcount == 0; }
+    std::uint32_t* bitmap(std::int32_t k_index) { return bits.data() + static_cast<std::size_t>(k_index) * words_per_k; }
+    const std::uint32_t* bitmap(std::int32_t k_index) const
+    {
+        return bits.data() + static_cast<std::size_t>(k_index) * words_per_k;
+    }
+    bool is_candidate(std::int32_t k_index, std::int32_t n) const
+    {
+        const auto d = static_cast<std::uint32_t>(n - nmin);
+        return bitmap(k_index)[d / 32] >> (d % 32) & 1u;
+    }
+    std::size_t candidate_count() const;
+
+    // Frees everything; the set is empty afterwards.
+    void release();
+    // Initial creation: every n of the range (spare bits too) is a candidate.
+    void fill_all();
+};
+
+// Reads "Zud.dat" from the current directory into `set` (released first).
+// On failure the message is the exact text to show with a warning icon.
+FileResult read_candidate_file(CandidateSet& set);
+
+// Writes the set as the new "Zud.dat", keeping the previous one as
+// "Zud.dat~". The new text is complete on disk before the old file is
+// moved, so a failure leaves the old "Zud.dat" in place. `message` is shown
+// without icon on success, with a warning icon on failure.
+FileResult write_candidate_file(const CandidateSet& set);
+
+}  // namespace zud

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages ZudSieve needs to build, test and run, if any
+# is missing. Needs root (or sudo).
+set -euo pipefail
+
+packages=(g++ cmake make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

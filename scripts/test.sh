@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds ZudSieve with its tests and runs them all.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/install-deps.sh"
+build="$top/build-test"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZUD_WERROR=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+# Offscreen Qt for the window tests; no display is needed.
+QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

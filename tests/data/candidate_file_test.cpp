@@ -1,0 +1,203 @@
+#include "data/candidate_set.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "temp_dir.h"
+
+namespace {
+
+using zud::CandidateSet;
+
+class CandidateFile : public zud_test::TempDirTest {
+protected:
+    void TearDown() override
+    {
+        zud::set_file_opener(nullptr);
+        TempDirTest::TearDown();
+    }
+    zud::FileResult read(const std::string& text)
+    {
+        write_file("Zud.dat", text);
+        return zud::read_candidate_file(set);
+    }
+    std::vector<std::int32_t> ns_of(std::int32_t k_index) const
+    {
+        std::vector<std::int32_t> ns;
+        for (std::int32_t n = set.nmin; n <= set.nmax; ++n)
+            if (set.is_candidate(k_index, n))
+                ns.push_back(n);
+        return ns;
+    }
+    CandidateSet set;
+};
+
+TEST_F(CandidateFile, reads_headers_deltas_spacing_and_residue)
+{
+    ASSERT_TRUE(read("2\n500\n700\nk=5\n531\n+24\n+48\nk=7\n").ok);
+    EXPECT_EQ(set.kcount, 2);
+    EXPECT_EQ(set.k_values, (std::vector<std::int32_t>{5, 7}));
+    EXPECT_EQ(ns_of(0), (std::vector<std::int32_t>{531, 555, 603}));
+    EXPECT_EQ(set.spacings[0], 24);
+    EXPECT_EQ(set.residues[0], (531 - 500) % 24);
+    // A k without n: spacing 1, residue 0.
+    EXPECT_TRUE(ns_of(1).empty());
+    EXPECT_EQ(set.spacings[1], 1);
+    EXPECT_EQ(set.residues[1], 0);
+    EXPECT_EQ(set.words_per_k, (700 - 500 + 1) / 32 + 1);
+}
+
+TEST_F(CandidateFile, writer_round_trips_and_keeps_a_backup)
+{
+    ASSERT_TRUE(read("2\n500\n700\nk=5\n531\n+24\n+48\nk=7\n").ok);
+    const CandidateSet before = set;
+    const zud::FileResult written = zud::write_candidate_file(set);
+    ASSERT_TRUE(written.ok);
+    EXPECT_EQ(written.message, "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'");
+    EXPECT_EQ(read_file("Zud.dat"), "2\n500\n700\nk=5\n531\n+24\n+48\nk=7\n");
+    EXPECT_EQ(read_file("Zud.dat~"), "2\n500\n700\nk=5\n531\n+24\n+48\nk=7\n");
+    ASSERT_TRUE(zud::read_candidate_file(set).ok);
+    EXPECT_EQ(set.k_values, before.k_values);
+    EXPECT_EQ(set.bits, before.bits);
+    EXPECT_EQ(set.spacings, before.spacings);
+    EXPECT_FALSE(exists("Zud.dat.new"));
+
+    // A second backup replaces the first; without a file there is no backup.
+    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    std::remove("Zud.dat");
+    std::remove("Zud.dat~");
+    EXPECT_EQ(zud::write_candidate_file(set).message, "The 'Zud.dat' file has been created.");
+    EXPECT_FALSE(exists("Zud.dat~"));
+}
+
+TEST_F(CandidateFile, round_trip_of_the_shipped_small_file)
+{
+    const std::string original = test_data("small_Zud.dat");
+    ASSERT_TRUE(read(original).ok);
+    EXPECT_EQ(set.candidate_count(), 679u);
+    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    EXPECT_EQ(read_file("Zud.dat"), original);
+}
+
+TEST_F(CandidateFile, initial_creation_writes_every_n_of_the_range)
+{
+    ASSERT_TRUE(read("1\n10\n13\nk=3\n11\n").ok);
+    set.fill_all();
+    set.bitmap(0)[0] &= ~(1u << (12 - 10));
+    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    EXPECT_EQ(read_file("Zud.dat"), "1\n10\n13\nk=3\n10\n+1\n+2\n");
+}
+
+TEST_F(CandidateFile, every_validation_message)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"-2\n1\n5\nk=3\n", "The file 'Zud.dat' is invalid - bad first line!"},
+        {"", "The file 'Zud.dat' is invalid - bad first line!"},
+        {"k=3\n", "The file 'Zud.dat' is invalid - bad first line!"},
+        {"1\n0\n5\nk=3\n", "The file 'Zud.dat' is invalid - bad range of n on lines 2 and 3!"},
+        {"1\n6\n5\nk=3\n", "The file 'Zud.dat' is invalid - bad range of n on lines 2 and 3!"},
+        {"1\n6\n", "The file 'Zud.dat' is invalid - bad range of n on lines 2 and 3!"},
+        {"1\n1\n5\n3\n", "The file 'Zud.dat' is invalid - bad k value at line 4!"},
+        {"1\n1\n5\n", "The file 'Zud.dat' is invalid - bad k value at line 4!"},
+        {"3\n1\n5\nk=3\n2\nk=5\n", "The file 'Zud.dat' is invalid - insufficient k's!"},
+        {"1\n10\n20\nk=3\n21\n", "The file'Zud.dat' is invalid - for k=3, there is n=21, which is out of range!"},
+        {"1\n10\n20\nk=3\n12\n+9\n", "The file'Zud.dat' is invalid - for k=3, there is n=21, which is out of range!"},
+        {"1\n10\n20\nk=3\n9\n", "The file'Zud.dat' is invalid - for k=3, there is n=9, which is out of range!"},
+    };
+    for (auto [text, message] : cases) {
+        const zud::FileResult r = read(text);
+        EXPECT_FALSE(r.ok) << text;
+        EXPECT_EQ(r.message, message) << text;
+    }
+    std::remove("Zud.dat");
+    EXPECT_EQ(zud::read_candidate_file(set).message, "The file 'Zud.dat' cannot be found in the current directory!");
+}
+
+TEST_F(CandidateFile, line_value_rules)
+{
+    // Blank and zero lines are skipped but reset the running value; a blank
+    // line before a "+" line makes its n the delta alone; surplus headers
+    // are ignored; blanks before line 4 are not counted.
+    ASSERT_TRUE(read("\n1\n\n10\n0\n40\n\nk=5\n20\n\n+15\nk=7\n33\n").ok);
+    EXPECT_EQ(set.kcount, 1);
+    EXPECT_EQ(ns_of(0), (std::vector<std::int32_t>{15, 20}));
+    // "-5" reads as a header, "k=-5" as the number 5.
+    ASSERT_TRUE(read("2\n1\n40\n-5\nk=-5\nk=7\n").ok);
+    EXPECT_EQ(set.k_values, (std::vector<std::int32_t>{5, 7}));
+    EXPECT_EQ(ns_of(0), (std::vector<std::int32_t>{5}));
+}
+
+TEST_F(CandidateFile, oversized_values_fail_their_own_check_instead_of_wrapping)
+{
+    // 4294967297 would wrap to 1 in 32 bits; 2147483647 + 2 to a negative n.
+    EXPECT_EQ(read("4294967297\n1\n5\nk=3\n").message, "The file 'Zud.dat' is invalid - bad first line!");
+    EXPECT_EQ(read("1\n4294967297\n4294967300\nk=3\n").message,
+              "The file 'Zud.dat' is invalid - bad range of n on lines 2 and 3!");
+    EXPECT_EQ(read("1\n1\n5\nk=4294967299\n").message, "The file 'Zud.dat' is invalid - bad k value at line 4!");
+    EXPECT_EQ(read("1\n10\n2147483647\nk=3\n2147483646\n+2\n").message,
+              "The file'Zud.dat' is invalid - for k=3, there is n=2147483648, which is out of range!");
+    EXPECT_EQ(read("1\n10\n20\nk=3\n99999999999999999999999\n").message,
+              "The file'Zud.dat' is invalid - for k=3, there is n=9223372036854775807, which is out of range!");
+    EXPECT_FALSE(read("2\n1\n5\nk=3\n2\nk=99999999999\n").ok);
+}
+
+TEST_F(CandidateFile, spacing_counts_every_n_however_written)
+{
+    // Absolute lines: 100, 112, 124 share the class mod 12.
+    ASSERT_TRUE(read("1\n100\n200\nk=5\n100\n112\n124\n").ok);
+    EXPECT_EQ(set.spacings[0], 12);
+    EXPECT_EQ(set.residues[0], 0);
+    // A negative delta: 160, 136, 184 share the class mod 24.
+    ASSERT_TRUE(read("1\n100\n200\nk=5\n160\n+-24\n+48\n").ok);
+    EXPECT_EQ(set.spacings[0], 24);
+    EXPECT_EQ(set.residues[0], (184 - 100) % 24);
+    // A single n keeps the full 907200.
+    ASSERT_TRUE(read("1\n100\n200\nk=5\n150\n").ok);
+    EXPECT_EQ(set.spacings[0], 907200);
+    EXPECT_EQ(set.residues[0], 50);
+}
+
+TEST_F(CandidateFile, a_set_too_large_for_memory_is_refused)
+{
+    const zud::FileResult r = read("2000000000\n1\n2000000000\nk=3\n");
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("not enough memory"), std::string::npos) << r.message;
+    EXPECT_TRUE(set.bits.empty());
+}
+
+std::FILE* open_new_file_on_full_disk(const char* path, const char* mode)
+{
+    if (std::strcmp(path, "Zud.dat.new") == 0)
+        return std::fopen("/dev/full", mode);
+    return std::fopen(path, mode);
+}
+
+std::FILE* refuse_new_file(const char* path, const char* mode)
+{
+    if (std::strcmp(path, "Zud.dat.new") == 0) {
+        errno = EACCES;
+        return nullptr;
+    }
+    return std::fopen(path, mode);
+}
+
+TEST_F(CandidateFile, a_failing_write_keeps_the_old_file_and_says_why)
+{
+    const std::string original = "1\n10\n20\nk=5\n11\n";
+    for (zud::FileOpener opener : {open_new_file_on_full_disk, refuse_new_file}) {
+        ASSERT_TRUE(read(original).ok);
+        set.fill_all();
+        zud::set_file_opener(opener);
+        const zud::FileResult r = zud::write_candidate_file(set);
+        zud::set_file_opener(nullptr);
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.message.find("'Zud.dat'"), std::string::npos);
+        EXPECT_NE(r.message.find(opener == refuse_new_file ? "Permission denied" : "No space left"), std::string::npos)
+            << r.message;
+        EXPECT_EQ(read_file("Zud.dat"), original);
+        EXPECT_FALSE(exists("Zud.dat~"));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+#include "data/status_file.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "scripted_box.h"
+#include "temp_dir.h"
+
+namespace {
+
+using zud::StatusOutcome;
+
+class StatusFile : public zud_test::TempDirTest {
+protected:
+    void TearDown() override
+    {
+        zud::set_file_opener(nullptr);
+        TempDirTest::TearDown();
+    }
+    zud::StatusRead read(bool echo = false)
+    {
+        echo_flag = echo;
+        zud::StatusReadHooks hooks;
+        hooks.echo_line = [this](const std::string& line) { echoed.push_back(line); };
+        hooks.clear_log = [this] { ++log_clears; };
+        hooks.box = &box;
+        return zud::read_status_file(echo_flag, hooks);
+    }
+    bool echo_flag = false;
+    std::vector<std::string> echoed;
+    int log_clears = 0;
+    zud_test::ScriptedBox box;
+};
+
+TEST_F(StatusFile, resumes_after_the_last_factor_line_or_pmin_line)
+{
+    write_file("ZudStatus.dat", "pmax=5000000000\npmin=1000000000\n1000000007 | 5*2^10+1\n1000000123 | 7*2^12+1\n");
+    auto r = read();
+    EXPECT_EQ(r.outcome, StatusOutcome::proceed);
+    EXPECT_EQ(r.pmax, 5000000000);
+    EXPECT_EQ(r.pmin, 1000000124);
+
+    write_file("ZudStatus.dat", "pmax=5000000000\n1000000007 | 5*2^10+1\npmin=1000000099\n");
+    EXPECT_EQ(read().pmin, 1000000099);
+    write_file("ZudStatus.dat", "pmin=1000000099\n  1000000007 | 5*2^10+1\npmax=7\n");
+    r = read();
+    EXPECT_EQ(r.pmin, 1000000008);
+    EXPECT_EQ(r.pmax, 7);
+}
+
+TEST_F(StatusFile, missing_or_foreign_lines_mean_no_range)
+{
+    auto r = read(true);
+    EXPECT_EQ(r.pmax, 0);
+    EXPECT_EQ(r.outcome, StatusOutcome::proceed);
+    EXPECT_FALSE(echo_flag);
+    // An interrupted initial creation: checkpoints only, no pmax.
+    write_file("ZudStatus.dat", "pmin=123457\nhello\n");
+    r = read();
+    EXPECT_EQ(r.pmax, 0);
+}
+
+TEST_F(StatusFile, echoes_factor_lines_on_the_first_read_only)
+{
+    write_file("ZudStatus.dat", "pmax=50\npmin=3\n7 | 5*2^2+1\n13 | 7*2^3+1");
+    read(true);
+    EXPECT_EQ(echoed, (std::vector<std::string>{"7 | 5*2^2+1", "13 | 7*2^3+1"}));
+    EXPECT_FALSE(echo_flag);
+    echoed.clear();
+    zud::StatusReadHooks hooks;
+    hooks.echo_line = [this](const std::string& line) { echoed.push_back(line); };
+    zud::read_status_file(echo_flag, hooks);
+    EXPECT_TRUE(echoed.empty());
+}
+
+TEST_F(StatusFile, done_asks_the_completed_results_question)
+{
+    const std::string text = "pmax=50\npmin=3\n7 | 5*2^2+1\nDone\npmax=99\n";
+    write_file("ZudStatus.dat", text);
+    box.answers = {zud::BoxAnswer::no};
+    auto r = read(true);
+    EXPECT_EQ(r.outcome, StatusOutcome::refused);
+    ASSERT_EQ(box.shown.size(), 2u);
+    EXPECT_EQ(box.shown[0].text,
+              "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
+              "team?\r\n\r\nNB If you say YES, the file will be overwritten and the data will be lost!");
+    EXPECT_EQ(box.shown[0].buttons, zud::BoxButtons::yes_no);
+    EXPECT_EQ(box.shown[0].default_answer, zud::BoxAnswer::no);
+    EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::none);
+    EXPECT_EQ(box.shown[1].text, "Please send the results to the Zud team before starting a new sieve.");
+    EXPECT_EQ(read_file("ZudStatus.dat"), text);
+    EXPECT_EQ(log_clears, 0);
+
+    // Asked again at the next Start, without echo.
+    echoed.clear();
+    box.answers = {zud::BoxAnswer::yes};
+    r = read(false);
+    EXPECT_EQ(r.outcome, StatusOutcome::cleared);
+    EXPECT_EQ(r.pmin, 0);
+    EXPECT_EQ(r.pmax, 0);
+    EXPECT_TRUE(echoed.empty());
+    EXPECT_FALSE(exists("ZudStatus.dat"));
+    EXPECT_EQ(log_clears, 1);
+}
+
+TEST_F(StatusFile, every_writer_writes_its_exact_text)
+{
+    ASSERT_TRUE(zud::write_range_header(2000000000, 1000000000).ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n");
+    zud::append_factor_line_retrying(7, 5, 5);
+    zud::append_checkpoint_retrying(1000003);
+    ASSERT_TRUE(zud::append_resume_point(1000100).ok);
+    zud::append_exit_line(1000200);
+    ASSERT_TRUE(zud::append_done().ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n7 | 5*2^5+1\npmin=1000003\n"
+                                          "pmin=1000100\npmin=1000200\nDone\n");
+    ASSERT_TRUE(zud::write_stop_record(999, 1000000000).ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=999\npmax=1000000000\n");
+    ASSERT_TRUE(zud::write_done_initial().ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
+    ASSERT_TRUE(zud::delete_status_file().ok);
+    EXPECT_FALSE(exists("ZudStatus.dat"));
+    EXPECT_TRUE(zud::delete_status_file().ok);
+}
+
+std::FILE* refuse_status(const char* path, const char* mode)
+{
+    if (std::strcmp(path, "ZudStatus.dat") == 0) {
+        errno = EROFS;
+        return nullptr;
+    }
+    return std::fopen(path, mode);
+}
+
+TEST_F(StatusFile, a_window_side_write_that_fails_says_so)
+{
+    zud::set_file_opener(refuse_status);
+    const zud::FileResult r = zud::append_resume_point(17);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "The file 'ZudStatus.dat' could not be written (Read-only file system)!");
+    EXPECT_FALSE(zud::write_range_header(5, 3).ok);
+    zud::append_exit_line(17);   // skipped, no fault
+    zud::set_file_opener(nullptr);
+    EXPECT_FALSE(exists("ZudStatus.dat"));
+}
+
+std::atomic<int> g_refusals{0};
+
+std::FILE* refuse_a_few_times(const char* path, const char* mode)
+{
+    if (std::strcmp(path, "ZudStatus.dat") == 0 && g_refusals > 0) {
+        --g_refusals;
+        return nullptr;
+    }
+    return std::fopen(path, mode);
+}
+
+TEST_F(StatusFile, worker_writers_wait_until_the_file_opens)
+{
+    g_refusals = 5;
+    zud::set_file_opener(refuse_a_few_times);
+    zud::append_factor_line_retrying(13, 7, 3);
+    EXPECT_EQ(g_refusals, 0);
+    g_refusals = 3;
+    zud::append_checkpoint_retrying(65537);
+    zud::set_file_opener(nullptr);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "13 | 7*2^3+1\npmin=65537\n");
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+// The platform's message box and wait cursor, as the program uses them: the
+// Qt window, the console and the tests each provide one.
+#pragma once
+
+#include <string>
+
+namespace zud {
+
+enum class BoxIcon { none, warning, question };
+enum class BoxButtons { ok, ok_cancel, yes_no };
+enum class BoxAnswer { ok, cancel, yes, no };
+
+class MessageBox {
+public:
+    virtual ~MessageBox() = default;
+    // Shows text with the icon and buttons and waits for the user's answer;
+    // `default_answer` is the button that Enter (or no answer) takes.
+    virtual BoxAnswer show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer) = 0;
+
+    void warn(const std::string& text) { show(text, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok); }
+    void inform(const std::string& text) { show(text, BoxIcon::none, BoxButtons::ok, BoxAnswer::ok); }
+};
+
+class WaitCursor {
+public:
+    virtual ~WaitCursor() = default;
+    virtual void begin() = 0;
+    virtual void end() = 0;
+};
+
+// Shows the wait cursor for a scope.
+class WaitCursorScope {
+public:
+    explicit WaitCursorScope(WaitCursor& cursor) : cursor_(cursor) { cursor_.begin(); }
+    ~WaitCursorScope() { cursor_.end(); }
+    WaitCursorScope(const WaitCursorScope&) = delete;
+    WaitCursorScope& operator=(const WaitCursorScope&) = delete;
+
+private:
+    WaitCursor& cursor_;
+};
+
+}  // namespace zud
