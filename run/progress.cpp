@@ -1,0 +1,83 @@
+// Progress texts and the hourly checkpoint.
+#include "run/progress.h"
+
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+#include "data/status_file.h"
+#include "engine/mod_arith.h"
+#include "run/messages.h"
+
+namespace zud {
+
+namespace {
+
+std::atomic<SecondsClock> g_clock{nullptr};
+std::atomic<std::int64_t> g_checkpoint{0};
+
+}  // namespace
+
+std::string progress_text(std::int64_t p)
+{
+    char text[100];
+    if (p < 1000000) {
+        std::snprintf(text, sizeof text, "#SSieved up to %" PRId64, p);
+        return text;
+    }
+    // The figure is computed in the worker's environment (extended
+    // precision, rounding down) and cut to one decimal by subtracting 0.05;
+    // the worker's rounding would also bend printf's, so the text is
+    // formatted under round-to-nearest.
+    X87ControlGuard keep_settings;
+    set_worker_fpu_env();
+    const long double whole = static_cast<long double>(static_cast<double>(p));
+    long double x = whole * static_cast<long double>(1e-6);
+    const char* unit = "million";
+    if (p > 1000000000) {
+        x = whole * static_cast<long double>(1e-9);
+        unit = "billion";
+    }
+    if (p > 1000000000000) {
+        x = whole * static_cast<long double>(1e-12);
+        unit = "trillion";
+    }
+    x -= static_cast<long double>(0.05);
+    const auto figure = static_cast<double>(x);
+    set_x87_rounding(X87Rounding::nearest);
+    std::snprintf(text, sizeof text, "#SSieved up to %" PRId64 " (%.1f %s)", p, figure, unit);
+    return text;
+}
+
+void progress_callback(std::int64_t p)
+{
+    send_message_f("%s", progress_text(p).c_str());
+    if (checkpoint_now() - g_checkpoint.load() > 3600) {
+        append_checkpoint_retrying(p);
+        mark_checkpoint();
+    }
+}
+
+void set_checkpoint_clock(SecondsClock clock)
+{
+    g_clock.store(clock);
+}
+
+std::int64_t checkpoint_now()
+{
+    SecondsClock clock = g_clock.load();
+    return clock != nullptr ? clock() : static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::int64_t checkpoint_time()
+{
+    return g_checkpoint.load();
+}
+
+void mark_checkpoint()
+{
+    g_checkpoint.store(checkpoint_now());
+}
+
+}  // namespace zud
