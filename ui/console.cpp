@@ -1,0 +1,282 @@
+// Console implementations of the window's parts and the serving loop.
+#include "ui/console.h"
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <string>
+
+#include "run/message_queue.h"
+#include "ui/main_window.h"
+#include "ui/range_entry.h"
+
+namespace zud {
+
+namespace {
+
+std::atomic<int> g_interrupts{0};
+
+extern "C" void on_interrupt(int)
+{
+    g_interrupts.fetch_add(1);
+}
+
+std::string plain_lines(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out += text[i];
+    return out;
+}
+
+class ConsoleOutput {
+public:
+    ConsoleOutput(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+
+    // A whole line, after the updating status line has been wiped.
+    void line(const std::string& text)
+    {
+        wipe_status();
+        out_ << text << '\n' << std::flush;
+    }
+    void status(const std::string& status, const std::string& rate)
+    {
+        if (terminal_) {
+            out_ << "\r\033[K" << status << "   " << rate << std::flush;
+            status_shown_ = true;
+        } else if (status != last_status_ && !too_soon(status)) {
+            out_ << status << '\n' << std::flush;
+            last_status_ = status;
+        }
+    }
+    void wipe_status()
+    {
+        if (status_shown_)
+            out_ << "\r\033[K";
+        status_shown_ = false;
+    }
+    std::ostream& stream() { return out_; }
+
+private:
+    // Progress lines come every 65,536 of p; a log file needs one a few
+    // seconds at most.
+    bool too_soon(const std::string& status)
+    {
+        if (status.compare(0, 13, "Sieved up to ") != 0)
+            return false;
+        const std::int32_t now = monotonic_ms();
+        if (progress_printed_ && static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(last_progress_ms_)) < 5000)
+            return true;
+        progress_printed_ = true;
+        last_progress_ms_ = now;
+        return false;
+    }
+
+    std::ostream& out_;
+    bool terminal_;
+    bool status_shown_ = false;
+    std::string last_status_;
+    bool progress_printed_ = false;
+    std::int32_t last_progress_ms_ = 0;
+};
+
+class ConsoleView : public WindowView {
+public:
+    explicit ConsoleView(ConsoleOutput& out) : out_(out) {}
+    void log_appended(const std::string& text) override
+    {
+        const std::string lines = plain_lines(text.compare(0, 2, "\r\n") == 0 ? text.substr(2) : text);
+        if (!lines.empty())
+            out_.line(lines);
+    }
+    void log_cut_front(const std::string&) override {}
+    void log_replaced(const std::string& text) override
+    {
+        if (!text.empty())
+            out_.line(plain_lines(text));
+    }
+    void log_scroll_to_end() override {}
+    void focus_log() override {}
+    void show_status_line(const std::string&) override {}
+    void show_range_line(const std::string& text) override { out_.line(text); }
+    void set_start_caption(const std::string&) override {}
+    void set_start_enabled(bool) override {}
+    void show_priority_class(PriorityClass) override {}
+    void show_thread_priority(ThreadPriority) override {}
+    bool window_visible() const override { return true; }
+    void show_window() override {}
+    void hide_window() override {}
+    void close_window() override { closed = true; }
+
+    bool closed = false;
+
+private:
+    ConsoleOutput& out_;
+};
+
+class ConsoleBox : public MessageBox {
+public:
+    ConsoleBox(std::istream& in, ConsoleOutput& out) : in_(in), out_(out) {}
+    BoxAnswer show(const std::string& text, BoxIcon, BoxButtons buttons, BoxAnswer default_answer) override
+    {
+        out_.line(plain_lines(text));
+        if (buttons == BoxButtons::ok)
+            return BoxAnswer::ok;
+        const bool yes_no = buttons == BoxButtons::yes_no;
+        const BoxAnswer first = yes_no ? BoxAnswer::yes : BoxAnswer::ok;
+        const BoxAnswer second = yes_no ? BoxAnswer::no : BoxAnswer::cancel;
+        const std::string prompt = yes_no ? (default_answer == first ? "[Y/n] " : "[y/N] ")
+                                          : (default_answer == first ? "[O/c] " : "[o/C] ");
+        for (;;) {
+            out_.stream() << prompt << std::flush;
+            std::string answer;
+            if (!std::getline(in_, answer)) {
+                out_.stream() << '\n';
+                return default_answer;
+            }
+            if (answer.empty())
+                return default_answer;
+            const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(answer[0])));
+            if (c == (yes_no ? 'y' : 'o'))
+                return first;
+            if (c == (yes_no ? 'n' : 'c'))
+                return second;
+        }
+    }
+
+private:
+    std::istream& in_;
+    ConsoleOutput& out_;
+};
+
+class ConsoleRangeDialog : public RangeDialog {
+public:
+    ConsoleRangeDialog(std::istream& in, ConsoleOutput& out, MessageBox& box) : in_(in), out_(out), box_(box) {}
+    bool run(std::int64_t& pmin, std::int64_t& pmax) override
+    {
+        out_.line("Enter the range of p....");
+        std::string lower, upper;
+        for (;;) {
+            // The end of the input cancels: the dialog would otherwise ask forever.
+            if (!ask("Sieve from p= (billion): ", lower) || !ask("to p= (billion): ", upper))
+                return false;
+            const RangeCheck check = check_range_entry(lower, upper);
+            if (check.verdict == RangeCheck::Verdict::focus_lower) {
+                out_.line("(the lower end is not accepted)");
+                continue;
+            }
+            if (check.verdict == RangeCheck::Verdict::focus_upper) {
+                out_.line("(the upper end is not accepted)");
+                continue;
+            }
+            if (box_.show(check.question, BoxIcon::question, BoxButtons::yes_no, BoxAnswer::no) == BoxAnswer::yes) {
+                pmin = check.pmin;
+                pmax = check.pmax;
+                return true;
+            }
+        }
+    }
+
+private:
+    bool ask(const char* prompt, std::string& answer)
+    {
+        out_.stream() << prompt << std::flush;
+        if (std::getline(in_, answer))
+            return true;
+        out_.stream() << '\n';
+        return false;
+    }
+
+    std::istream& in_;
+    ConsoleOutput& out_;
+    MessageBox& box_;
+};
+
+class NoTray : public Tray {
+public:
+    bool available() const override { return false; }
+    void add(const std::string&) override {}
+    void modify(const std::string&) override {}
+    void remove() override {}
+};
+
+class NoClipboard : public Clipboard {
+public:
+    bool available() const override { return false; }
+    void copy(const std::string&) override {}
+};
+
+class NoCursor : public WaitCursor {
+public:
+    void begin() override {}
+    void end() override {}
+};
+
+int exit_status(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::completed:
+    case RunOutcome::stopped:
+        return 0;
+    case RunOutcome::verification_failed:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
+}  // namespace
+
+int run_console(std::istream& in, std::ostream& out, bool terminal)
+{
+    ConsoleOutput output(out, terminal);
+    ConsoleView view(output);
+    ConsoleBox box(in, output);
+    ConsoleRangeDialog range(in, output, box);
+    NoTray tray;
+    NoClipboard clipboard;
+    NoCursor cursor;
+    auto profile = open_ini_profile(profile_path());
+    WindowServices services{&view, &box, &cursor, &tray, &clipboard, &range, profile.get(), monotonic_ms, {}, {}};
+    MainWindowLogic logic(services);
+    auto refresh = [&] {
+        if (!view.closed)
+            output.status(logic.display_text(1), logic.display_text(0));
+    };
+    // The worker may still be leaving its last send when we return, and an
+    // exit during a run leaves it blocked in one: the receiver is never freed.
+    auto* sink = new QueuedSink([&](const std::string& text) {
+        logic.handle_message(text);
+        refresh();
+    });
+    set_message_sink(sink);
+    g_interrupts.store(0);
+    std::signal(SIGINT, on_interrupt);
+    std::signal(SIGTERM, on_interrupt);
+
+    output.line(kProgramTitle);
+    logic.initialize();
+    refresh();
+    int interrupts_handled = 0;
+    while (logic.running() && !view.closed) {
+        sink->serve_one(std::chrono::milliseconds(100));
+        const int interrupts = g_interrupts.load();
+        if (interrupts > interrupts_handled && interrupts_handled == 0) {
+            output.line("Stopping at the next prime...");
+            logic.stop_confirmed();
+            interrupts_handled = 1;
+        } else if (interrupts > interrupts_handled) {
+            output.line("Exiting...");
+            logic.exit_confirmed();
+            interrupts_handled = interrupts;
+        }
+    }
+    logic.close_request();   // no run is active now: saves the settings
+    set_message_sink(nullptr);
+    output.wipe_status();
+    out << std::flush;
+    return exit_status(logic.outcome());
+}
+
+}  // namespace zud

@@ -1,0 +1,140 @@
+// The main window's behaviour without a toolkit: initialisation, Start and
+// Stop, the handling of every worker message, the log pane's text, the
+// status line, priorities, the close request and the final save. The Qt
+// window and the console front end render its state and forward the
+// user's commands.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "run/priority.h"
+#include "run/run_record.h"
+#include "run/worker.h"
+#include "ui/message_box.h"
+#include "ui/rate_display.h"
+#include "ui/settings.h"
+#include "ui/window_view.h"
+
+namespace zud {
+
+extern const char* const kProgramTitle;   // "ZudSieve 1.24"
+
+struct WindowServices {
+    WindowView* view;
+    MessageBox* box;
+    WaitCursor* cursor;
+    Tray* tray;
+    Clipboard* clipboard;
+    RangeDialog* range_dialog;
+    Profile* profile;
+    std::function<std::int32_t()> clock_ms = monotonic_ms;
+    std::function<bool()> processor_ok;   // the conditional-move check; empty: the CPU's own answer
+    // Starts the worker; empty: a detached thread running worker_procedure.
+    std::function<void(RunRecord&, int nice, WorkerInfo&)> start_worker;
+};
+
+// How the last Start ended, for the console's exit status.
+enum class RunOutcome {
+    not_started,           // no run could start (bad file, refusal, cancel, write failure)
+    running,
+    completed,
+    stopped,               // with its resume point (or candidate file) recorded
+    nothing_sieved,        // the engine's set-up gave up
+    verification_failed,
+    results_not_saved,     // the end-of-run write failed
+};
+
+enum class LogKind { plain, info, echoed };
+
+class MainWindowLogic {
+public:
+    explicit MainWindowLogic(WindowServices services);
+
+    // The window's initialisation: profile values, tray, processor check,
+    // then Start.
+    void initialize();
+    // The Start/Stop button (and Enter).
+    void start_stop();
+    // One window message from the worker (or "#I" from the tray handling).
+    void handle_message(const std::string& text);
+    // Esc, the close box: asks while a run is active.
+    void close_request();
+    // The console's Ctrl+C: a stop the user has already confirmed.
+    void stop_confirmed();
+    // The console's second Ctrl+C: an exit the user has already confirmed.
+    void exit_confirmed();
+
+    void status_line_clicked();
+    void select_priority_class(PriorityClass cls);
+    void select_thread_priority(ThreadPriority priority);
+    void tray_activated();   // a double-click on the tray icon
+    void minimized();        // hides the window when the tray can bring it back
+
+    double alpha() const { return run_.alpha; }
+    void set_alpha(double alpha) { run_.alpha = alpha; }
+
+    bool running() const { return running_; }
+    bool destroyed() const { return destroyed_; }
+    RunOutcome outcome() const { return outcome_; }
+    const std::string& log_text() const { return log_text_; }
+    bool log_truncated() const { return log_truncated_; }
+    void set_log_limit(std::size_t limit) { log_limit_ = limit; }
+    std::int64_t last_reported_p() const { return last_reported_p_; }
+    std::int32_t factor_count() const { return factor_count_; }
+    int status_choice() const { return status_choice_; }
+    const std::string& display_text(int choice) const { return display_[choice]; }
+    PriorityClass priority_class() const { return priority_class_; }
+    ThreadPriority thread_priority() const { return thread_priority_; }
+    const RunRecord& run() const { return run_; }
+
+private:
+    void log_append(const std::string& text, LogKind kind);
+    void clear_log();
+    void set_status_text(const std::string& text);
+    void set_display(int choice, const std::string& text);
+    void tray_modify(const std::string& tooltip);
+    bool choose_range(std::int64_t& pmin, std::int64_t& pmax);
+    void launch_worker();
+    void on_factor_line(const std::string& text);
+    void on_progress(const std::string& text);
+    void on_complete();
+    void on_stopped(std::int64_t p);
+    void end_of_run();
+    bool write_candidates_then(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
+                               std::int64_t b);
+    void warn_if_failed(const FileResult& result);
+    void report_priority_refusal();
+    void destroy();
+
+    WindowServices services_;
+    RunRecord run_;
+    WorkerInfo worker_;
+    bool running_ = false;
+    bool destroyed_ = false;
+    bool exit_after_stop_ = false;
+    bool status_echo_ = true;
+    bool start_enabled_ = true;
+    bool tray_added_ = false;
+    bool priority_refusal_told_ = false;
+    RunOutcome outcome_ = RunOutcome::not_started;
+
+    std::string log_text_;
+    std::size_t log_limit_ = 1000000000;
+    bool log_truncated_ = false;
+
+    std::string display_[3] = {"Rate", "Status", "Remaining"};
+    int status_choice_ = 0;
+    std::int64_t last_reported_p_ = 0;
+    std::int32_t factor_count_ = 0;
+    RateDisplay rate_;
+
+    PriorityClass priority_class_ = PriorityClass::normal;
+    ThreadPriority thread_priority_ = ThreadPriority::lowest;
+};
+
+// CPUID leaf 1, EDX bit 15.
+bool processor_has_cmov();
+
+}  // namespace zud

@@ -1,0 +1,29 @@
+// The range dialog's rules: ends entered in whole billions, checked, shown
+// in words for the confirmation; and the range line with its commas.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zud {
+
+struct RangeCheck {
+    enum class Verdict { focus_lower, focus_upper, confirm } verdict;
+    std::int64_t pmin = 0;
+    std::int64_t pmax = 0;
+    std::string question;   // for confirm
+};
+
+// The OK operation on the two field texts. Entries whose product with
+// 1,000,000,000 would overflow, and upper ends above 281,474 billion
+// (beyond the engine's 2^48 - 1), are rejected like the other bad entries.
+RangeCheck check_range_entry(const std::string& lower, const std::string& upper);
+
+// "%I64d" below 1,000,000; "%.0f billion" below 10^12; "%.3f trillion".
+std::string value_in_words(std::int64_t v);
+
+// "p=%s to p=%s" with a comma before every group of three digits.
+std::string range_line(std::int64_t pmin, std::int64_t pmax);
+std::string with_commas(std::int64_t v);
+
+}  // namespace zud

@@ -1,0 +1,184 @@
+// The window's handling of the worker's messages: log, status line, tray,
+// rate, and the records written when a run completes or stops. It runs
+// while the worker waits in its send, so the bitmaps and files are ours.
+#include "data/parse.h"
+#include "data/status_file.h"
+#include "ui/main_window.h"
+
+namespace zud {
+
+namespace {
+
+const char* const kCompleteTruncated =
+    "Sieving complete!\r\n\r\nPlease copy and paste the text in the file 'ZudStatus.dat' and send it to the Zud "
+    "team. Do NOT copy the information from the message box - it was truncated and is incomplete!";
+const char* const kCompleteClipboard =
+    "Sieving complete!\r\n\r\nThe data has been placed on the Clipboard ready to be sent to the Zud "
+    "team.\r\nThis information can also be found in the file 'ZudStatus.dat'";
+
+}  // namespace
+
+void MainWindowLogic::handle_message(const std::string& text)
+{
+    if (worker_priority_refused.exchange(false))
+        report_priority_refusal();
+    if (text.empty() || text[0] != '#') {
+        on_factor_line(text);
+        return;
+    }
+    const char code = text.size() > 1 ? text[1] : '\0';
+    const std::string proper = text.size() > 2 ? text.substr(2) : std::string();
+    switch (code) {
+    case 'S':
+        on_progress(text);
+        break;
+    case 'E':
+        outcome_ = RunOutcome::verification_failed;
+        services_.box->warn(proper);
+        destroy();
+        break;
+    case 'I':
+        log_append(proper, LogKind::info);
+        break;
+    case 'C':
+        on_complete();
+        break;
+    case 's':
+        on_stopped(parse_int64(proper.c_str()));
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindowLogic::on_factor_line(const std::string& text)
+{
+    log_append(text, LogKind::plain);
+    last_reported_p_ = parse_int64(text.c_str());
+    rate_.on_factor(factor_count_, run_.candidates.kcount, services_.clock_ms());
+    set_display(0, rate_.rate_text());
+    ++factor_count_;
+}
+
+void MainWindowLogic::on_progress(const std::string& text)
+{
+    const std::string proper = text.substr(2);
+    set_status_text(proper);
+    last_reported_p_ = text.size() > 15 ? parse_int64(text.c_str() + 15) : 0;
+    tray_modify(proper);
+    rate_.on_progress(last_reported_p_, services_.clock_ms());
+    set_display(0, rate_.rate_text());
+}
+
+void MainWindowLogic::on_complete()
+{
+    services_.view->set_start_caption("&Start");
+    set_status_text("Complete!");
+    if (run_.pmin != 0) {
+        // Without a clipboard (the console) the results are in the file alone.
+        if (log_truncated_ || !services_.clipboard->available()) {
+            services_.box->warn(kCompleteTruncated);
+        } else {
+            services_.box->warn(kCompleteClipboard);
+            services_.clipboard->copy(log_text_);
+        }
+        const FileResult done = append_done();
+        warn_if_failed(done);
+        outcome_ = done.ok ? RunOutcome::completed : RunOutcome::results_not_saved;
+    } else {
+        outcome_ = write_candidates_then([](std::int64_t, std::int64_t) { return write_done_initial(); }, 0, 0)
+                       ? RunOutcome::completed
+                       : RunOutcome::results_not_saved;
+    }
+    end_of_run();
+}
+
+void MainWindowLogic::on_stopped(std::int64_t p)
+{
+    services_.view->set_start_caption("&Start");
+    set_status_text("Stopped");
+    if (p < 3) {
+        // The engine's set-up gave up: nothing was sieved, so neither file
+        // may change.
+        outcome_ = RunOutcome::nothing_sieved;
+    } else if (run_.pmin != 0) {
+        const FileResult resume = append_resume_point(p - 1);
+        warn_if_failed(resume);
+        outcome_ = resume.ok ? RunOutcome::stopped : RunOutcome::results_not_saved;
+    } else {
+        outcome_ = write_candidates_then(write_stop_record, p - 1, run_.pmax) ? RunOutcome::stopped
+                                                                             : RunOutcome::results_not_saved;
+    }
+    end_of_run();
+}
+
+bool MainWindowLogic::write_candidates_then(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
+                                            std::int64_t b)
+{
+    FileResult written;
+    {
+        WaitCursorScope wait(*services_.cursor);
+        written = write_candidate_file(run_.candidates);
+    }
+    if (!written.ok) {
+        // Keep the status file as it is: marking it done or replacing it
+        // would lose this run's eliminations.
+        services_.box->warn(written.message);
+        return false;
+    }
+    services_.box->inform(written.message);
+    const FileResult status = status_write(a, b);
+    warn_if_failed(status);
+    return status.ok;
+}
+
+void MainWindowLogic::end_of_run()
+{
+    running_ = false;
+    worker_.tid.store(0);
+    if (exit_after_stop_)
+        destroy();
+}
+
+void MainWindowLogic::warn_if_failed(const FileResult& result)
+{
+    if (!result.ok)
+        services_.box->warn(result.message);
+}
+
+void MainWindowLogic::log_append(const std::string& text, LogKind kind)
+{
+    if (log_text_.size() + 100 >= log_limit_) {
+        const std::size_t cut = log_text_.size() < 500 ? log_text_.size() : 500;
+        services_.view->log_cut_front(log_text_.substr(0, cut));
+        log_text_.erase(0, cut);
+        log_truncated_ = true;
+    }
+    const bool separate = !log_text_.empty() && (kind != LogKind::info || !text.empty());
+    const std::string insert = separate ? "\r\n" + text : text;
+    log_text_ += insert;
+    if (!insert.empty())
+        services_.view->log_appended(insert);
+    services_.view->log_scroll_to_end();
+}
+
+void MainWindowLogic::clear_log()
+{
+    log_text_.clear();
+    log_truncated_ = false;
+    services_.view->log_replaced(log_text_);
+}
+
+void MainWindowLogic::set_status_text(const std::string& text)
+{
+    set_display(1, text);
+}
+
+void MainWindowLogic::set_display(int choice, const std::string& text)
+{
+    display_[choice] = text.substr(0, 99);
+    if (status_choice_ == choice)
+        services_.view->show_status_line(display_[choice]);
+}
+
+}  // namespace zud

@@ -1,0 +1,62 @@
+// What the window logic needs of a front end (the Qt window, the console,
+// a test): the controls it writes to, the tray icon, the clipboard and the
+// range dialog. Message boxes and the wait cursor are in message_box.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "run/priority.h"
+
+namespace zud {
+
+class WindowView {
+public:
+    virtual ~WindowView() = default;
+    // The log pane: text is appended at the end (it may begin with "\r\n"),
+    // the oldest characters cut, or the whole text replaced.
+    virtual void log_appended(const std::string& text) = 0;
+    virtual void log_cut_front(const std::string& removed) = 0;
+    virtual void log_replaced(const std::string& text) = 0;
+    virtual void log_scroll_to_end() = 0;
+    virtual void focus_log() = 0;
+
+    virtual void show_status_line(const std::string& text) = 0;
+    virtual void show_range_line(const std::string& text) = 0;
+    virtual void set_start_caption(const std::string& caption) = 0;   // "&Start" or "&Stop"
+    virtual void set_start_enabled(bool enabled) = 0;
+    virtual void show_priority_class(PriorityClass cls) = 0;          // the radio buttons
+    virtual void show_thread_priority(ThreadPriority priority) = 0;   // the menu's check marks
+
+    virtual bool window_visible() const = 0;
+    virtual void show_window() = 0;   // shown and brought to the foreground
+    virtual void hide_window() = 0;
+    // The window goes; the front end ends its loop.
+    virtual void close_window() = 0;
+};
+
+class Tray {
+public:
+    virtual ~Tray() = default;
+    virtual bool available() const = 0;
+    virtual void add(const std::string& tooltip) = 0;
+    virtual void modify(const std::string& tooltip) = 0;
+    virtual void remove() = 0;
+};
+
+class Clipboard {
+public:
+    virtual ~Clipboard() = default;
+    virtual bool available() const = 0;
+    virtual void copy(const std::string& text) = 0;   // the log text, lines separated by "\r\n"
+};
+
+// Modal; asks for the two ends in billions and confirms them. True with a
+// confirmed range in pmin and pmax, false when cancelled.
+class RangeDialog {
+public:
+    virtual ~RangeDialog() = default;
+    virtual bool run(std::int64_t& pmin, std::int64_t& pmax) = 0;
+};
+
+}  // namespace zud
