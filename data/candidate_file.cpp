@@ -231,6 +231,13 @@ void CandidateSet::fill_all()
 {
     for (std::uint32_t& w : bits)
         w = ~0u;
+    // Every n is a candidate now, so the n of a k no longer share a class:
+    // a spacing kept from the file would leave the other classes unsieved
+    // and write them back as candidates.
+    for (std::size_t i = 0; i < spacings.size(); ++i) {
+        spacings[i] = 1;
+        residues[i] = 0;
+    }
 }
 
 FileResult read_candidate_file(CandidateSet& set)

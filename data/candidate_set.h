@@ -37,7 +37,8 @@ struct CandidateSet {
 
     // Frees everything; the set is empty afterwards.
     void release();
-    // Initial creation: every n of the range (spare bits too) is a candidate.
+    // Initial creation: every n of the range (spare bits too) is a
+    // candidate, in one class of spacing 1.
     void fill_all();
 };
 

@@ -1,0 +1,496 @@
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "data/status_file.h"
+#include "ui/range_entry.h"
+#include "window_fixture.h"
+
+namespace {
+
+using zud::BoxAnswer;
+using zud::RunOutcome;
+
+const char* const kClipboardDone =
+    "Sieving complete!\r\n\r\nThe data has been placed on the Clipboard ready to be sent to the Zud "
+    "team.\r\nThis information can also be found in the file 'ZudStatus.dat'";
+const char* const kTruncatedDone =
+    "Sieving complete!\r\n\r\nPlease copy and paste the text in the file 'ZudStatus.dat' and send it to the Zud "
+    "team. Do NOT copy the information from the message box - it was truncated and is incomplete!";
+
+std::vector<std::string> factor_lines(const std::string& status)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = status.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = status.substr(start, end - start);
+        if (!line.empty() && line[0] >= '0' && line[0] <= '9')
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const auto& line : lines)
+        text += (text.empty() ? "" : "\r\n") + line;
+    return text;
+}
+
+class MainWindow : public zud_test::WindowTest {};
+
+TEST_F(MainWindow, a_new_range_runs_to_completion_and_hands_over_the_results)
+{
+    range.lower = 3001;
+    range.upper = 400000;
+    window().initialize();
+    EXPECT_TRUE(tray.added);
+    EXPECT_EQ(view.caption, "&Stop");
+    EXPECT_EQ(view.range_line, "p=3,001 to p=400,000");
+    serve_until_idle();
+
+    const std::string status = read_file("ZudStatus.dat");
+    EXPECT_EQ(status.substr(0, 22), "pmax=400000\npmin=3001\n");
+    EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
+    const auto lines = factor_lines(status);
+    ASSERT_GT(lines.size(), 50u);
+    EXPECT_EQ(logic->factor_count(), static_cast<std::int32_t>(lines.size()));
+    EXPECT_EQ(logic->log_text(), joined(lines));
+    EXPECT_EQ(view.log, logic->log_text());
+    EXPECT_EQ(box.texts(), std::vector<std::string>{kClipboardDone});
+    EXPECT_EQ(clipboard.copied, logic->log_text());
+    EXPECT_EQ(view.caption, "&Start");
+    EXPECT_EQ(logic->display_text(1), "Complete!");
+    EXPECT_EQ(logic->outcome(), RunOutcome::completed);
+    EXPECT_EQ(logic->last_reported_p(), std::stoll(lines.back()));
+    EXPECT_EQ(tray.tooltip.substr(0, 15), "Sieved up to 39");
+    EXPECT_EQ(cursor.depth, 0);
+}
+
+TEST_F(MainWindow, a_recorded_range_resumes_without_asking_and_echoes_its_factors)
+{
+    write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n3041 | 5*2^1549+1\npmin=200000\n");
+    window().initialize();
+    EXPECT_EQ(range.runs, 0);
+    EXPECT_EQ(view.range_line, "p=200,000 to p=400,000");
+    EXPECT_EQ(logic->log_text().substr(0, 18), "3041 | 5*2^1549+1");
+    serve_until_idle();
+    for (const auto& line : factor_lines(read_file("ZudStatus.dat"))) {
+        if (line != "3041 | 5*2^1549+1")
+            EXPECT_GE(std::stoll(line), 200000) << line;
+    }
+    // The echo happens on the first Start only.
+    write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n3041 | 5*2^1549+1\npmin=399000\n");
+    const std::string before = logic->log_text();
+    logic->start_stop();
+    EXPECT_EQ(logic->log_text(), before);
+    serve_until_idle();
+}
+
+TEST_F(MainWindow, initial_creation_rewrites_the_candidate_file_and_marks_done)
+{
+    const std::string original = read_file("Zud.dat");
+    range.lower = 0;
+    range.upper = 60000;
+    window().initialize();
+    EXPECT_EQ(logic->log_text().substr(0, 24), "INITIAL FILE CREATION.\r\n");
+    EXPECT_FALSE(exists("ZudStatus.dat"));
+    serve_until_idle();
+    EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
+    EXPECT_EQ(read_file("Zud.dat~"), original);
+    zud::CandidateSet written;
+    ASSERT_TRUE(zud::read_candidate_file(written).ok);
+    // Every n of 100..2000 was a candidate and searched, whatever class the
+    // old file's n shared: the sieve to 60000 leaves fewer than the file
+    // pre-sieved to 3000 had, and none that 3 divides.
+    EXPECT_LT(written.candidate_count(), 679u);
+    EXPECT_GT(written.candidate_count(), 100u);
+    for (std::int32_t i = 0; i < written.kcount; ++i)
+        for (std::int32_t n = written.nmin; n <= written.nmax; ++n)
+            if (written.is_candidate(i, n)) {
+                EXPECT_NE((written.k_values[i] % 3 * (n % 2 == 0 ? 1 : 2) + 1) % 3, 0) << n;
+            }
+    EXPECT_EQ(box.texts(), std::vector<std::string>{
+                               "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'"});
+    // Window lines are thinned to one per 1000 of p.
+    std::int64_t previous = -10000;
+    for (const auto& text : messages)
+        if (!text.empty() && text[0] != '#') {
+            EXPECT_GE(std::stoll(text) - previous, 1000);
+            previous = std::stoll(text);
+        }
+}
+
+TEST_F(MainWindow, a_confirmed_stop_records_the_resume_point_and_the_next_start_goes_on)
+{
+    range.lower = 3001;
+    range.upper = 400000;
+    bool asked = false;
+    after_message = [&](const std::string& text) {
+        if (!asked && text.rfind("#S", 0) == 0) {
+            asked = true;
+            box.answers = {BoxAnswer::cancel, BoxAnswer::ok};
+            logic->start_stop();   // Cancel: nothing changes
+            EXPECT_EQ(zud::stop_flag.load(), 0);
+            logic->start_stop();   // OK: stop at the next prime
+            EXPECT_EQ(view.caption, "&Stop");
+        }
+    };
+    window().initialize();
+    serve_until_idle();
+    ASSERT_EQ(messages.back().rfind("#s", 0), 0u);
+    const std::int64_t p = std::stoll(messages.back().substr(2));
+    const std::string status = read_file("ZudStatus.dat");
+    EXPECT_EQ(status.substr(status.rfind("pmin=")), "pmin=" + std::to_string(p - 1) + "\n");
+    EXPECT_EQ(logic->display_text(1), "Stopped");
+    EXPECT_EQ(view.caption, "&Start");
+    EXPECT_EQ(logic->outcome(), RunOutcome::stopped);
+    EXPECT_EQ(box.shown[0].text, "The sieve is still running - are you sure you wish to stop it?");
+    EXPECT_EQ(box.shown[0].default_answer, BoxAnswer::cancel);
+
+    after_message = nullptr;
+    logic->start_stop();
+    EXPECT_EQ(range.runs, 1);
+    EXPECT_EQ(view.range_line, "p=" + zud::with_commas(p - 1) + " to p=400,000");
+    serve_until_idle();
+    EXPECT_EQ(logic->outcome(), RunOutcome::completed);
+}
+
+TEST_F(MainWindow, the_completed_results_question_both_ways)
+{
+    write_file("ZudStatus.dat", "pmax=5000\npmin=3001\n3041 | 5*2^1549+1\nDone\n");
+    box.answers = {BoxAnswer::no};
+    window().initialize();
+    EXPECT_FALSE(logic->running());
+    EXPECT_EQ(box.shown.size(), 2u);
+    EXPECT_EQ(box.shown[1].text, "Please send the results to the Zud team before starting a new sieve.");
+    EXPECT_EQ(logic->log_text(), "3041 | 5*2^1549+1");
+    EXPECT_EQ(range.runs, 0);
+
+    box.answers = {BoxAnswer::yes};
+    range.accept = false;
+    logic->start_stop();
+    EXPECT_FALSE(exists("ZudStatus.dat"));
+    EXPECT_EQ(logic->log_text(), "");
+    EXPECT_EQ(range.runs, 1);
+    EXPECT_EQ(logic->display_text(1), "The data file has been read");
+    EXPECT_FALSE(logic->running());
+}
+
+TEST_F(MainWindow, a_bad_candidate_file_starts_nothing)
+{
+    std::remove("Zud.dat");
+    window().initialize();
+    EXPECT_EQ(box.texts(), std::vector<std::string>{"The file 'Zud.dat' cannot be found in the current directory!"});
+    EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
+    EXPECT_EQ(logic->display_text(1), "Reading Zud.dat file...");
+    EXPECT_FALSE(logic->running());
+    EXPECT_EQ(logic->outcome(), RunOutcome::not_started);
+    EXPECT_EQ(workers_started, 0);
+    EXPECT_EQ(cursor.depth, 0);
+}
+
+TEST_F(MainWindow, a_cut_log_makes_the_completion_ask_for_the_file)
+{
+    range.lower = 3001;
+    range.upper = 400000;
+    window().set_log_limit(300);
+    logic->initialize();
+    serve_until_idle();
+    EXPECT_TRUE(logic->log_truncated());
+    EXPECT_LT(logic->log_text().size(), 300u);
+    EXPECT_EQ(view.log, logic->log_text());
+    EXPECT_EQ(box.texts(), std::vector<std::string>{kTruncatedDone});
+    EXPECT_TRUE(clipboard.copied.empty());
+    EXPECT_EQ(read_file("ZudStatus.dat").substr(read_file("ZudStatus.dat").size() - 5), "Done\n");
+}
+
+TEST_F(MainWindow, log_separators)
+{
+    fake_worker = true;
+    range.lower = 3001;
+    range.upper = 5000;
+    window().initialize();
+    logic->handle_message("#I");
+    EXPECT_EQ(logic->log_text(), "");
+    logic->handle_message("3041 | 5*2^1549+1");
+    logic->handle_message("#I");
+    logic->handle_message("#Isome info");
+    logic->handle_message("#Xignored");
+    logic->handle_message("Cannot reduce gcd value of 143");
+    EXPECT_EQ(logic->log_text(), "3041 | 5*2^1549+1\r\nsome info\r\nCannot reduce gcd value of 143");
+    EXPECT_EQ(logic->last_reported_p(), 0);
+    EXPECT_EQ(logic->factor_count(), 2);
+}
+
+TEST_F(MainWindow, a_recorded_range_with_a_zero_resume_point_stays_a_normal_run)
+{
+    write_file("ZudStatus.dat", "pmax=20000\n");
+    window().initialize();
+    EXPECT_EQ(view.range_line, "p=1 to p=20,000");
+    EXPECT_EQ(logic->run().pmin, 1);
+    serve_until_idle();
+    EXPECT_EQ(read_file("Zud.dat"), test_data("small_Zud.dat"));
+    EXPECT_FALSE(factor_lines(read_file("ZudStatus.dat")).empty());
+}
+
+TEST_F(MainWindow, a_stop_below_3_writes_nothing)
+{
+    fake_worker = true;
+    range.lower = 0;
+    range.upper = 20000;
+    window().initialize();
+    logic->handle_message("Cannot reduce gcd value of 143");
+    logic->handle_message("#s0");
+    EXPECT_FALSE(logic->running());
+    EXPECT_EQ(logic->display_text(1), "Stopped");
+    EXPECT_FALSE(exists("ZudStatus.dat"));
+    EXPECT_FALSE(exists("Zud.dat~"));
+    EXPECT_EQ(logic->outcome(), RunOutcome::nothing_sieved);
+}
+
+std::FILE* refuse_new_candidate_file(const char* path, const char* mode)
+{
+    if (std::strcmp(path, "Zud.dat.new") == 0) {
+        errno = ENOSPC;
+        return nullptr;
+    }
+    return std::fopen(path, mode);
+}
+
+TEST_F(MainWindow, a_failed_candidate_write_leaves_the_status_file_alone)
+{
+    fake_worker = true;
+    write_file("ZudStatus.dat", "pmin=9999\n");   // an interrupted initial creation's checkpoint
+    range.lower = 0;
+    range.upper = 20000;
+    window().initialize();
+    zud::set_file_opener(refuse_new_candidate_file);
+    logic->handle_message("#CDone");
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=9999\n");
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
+    EXPECT_NE(box.shown[0].text.find("No space left"), std::string::npos);
+    EXPECT_EQ(logic->outcome(), RunOutcome::results_not_saved);
+}
+
+std::FILE* refuse_status_replacement(const char* path, const char* mode)
+{
+    if (std::strcmp(path, "ZudStatus.dat") == 0 && std::strcmp(mode, "w") == 0) {
+        errno = EACCES;
+        return nullptr;
+    }
+    return std::fopen(path, mode);
+}
+
+TEST_F(MainWindow, no_run_starts_without_its_range_header)
+{
+    zud::set_file_opener(refuse_status_replacement);
+    range.lower = 3001;
+    range.upper = 20000;
+    window().initialize();
+    EXPECT_FALSE(logic->running());
+    EXPECT_EQ(workers_started, 0);
+    EXPECT_EQ(box.texts(), std::vector<std::string>{"The file 'ZudStatus.dat' could not be written (Permission denied)!"});
+}
+
+TEST_F(MainWindow, closing_during_a_run_writes_the_exit_line)
+{
+    fake_worker = true;
+    range.lower = 3001;
+    range.upper = 400000;
+    window().initialize();
+    logic->handle_message("#SSieved up to 131101");
+    box.answers = {BoxAnswer::cancel};
+    view.visible = false;
+    logic->close_request();
+    EXPECT_TRUE(view.visible);   // brought back for the question
+    EXPECT_FALSE(logic->destroyed());
+    box.answers = {BoxAnswer::ok};
+    logic->close_request();
+    EXPECT_TRUE(logic->destroyed());
+    EXPECT_TRUE(view.closed);
+    EXPECT_FALSE(tray.added);
+    EXPECT_EQ(profile.saves, 1);
+    const std::string status = read_file("ZudStatus.dat");
+    EXPECT_EQ(status.substr(status.rfind("pmin=")), "pmin=131101\n");
+}
+
+TEST_F(MainWindow, closing_before_any_report_writes_nothing)
+{
+    fake_worker = true;
+    range.lower = 3001;
+    range.upper = 400000;
+    window().initialize();
+    box.answers = {BoxAnswer::ok};
+    logic->close_request();
+    EXPECT_TRUE(logic->destroyed());
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=400000\npmin=3001\n");
+}
+
+TEST_F(MainWindow, exiting_an_initial_creation_stops_it_first)
+{
+    range.lower = 0;
+    range.upper = 2000000;
+    box.answers = {BoxAnswer::ok};
+    bool asked = false;
+    after_message = [&](const std::string& text) {
+        if (!asked && text.rfind("#S", 0) == 0) {
+            asked = true;
+            logic->close_request();
+            EXPECT_FALSE(logic->destroyed());   // not before the stop is handled
+        }
+    };
+    window().initialize();
+    serve_until_idle();
+    EXPECT_TRUE(logic->destroyed());
+    ASSERT_EQ(messages.back().rfind("#s", 0), 0u);
+    const std::int64_t p = std::stoll(messages.back().substr(2));
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=" + std::to_string(p - 1) + "\npmax=2000000\n");
+    EXPECT_TRUE(exists("Zud.dat~"));
+}
+
+TEST_F(MainWindow, a_run_that_ended_while_a_question_was_open_is_left_alone)
+{
+    fake_worker = true;
+    range.lower = 3001;
+    range.upper = 400000;
+    window().initialize();
+    logic->handle_message("#SSieved up to 131101");
+    // The final message arrives while the stop question is open.
+    struct EndingBox : zud_test::ScriptedBox {
+        zud::MainWindowLogic* logic = nullptr;
+        BoxAnswer show(const std::string& text, zud::BoxIcon icon, zud::BoxButtons buttons,
+                       BoxAnswer default_answer) override
+        {
+            if (buttons == zud::BoxButtons::ok_cancel)
+                logic->handle_message("#CDone");
+            ScriptedBox::show(text, icon, buttons, default_answer);
+            return BoxAnswer::ok;
+        }
+    };
+    // Rebuild with the ending box.
+    EndingBox ending;
+    zud::WindowServices services{&view, &ending, &cursor, &tray, &clipboard, &range, &profile, [] { return 0; },
+                                 [] { return true; }, [](zud::RunRecord&, int, zud::WorkerInfo&) {}};
+    zud::MainWindowLogic other(services);
+    ending.logic = &other;
+    write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n");
+    other.initialize();
+    ASSERT_TRUE(other.running());
+    other.start_stop();
+    EXPECT_EQ(zud::stop_flag.load(), 0);
+    EXPECT_FALSE(other.running());
+    // And the exit question: the run is over, so no exit line.
+    write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n");
+    zud::MainWindowLogic third(services);
+    ending.logic = &third;
+    third.initialize();
+    third.handle_message("#SSieved up to 131101");
+    third.close_request();
+    EXPECT_TRUE(third.destroyed());
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=400000\npmin=3001\nDone\n");
+}
+
+TEST_F(MainWindow, the_status_line_cycles_between_rate_and_status)
+{
+    fake_worker = true;
+    profile.values["statusval"] = "2";
+    range.accept = false;
+    window().initialize();
+    EXPECT_EQ(view.status_line, "Remaining");
+    logic->status_line_clicked();
+    EXPECT_EQ(view.status_line, "The data file has been read");
+    logic->status_line_clicked();
+    EXPECT_EQ(view.status_line, "Rate");
+    logic->status_line_clicked();
+    EXPECT_EQ(logic->status_choice(), 1);
+}
+
+TEST_F(MainWindow, settings_come_from_the_profile_and_go_back_to_it)
+{
+    fake_worker = true;
+    profile.values = {{"statusval", "7"}, {"factor", "0.05"}, {"priority", "I"}};
+    range.accept = false;
+    window().initialize();
+    EXPECT_EQ(logic->status_choice(), 0);
+    EXPECT_EQ(logic->alpha(), 2.5);
+    EXPECT_EQ(view.radio, zud::PriorityClass::idle);
+    EXPECT_EQ(view.check_mark, zud::ThreadPriority::lowest);
+    logic->set_alpha(0.0996);
+    logic->close_request();
+    EXPECT_EQ(profile.values["factor"], "0.100");
+    EXPECT_EQ(profile.values["statusval"], "0");
+    EXPECT_EQ(profile.values["priority"], "I");
+}
+
+TEST_F(MainWindow, without_conditional_moves_nothing_starts)
+{
+    cmov = false;
+    window().initialize();
+    cmov = true;
+    EXPECT_EQ(box.texts(), std::vector<std::string>{
+                               "This software requires the CMOV instructions, found on PII and later processors. Sorry."});
+    EXPECT_FALSE(view.start_enabled);
+    EXPECT_EQ(range.runs, 0);
+    logic->start_stop();
+    EXPECT_EQ(range.runs, 0);
+}
+
+TEST_F(MainWindow, the_tray_hides_and_shows_the_window)
+{
+    fake_worker = true;
+    range.accept = false;
+    window().initialize();
+    EXPECT_EQ(tray.tooltip, "ZudSieve 1.24");
+    logic->minimized();
+    EXPECT_FALSE(view.visible);
+    tray.tooltip = "Sieved up to 1000003 (1.0 million)";
+    const int scrolls = view.scrolls;
+    logic->tray_activated();
+    EXPECT_TRUE(view.visible);
+    EXPECT_EQ(tray.tooltip, "ZudSieve 1.24");
+    EXPECT_GT(view.scrolls, scrolls);
+    logic->tray_activated();
+    EXPECT_FALSE(view.visible);
+}
+
+TEST_F(MainWindow, a_long_progress_text_is_cut_for_the_tooltip)
+{
+    fake_worker = true;
+    range.lower = 3001;
+    range.upper = 5000;
+    window().initialize();
+    logic->handle_message("#S" + std::string(80, 'x'));
+    EXPECT_EQ(tray.tooltip, std::string(63, 'x'));
+}
+
+// Refuses every nice value below 5: an unprivileged user whose threads run
+// at 5 cannot come back to 0.
+bool refuse_raising(pid_t, int nice)
+{
+    return nice >= 5;
+}
+
+TEST_F(MainWindow, a_refused_priority_change_keeps_what_is_in_force)
+{
+    fake_worker = true;
+    range.lower = 3001;
+    range.upper = 5000;
+    window().initialize();
+    zud::set_nice_setter(refuse_raising);
+    logic->select_thread_priority(zud::ThreadPriority::normal);
+    EXPECT_EQ(view.check_mark, zud::ThreadPriority::lowest);
+    logic->select_priority_class(zud::PriorityClass::high);
+    EXPECT_EQ(view.radio, zud::PriorityClass::normal);
+    // Told once.
+    EXPECT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
+    logic->select_priority_class(zud::PriorityClass::idle);
+    EXPECT_EQ(view.radio, zud::PriorityClass::idle);
+}
+
+}  // namespace
