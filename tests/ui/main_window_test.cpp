@@ -79,8 +79,9 @@ TEST_F(MainWindow, a_recorded_range_resumes_without_asking_and_echoes_its_factor
     EXPECT_EQ(logic->log_text().substr(0, 18), "3041 | 5*2^1549+1");
     serve_until_idle();
     for (const auto& line : factor_lines(read_file("ZudStatus.dat"))) {
-        if (line != "3041 | 5*2^1549+1")
+        if (line != "3041 | 5*2^1549+1") {
             EXPECT_GE(std::stoll(line), 200000) << line;
+        }
     }
     // The echo happens on the first Start only.
     write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n3041 | 5*2^1549+1\npmin=399000\n");
