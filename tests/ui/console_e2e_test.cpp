@@ -1,0 +1,187 @@
+// The console front end as a user runs it: the real program in a
+// directory of its own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <set>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "reference.h"
+#include "temp_dir.h"
+
+namespace {
+
+class Console : public zud_test::TempDirTest {
+protected:
+    // Starts `zudsieve --console` here, input from `input_file`, output to out.txt.
+    pid_t start(const std::string& input_file = "/dev/null")
+    {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int in = open(input_file.c_str(), O_RDONLY);
+            const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(out, 2);
+            setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+            execl(ZUD_SIEVE_BINARY, ZUD_SIEVE_BINARY, "--console", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+    static int wait_exit(pid_t pid)
+    {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    int run(const std::string& input_file = "/dev/null") { return wait_exit(start(input_file)); }
+    // Waits until the program says it sieves, then a little longer.
+    static void wait_for_sieving(int extra_ms)
+    {
+        for (int i = 0; i < 1000 && read_file("out.txt").find("Sieving...") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(extra_ms));
+    }
+
+    static std::vector<std::string> factor_lines(const std::string& status)
+    {
+        std::vector<std::string> lines;
+        std::size_t start = 0;
+        for (std::size_t end; (end = status.find('\n', start)) != std::string::npos; start = end + 1) {
+            const std::string line = status.substr(start, end - start);
+            if (!line.empty() && line[0] >= '0' && line[0] <= '9')
+                lines.push_back(line);
+        }
+        return lines;
+    }
+};
+
+// Each remaining (k, n) of the small file with its smallest prime factor
+// in [pmin, pmax].
+std::set<std::string> brute_force(const std::string& candidate_file, std::uint64_t pmin, std::uint64_t pmax)
+{
+    struct Candidate {
+        std::uint64_t k, n;
+    };
+    std::vector<Candidate> left;
+    std::istringstream file(candidate_file);
+    std::string line;
+    std::uint64_t k = 0, running = 0;
+    for (int i = 0; std::getline(file, line); ++i) {
+        if (i < 3)
+            continue;
+        if (line.rfind("k=", 0) == 0) {
+            k = std::stoull(line.substr(2));
+            continue;
+        }
+        running = line[0] == '+' ? running + std::stoull(line.substr(1)) : std::stoull(line);
+        left.push_back({k, running});
+    }
+    std::set<std::string> lines;
+    for (std::uint64_t p : zud_test::primes_below(pmax + 1)) {
+        if (p < pmin)
+            continue;
+        for (auto it = left.begin(); it != left.end();) {
+            if (zud_test::divides(p, it->k, it->n)) {
+                lines.insert(std::to_string(p) + " | " + std::to_string(it->k) + "*2^" + std::to_string(it->n) + "+1");
+                it = left.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    return lines;
+}
+
+TEST_F(Console, a_recorded_range_runs_to_done_with_the_brute_force_factors)
+{
+    write_file("Zud.dat", test_data("small_Zud.dat"));
+    write_file("ZudStatus.dat", "pmax=300000\npmin=3001\n");
+    EXPECT_EQ(run(), 0) << read_file("out.txt");
+    const std::string status = read_file("ZudStatus.dat");
+    const auto lines = factor_lines(status);
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()), brute_force(test_data("small_Zud.dat"), 3001, 300000));
+    EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
+    const std::string out = read_file("out.txt");
+    EXPECT_NE(out.find("p=3,001 to p=300,000"), std::string::npos);
+    EXPECT_NE(out.find(lines.front()), std::string::npos);
+    EXPECT_NE(out.find("Please copy and paste the text in the file 'ZudStatus.dat'"), std::string::npos);
+
+    // Done: the question's default (No) refuses a new range.
+    EXPECT_EQ(run(), 1);
+    EXPECT_NE(read_file("out.txt").find("Please send the results to the Zud team before starting a new sieve."),
+              std::string::npos);
+}
+
+TEST_F(Console, a_new_range_is_asked_for_in_billions_and_confirmed)
+{
+    write_file("Zud.dat", test_data("small_Zud.dat"));
+    write_file("answers.txt", "7\n3\n3\n4\n\n3\n4\ny\n");   // rejected, not confirmed, confirmed
+    const pid_t pid = start("answers.txt");
+    wait_for_sieving(300);
+    kill(pid, SIGINT);
+    EXPECT_EQ(wait_exit(pid), 0);
+    const std::string out = read_file("out.txt");
+    EXPECT_NE(out.find("You are sieving from p=3000000000 (3 billion) to p=4000000000 (4 billion) - are you sure?"),
+              std::string::npos)
+        << out;
+    const std::string status = read_file("ZudStatus.dat");
+    EXPECT_EQ(status.substr(0, 32), "pmax=4000000000\npmin=3000000000\n");
+    EXPECT_EQ(status.substr(status.rfind('\n', status.size() - 2) + 1, 5), "pmin=");
+}
+
+TEST_F(Console, no_candidate_file_or_a_cancelled_range_exits_non_zero)
+{
+    EXPECT_EQ(run(), 1);
+    EXPECT_NE(read_file("out.txt").find("The file 'Zud.dat' cannot be found in the current directory!"),
+              std::string::npos);
+    write_file("Zud.dat", test_data("small_Zud.dat"));
+    EXPECT_EQ(run(), 1);   // end of input cancels the range dialog
+    EXPECT_FALSE(exists("ZudStatus.dat"));
+}
+
+TEST_F(Console, ctrl_c_records_a_resume_point_from_which_a_second_run_completes)
+{
+    write_file("Zud.dat", test_data("small_Zud.dat"));
+    write_file("ZudStatus.dat", "pmax=30000000\npmin=3001\n");
+    const pid_t pid = start();
+    wait_for_sieving(500);
+    kill(pid, SIGINT);
+    EXPECT_EQ(wait_exit(pid), 0);
+    const std::string stopped = read_file("ZudStatus.dat");
+    const std::size_t last = stopped.rfind("pmin=");
+    ASSERT_GT(last, 20u) << stopped;
+    const std::int64_t resume = std::stoll(stopped.substr(last + 5));
+    EXPECT_GT(resume, 3001);
+    EXPECT_LT(resume, 30000000);
+    EXPECT_EQ(stopped.find("Done"), std::string::npos);
+
+    EXPECT_EQ(run(), 0);
+    const std::string interrupted = read_file("ZudStatus.dat");
+    EXPECT_EQ(interrupted.substr(interrupted.size() - 5), "Done\n");
+
+    // The same range without interruption.
+    std::remove("ZudStatus.dat");
+    write_file("ZudStatus.dat", "pmax=30000000\npmin=3001\n");
+    EXPECT_EQ(run(), 0);
+    const auto whole = factor_lines(read_file("ZudStatus.dat"));
+    const auto parts = factor_lines(interrupted);
+    const std::set<std::string> part_set(parts.begin(), parts.end());
+    for (const auto& line : whole)
+        EXPECT_TRUE(part_set.count(line)) << "lost " << line;
+    // The resumed run reads the unchanged candidate file, so it may find a
+    // second factor of an n the first part removed; each is a true one.
+    for (const auto& line : parts) {
+        const std::uint64_t p = std::stoull(line);
+        const std::uint64_t k = std::stoull(line.substr(line.find("| ") + 2));
+        const std::uint64_t n = std::stoull(line.substr(line.find('^') + 1));
+        EXPECT_TRUE(zud_test::divides(p, k, n)) << line;
+    }
+}
+
+}  // namespace
