@@ -1,10 +1,7 @@
-// The Qt front end's entry (the window arrives in its own change).
-#include <iostream>
-#include <unistd.h>
+// The entry of the window front end.
+#include "ui/qt/qt_window.h"
 
-#include "ui/console.h"
-
-int run_qt_window(int, char**)
+int run_qt_window(int argc, char** argv)
 {
-    return zud::run_console(std::cin, std::cout, isatty(STDOUT_FILENO) != 0);
+    return zud::qt::run_window(argc, argv);
 }

@@ -1,0 +1,209 @@
+#include "ui/qt/qt_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "../window_fixture.h"
+
+namespace {
+
+using zud::qt::ZudWindow;
+
+class QtWindow : public zud_test::TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        write_file("Zud.dat", test_data("small_Zud.dat"));
+        zud::stop_flag = 0;
+    }
+    void TearDown() override
+    {
+        zud::set_message_sink(nullptr);
+        TempDirTest::TearDown();
+    }
+    // Spins the event loop until `done` or the time runs out.
+    static void spin_until(const std::function<bool()>& done, int ms = 60000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    zud::qt::WindowParts parts(bool real_worker)
+    {
+        zud::qt::WindowParts p{&box, &tray, &profile, &range, {}};
+        if (!real_worker)
+            p.start_worker = [](zud::RunRecord&, int, zud::WorkerInfo&) {};
+        return p;
+    }
+    zud_test::ScriptedBox box;
+    zud_test::FakeTray tray;
+    zud_test::MemoryProfile profile;
+    zud_test::ScriptedRange range;
+};
+
+TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
+{
+    range.lower = 3001;
+    range.upper = 300000;
+    ZudWindow window(parts(true));
+    window.show();
+    EXPECT_EQ(window.windowTitle(), "ZudSieve 1.24");
+    window.logic().initialize();
+    EXPECT_EQ(range.runs, 1);
+    EXPECT_EQ(window.start_button()->text(), "&Stop");
+    spin_until([&] { return !window.logic().running(); });
+    ASSERT_FALSE(window.logic().running());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));   // the worker leaves its last send
+
+    const std::string status = read_file("ZudStatus.dat");
+    std::string expected_log;
+    std::size_t start = 0;
+    for (std::size_t end; (end = status.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = status.substr(start, end - start);
+        if (!line.empty() && line[0] >= '0' && line[0] <= '9')
+            expected_log += (expected_log.empty() ? "" : "\n") + line;
+    }
+    EXPECT_FALSE(expected_log.empty());
+    EXPECT_EQ(window.log_pane()->toPlainText().toStdString(), expected_log);
+    EXPECT_EQ(window.start_button()->text(), "&Start");
+    EXPECT_EQ(window.range_line_field()->text(), "p=3,001 to p=300,000");
+    EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
+
+    // The status line shows the rate; a click shows the status text, the next the rate.
+    EXPECT_EQ(window.status_line()->text().left(5), "Rate:");
+    window.logic().status_line_clicked();
+    EXPECT_EQ(window.status_line()->text(), "Complete!");
+    window.status_line()->setFocus();
+    spin_until([&] { return window.status_line()->text().startsWith("Rate"); }, 2000);
+    EXPECT_TRUE(window.status_line()->text().startsWith("Rate"));
+}
+
+TEST_F(QtWindow, closing_during_a_run_asks_writes_the_exit_line_and_ends)
+{
+    range.lower = 3001;
+    range.upper = 300000;
+    ZudWindow window(parts(false));
+    window.show();
+    window.logic().initialize();
+    window.logic().handle_message("#SSieved up to 131101");
+    window.logic().handle_message("131101 | 5*2^999+1");
+    box.answers = {zud::BoxAnswer::cancel};
+    window.close();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.logic().destroyed());
+    box.answers = {zud::BoxAnswer::ok};
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_TRUE(window.logic().destroyed());
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(box.shown.back().text.substr(0, 59), "The sieve is still running - are you sure you wish to exit?");
+    const std::string status = read_file("ZudStatus.dat");
+    EXPECT_EQ(status.substr(status.rfind("pmin=")), "pmin=131101\n");
+    EXPECT_EQ(profile.values["factor"], "2.500");
+}
+
+TEST_F(QtWindow, minimising_hides_and_the_tray_brings_the_window_back)
+{
+    range.accept = false;
+    ZudWindow window(parts(false));
+    window.show();
+    window.logic().initialize();
+    window.showMinimized();
+    spin_until([&] { return !window.isVisible(); }, 2000);
+    EXPECT_FALSE(window.isVisible());
+    window.logic().tray_activated();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+    EXPECT_EQ(tray.tooltip, "ZudSieve 1.24");
+    window.logic().tray_activated();
+    EXPECT_FALSE(window.isVisible());
+
+    // Without a tray a minimised window stays reachable.
+    tray.present = false;
+    ZudWindow no_tray(parts(false));
+    no_tray.show();
+    no_tray.logic().initialize();
+    no_tray.showMinimized();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(no_tray.isVisible());
+}
+
+TEST_F(QtWindow, priority_controls_and_the_worker_menu)
+{
+    range.accept = false;
+    profile.values["priority"] = "I";
+    ZudWindow window(parts(false));
+    window.logic().initialize();
+    EXPECT_TRUE(window.priority_button(zud::PriorityClass::idle)->isChecked());
+    EXPECT_TRUE(window.thread_priority_action(zud::ThreadPriority::lowest)->isChecked());
+    window.thread_priority_action(zud::ThreadPriority::normal)->trigger();
+    EXPECT_TRUE(window.thread_priority_action(zud::ThreadPriority::normal)->isChecked());
+    EXPECT_FALSE(window.thread_priority_action(zud::ThreadPriority::lowest)->isChecked());
+}
+
+TEST(QtAlphaDialog, rejects_by_emptying_the_field_and_accepts_good_values)
+{
+    for (const char* entry : {"0.009", "10", "abc", "2.5x", "2.5 ", ""}) {
+        zud::qt::AlphaDialog dialog(nullptr, 2.5);
+        dialog.field()->setText(entry);
+        dialog.accept();
+        EXPECT_EQ(dialog.result(), QDialog::Rejected) << entry;
+        EXPECT_TRUE(dialog.field()->text().isEmpty()) << entry;
+    }
+    zud::qt::AlphaDialog dialog(nullptr, 2.5004);
+    EXPECT_EQ(dialog.field()->text(), "2.500");
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.value(), 2.5);
+    zud::qt::AlphaDialog ten(nullptr, 10);
+    EXPECT_EQ(ten.field()->text(), "10.000");
+    ten.accept();
+    EXPECT_EQ(ten.result(), QDialog::Rejected);
+}
+
+TEST(QtRangeDialog, rejections_move_the_focus_and_a_confirmed_range_is_accepted)
+{
+    zud_test::ScriptedBox box;
+    zud::qt::RangeDialogQt dialog(nullptr, box);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    const std::tuple<const char*, const char*, bool> rejected[] = {
+        {"", "", false}, {"3", "3", false}, {"10", "5", false}, {"99999999999", "5", true}};
+    for (auto [lower, upper, lower_field] : rejected) {
+        dialog.lower()->setText(lower);
+        dialog.upper()->setText(upper);
+        dialog.accept();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE((lower_field ? dialog.lower() : dialog.upper())->hasFocus()) << lower << " " << upper;
+        EXPECT_FALSE(dialog.result() == QDialog::Accepted);
+    }
+    EXPECT_TRUE(box.shown.empty());
+    // The fields take digits only.
+    dialog.lower()->clear();
+    QTest::keyClicks(dialog.lower(), "1a-2");
+    EXPECT_EQ(dialog.lower()->text(), "12");
+    dialog.lower()->setText("0");
+    dialog.upper()->setText("1");
+    box.answers = {zud::BoxAnswer::no};
+    dialog.accept();
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.upper()->text(), "1");
+    box.answers = {zud::BoxAnswer::yes};
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.pmin(), 0);
+    EXPECT_EQ(dialog.pmax(), 1000000000);
+    EXPECT_EQ(box.shown[0].text, "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?");
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// Dialog layouts and their OK rules.
+#include "ui/qt/qt_dialogs.h"
+
+#include <QFile>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+#include "ui/qt/qt_platform.h"
+#include "ui/range_entry.h"
+#include "ui/settings.h"
+
+namespace zud::qt {
+
+namespace {
+
+QFont dialog_font(const char* family)
+{
+    QFont font(QString::fromLatin1(family), 8);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+QLabel* label(QWidget* parent, const QString& text, QRect rect, Qt::Alignment align = Qt::AlignLeft)
+{
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(rect);
+    l->setAlignment(align | Qt::AlignVCenter);
+    return l;
+}
+
+QPushButton* button(QDialog* parent, const QString& text, QRect rect, bool is_default)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setGeometry(rect);
+    b->setDefault(is_default);
+    b->setAutoDefault(is_default);
+    return b;
+}
+
+// A read-only text without border or scroll bars.
+QPlainTextEdit* text_field(QWidget* parent, const QString& text, QRect rect)
+{
+    auto* field = new QPlainTextEdit(text, parent);
+    field->setReadOnly(true);
+    field->setFrameShape(QFrame::NoFrame);
+    field->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    field->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    field->setGeometry(rect);
+    field->setFocusPolicy(Qt::NoFocus);
+    return field;
+}
+
+void fixed_size(QDialog* dialog, const DialogUnits& du, int width, int height, const QString& title)
+{
+    dialog->setWindowTitle(title);
+    dialog->setFixedSize(du.size(width, height));
+    dialog->setWindowFlags(dialog->windowFlags() & ~Qt::WindowContextHelpButtonHint);
+}
+
+}  // namespace
+
+DialogUnits::DialogUnits(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    base_x_ = (letters / 26 + 1) / 2;
+    base_y_ = metrics.height();
+}
+
+QRect DialogUnits::rect(int x, int y, int width, int height) const
+{
+    return {x * base_x_ / 4, y * base_y_ / 8, width * base_x_ / 4, height * base_y_ / 8};
+}
+
+QSize DialogUnits::size(int width, int height) const
+{
+    return {width * base_x_ / 4, height * base_y_ / 8};
+}
+
+QString resource_text(const QString& name)
+{
+    QFile file(QStringLiteral(":/zudsieve/") + name);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent), box_(box)
+{
+    setFont(dialog_font("MS Sans Serif"));
+    const DialogUnits du(font());
+    fixed_size(this, du, 265, 46, QStringLiteral("Enter the range of p...."));
+    label(this, QStringLiteral("Sieve from p="), du.rect(12, 8, 50, 8), Qt::AlignRight);
+    label(this, QStringLiteral("billion"), du.rect(125, 8, 50, 8));
+    label(this, QStringLiteral("to p="), du.rect(12, 25, 50, 8), Qt::AlignRight);
+    label(this, QStringLiteral("billion"), du.rect(125, 25, 50, 8));
+    auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    lower_ = new QLineEdit(this);
+    lower_->setObjectName(QStringLiteral("lower"));
+    lower_->setGeometry(du.rect(65, 7, 56, 12));
+    lower_->setValidator(digits);
+    upper_ = new QLineEdit(this);
+    upper_->setObjectName(QStringLiteral("upper"));
+    upper_->setGeometry(du.rect(65, 24, 56, 12));
+    upper_->setValidator(digits);
+    auto* ok = button(this, QStringLiteral("OK"), du.rect(208, 7, 50, 14), true);
+    auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(208, 24, 50, 14), false);
+    connect(ok, &QPushButton::clicked, this, &RangeDialogQt::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void RangeDialogQt::accept()
+{
+    const RangeCheck check = check_range_entry(lower_->text().toStdString(), upper_->text().toStdString());
+    if (check.verdict == RangeCheck::Verdict::focus_lower) {
+        lower_->setFocus();
+        return;
+    }
+    if (check.verdict == RangeCheck::Verdict::focus_upper) {
+        upper_->setFocus();
+        return;
+    }
+    if (box_.show(check.question, BoxIcon::question, BoxButtons::yes_no, BoxAnswer::no) != BoxAnswer::yes)
+        return;
+    pmin_ = check.pmin;
+    pmax_ = check.pmax;
+    QDialog::accept();
+}
+
+bool QtRangeDialog::run(std::int64_t& pmin, std::int64_t& pmax)
+{
+    RangeDialogQt dialog(parent_, box_);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    pmin = dialog.pmin();
+    pmax = dialog.pmax();
+    return true;
+}
+
+AlphaDialog::AlphaDialog(QWidget* parent, double alpha) : QDialog(parent), value_(alpha)
+{
+    setFont(dialog_font("Arial"));
+    const DialogUnits du(font());
+    fixed_size(this, du, 311, 93, QStringLiteral("Set alpha"));
+    text_field(this, resource_text(QStringLiteral("alpha.txt")), du.rect(7, 7, 241, 65));
+    auto* caption = label(this, QStringLiteral("&Alpha:"), du.rect(19, 75, 29, 11), Qt::AlignRight);
+    field_ = new QLineEdit(QString::fromStdString(format_alpha(alpha)), this);
+    field_->setObjectName(QStringLiteral("alpha"));
+    field_->setGeometry(du.rect(53, 74, 49, 12));
+    caption->setBuddy(field_);
+    auto* ok = button(this, QStringLiteral("OK"), du.rect(254, 7, 50, 14), true);
+    auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(254, 24, 50, 14), false);
+    connect(ok, &QPushButton::clicked, this, &AlphaDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    field_->setFocus();
+}
+
+void AlphaDialog::accept()
+{
+    const auto accepted = accept_alpha(field_->text().toStdString());
+    if (!accepted) {
+        field_->clear();
+        field_->setFocus();
+        return;
+    }
+    value_ = *accepted;
+    QDialog::accept();
+}
+
+QDialog* make_about_box(QWidget* parent)
+{
+    auto* dialog = new QDialog(parent);
+    dialog->setFont(dialog_font("MS Sans Serif"));
+    const DialogUnits du(dialog->font());
+    fixed_size(dialog, du, 235, 49, QStringLiteral("About ZudSieve"));
+    auto* icon = new QLabel(dialog);
+    icon->setPixmap(QPixmap(QStringLiteral(":/zudsieve/zudsieve.png")));
+    icon->setGeometry(du.rect(10, 10, 21, 20));
+    label(dialog, QStringLiteral("ZudSieve Version 1.24"), du.rect(40, 11, 119, 8));
+    label(dialog, QStringLiteral("Copyright (C) 2003 The Zud Project"), du.rect(40, 25, 119, 8));
+    auto* ok = button(dialog, QStringLiteral("OK"), du.rect(178, 7, 50, 14), true);
+    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    return dialog;
+}
+
+QDialog* make_help_dialog(QWidget* parent)
+{
+    auto* dialog = new QDialog(parent);
+    dialog->setFont(dialog_font("Arial"));
+    const DialogUnits du(dialog->font());
+    fixed_size(dialog, du, 321, 202, QStringLiteral("Help"));
+    auto* text = text_field(dialog, resource_text(QStringLiteral("help.txt")), du.rect(7, 7, 307, 173));
+    text->setObjectName(QStringLiteral("help"));
+    auto* ok = button(dialog, QStringLiteral("OK"), du.rect(135, 181, 50, 14), true);
+    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    return dialog;
+}
+
+}  // namespace zud::qt

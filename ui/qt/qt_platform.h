@@ -1,0 +1,95 @@
+// Qt's side of the window's small interfaces: message boxes, the wait
+// cursor, the tray icon, the clipboard, the profile, and the synchronous
+// worker-to-window transport.
+#pragma once
+
+#include <QObject>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "run/messages.h"
+#include "ui/message_box.h"
+#include "ui/settings.h"
+#include "ui/window_view.h"
+
+class QWidget;
+
+namespace zud::qt {
+
+// "\r\n" line ends of the log become "\n" for Qt's widgets and the clipboard.
+QString from_log_text(const std::string& text);
+
+class QtMessageBox : public MessageBox {
+public:
+    explicit QtMessageBox(QWidget* parent) : parent_(parent) {}
+    BoxAnswer show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer) override;
+
+private:
+    QWidget* parent_;
+};
+
+class QtWaitCursor : public WaitCursor {
+public:
+    void begin() override;
+    void end() override;
+};
+
+class QtClipboard : public Clipboard {
+public:
+    bool available() const override { return true; }
+    void copy(const std::string& text) override;
+};
+
+// The notification-area icon. A double-click toggles the window; where the
+// desktop's tray only reports single activations, a single activation not
+// followed by a double-click does the same, or a hidden window could never
+// come back.
+class QtTray : public QObject, public Tray {
+    Q_OBJECT
+public:
+    QtTray(QObject* parent, std::function<void()> on_activate);
+    bool available() const override;
+    void add(const std::string& tooltip) override;
+    void modify(const std::string& tooltip) override;
+    void remove() override;
+
+private:
+    void activated(QSystemTrayIcon::ActivationReason reason);
+
+    QSystemTrayIcon* icon_ = nullptr;
+    QTimer single_click_;
+    std::function<void()> on_activate_;
+};
+
+class QtProfile : public Profile {
+public:
+    explicit QtProfile(const QString& path);
+    std::string get_string(const std::string& key, const std::string& fallback) override;
+    int get_int(const std::string& key, int fallback) override;
+    void set_string(const std::string& key, const std::string& value) override;
+    void set_int(const std::string& key, int value) override;
+    bool save() override;
+
+private:
+    QSettings settings_;
+};
+
+// Delivers each worker text on the window's thread and waits until it has
+// been handled (a blocking queued call); a text sent from the window's own
+// thread is handled at once, since a blocking call to one's own thread
+// deadlocks.
+class QtSink : public QObject, public MessageSink {
+    Q_OBJECT
+public:
+    QtSink(QObject* window, std::function<void(const std::string&)> handler);
+    void deliver(const char* text) override;
+
+private:
+    QObject* window_;
+    std::function<void(const std::string&)> handler_;
+};
+
+}  // namespace zud::qt
