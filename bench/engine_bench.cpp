@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "bench/bench_data.h"
+#include "engine/fast_search.h"
 #include "engine/mod_arith.h"
 #include "engine/prime_source.h"
 #include "engine/sieve.h"
@@ -42,31 +43,49 @@ void BM_prime_source_near_1e12(benchmark::State& state)
 }
 BENCHMARK(BM_prime_source_near_1e12)->Unit(benchmark::kMillisecond);
 
-// One fixed range of primes near 10^12 over the benchmark candidate file.
+// One fixed range of primes near 10^12 over the benchmark candidate file,
+// with each search; the ratios are printed at the end.
 constexpr std::int64_t kSievePmin = 1000000000000;
 constexpr std::int64_t kSieveSpan = 2000000;
 
-void BM_run_sieve_near_1e12(benchmark::State& state)
+std::int64_t primes_in_range()
+{
+    zud::PrimeSource counter;
+    counter.init();
+    counter.skip_to(kSievePmin);
+    std::int64_t primes = 0;
+    while (static_cast<std::int64_t>(counter.next()) <= kSievePmin + kSieveSpan)
+        ++primes;
+    return primes;
+}
+
+void BM_run_sieve_near_1e12(benchmark::State& state, zud::SearchMode mode)
 {
     const zud::CandidateSet& set = zud_bench::bench_set();
-    std::int64_t primes = 0;
+    const std::int64_t primes = primes_in_range();
+    zud::set_search_mode(mode);
+    std::int64_t hits = 0;
     for (auto _ : state) {
         auto residues = set.residues;
         auto spacings = set.spacings;
-        zud::PrimeSource counter;
-        counter.init();
-        counter.skip_to(kSievePmin);
-        while (static_cast<std::int64_t>(counter.next()) <= kSievePmin + kSieveSpan)
-            ++primes;
+        hits = 0;
         zud::run_sieve(set.nmin, set.nmax, kSievePmin, kSievePmin + kSieveSpan, set.k_values.data(),
                        residues.data(), spacings.data(), static_cast<std::uint32_t>(set.kcount),
-                       [](std::int32_t, std::int32_t, std::int64_t) {},
+                       [&](std::int32_t, std::int32_t, std::int64_t) { ++hits; },
                        [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
                        [](std::int64_t) {}, 2.5);
     }
-    state.counters["primes/s"] = benchmark::Counter(static_cast<double>(primes), benchmark::Counter::kIsRate);
+    zud::set_search_mode(zud::SearchMode::best);
+    state.counters["primes/s"] =
+        benchmark::Counter(static_cast<double>(primes) * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["hits"] = static_cast<double>(hits);
 }
-BENCHMARK(BM_run_sieve_near_1e12)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, reference, zud::SearchMode::reference)
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, portable, zud::SearchMode::portable)
+    ->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, vector, zud::SearchMode::vector)
+    ->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_read_candidate_file(benchmark::State& state)
 {

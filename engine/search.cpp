@@ -10,11 +10,6 @@ namespace zud {
 
 namespace {
 
-inline std::uint32_t bucket_of(std::int64_t x)
-{
-    return (static_cast<std::uint32_t>(x) & 0x1FFFFu) >> 5;
-}
-
 inline void report(const FactorCallback& on_factor, std::int32_t k_index, std::int64_t n, std::int64_t p)
 {
     // An n past the 32-bit range cannot be a candidate; never wrap it into one.

@@ -43,6 +43,17 @@ void build_stride_table(const SearchTables& tables, const SearchGeometry& geomet
                         long double recip);
 // Returns the bucket table to all zero, visiting only the used buckets.
 void clear_buckets(const SearchTables& tables, const SearchGeometry& geometry);
+inline std::uint32_t bucket_of(std::int64_t x)
+{
+    return (static_cast<std::uint32_t>(x) & 0x1FFFFu) >> 5;
+}
+
+// The presence bit of z (in [0, p)): false for most probes, which then end.
+inline bool may_match(const SearchTables& tables, std::int64_t z)
+{
+    return (tables.buckets[2 * bucket_of(z)] >> (z & 31) & 1u) != 0;
+}
+
 // Looks up z, a loose residue in [0, 2p) of k*2^(r + j), and reports each
 // stride-table entry t that matches as n = nmin_eff + j + t*m: entry 0
 // first, then the bucket's chain from the newest entry back.

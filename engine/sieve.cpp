@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "engine/fast_search.h"
 #include "engine/mod_arith.h"
 #include "engine/prime_source.h"
 #include "engine/search.h"
@@ -68,6 +69,7 @@ void prime_loop(PrimeSource& primes, std::int64_t pmax, std::int32_t progress_st
                 const SearchGeometry& geometry, const FactorCallback& on_factor, const ProgressCallback& on_progress,
                 std::int64_t& ended_at)
 {
+    const SearchFunction search = search_function(search_mode());
     for (;;) {
         const auto p = static_cast<std::int64_t>(primes.next());
         // Read the stop flag once per prime: a whole prime is the unit we resume from.
@@ -79,7 +81,7 @@ void prime_loop(PrimeSource& primes, std::int64_t pmax, std::int32_t progress_st
             progress_state = static_cast<std::int32_t>(p & 0x10000);
             on_progress(p);
         }
-        search_prime_reference(tables, geometry, p, on_factor);
+        search(tables, geometry, p, on_factor);
     }
 }
 

@@ -1,0 +1,40 @@
+// Faster searches with exactly the reference's hits, in the same order:
+// the stride table and the probes are built from several independent
+// chains of products instead of one, so that the products overlap.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/search.h"
+
+namespace zud {
+
+enum class SearchMode {
+    reference,   // one chain of x87 products (search_prime_reference)
+    portable,    // interleaved x87 chains, any x86-64 processor
+    vector,      // AVX-512 IFMA Montgomery products, 8 lanes
+    best,        // vector where the processor has it, else portable
+};
+
+using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                                const FactorCallback& on_factor);
+
+// The search run_sieve uses; best unless a benchmark or test chose another.
+void set_search_mode(SearchMode mode);
+SearchMode search_mode();
+// The function for a mode (vector falls back to portable where the
+// processor lacks AVX-512 IFMA).
+SearchFunction search_function(SearchMode mode);
+bool vector_search_available();
+
+void search_prime_portable(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                           const FactorCallback& on_factor);
+void search_prime_vector(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                         const FactorCallback& on_factor);
+
+// Shared by the searches: links the stride table's entries 0 .. g-1 into
+// the buckets in order, and returns the bucket table to zero.
+void link_stride_table(const SearchTables& tables, const SearchGeometry& geometry);
+void clear_bucket_table(const SearchTables& tables, const SearchGeometry& geometry);
+
+}  // namespace zud
