@@ -2,6 +2,10 @@
 // units, eight lanes at a time. Table entries and probes are both kept in
 // Montgomery form x*R mod p, in [0, p): the map is one-to-one, so exactly
 // the same pairs meet as in the reference search, in the same order.
+// GCC 12 takes the undefined pass-through operands of some AVX-512
+// intrinsics for uninitialised variables.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 #include <immintrin.h>
 
 #include "engine/fast_search.h"
@@ -116,13 +120,15 @@ ZUD_IFMA void probe_k(const SearchTables& t, const SearchGeometry& geo, std::uin
     const std::int64_t z0 = normalize_mod(reduce_mod(t.base_terms[i], p, recip), p);
     __m512i z = to_montgomery(geometric_lanes(z0, factor, p, recip), m);
     const __m512i step = broadcast_montgomery(power_mod(factor, kLanes, p, recip), m);
+    const std::int64_t probes = (geo.stride - t.residues[i] + d - 1) / d;
     alignas(64) std::int64_t lanes[kLanes];
-    for (std::int64_t j = t.residues[i]; j < geo.stride;) {
+    for (std::int64_t done = 0; done < probes; done += kLanes) {
         _mm512_store_si512(lanes, z);
-        z = mont_mul(z, step, m);
-        for (int c = 0; c < kLanes && j < geo.stride; ++c, j += d)
+        const int count = probes - done < kLanes ? static_cast<int>(probes - done) : kLanes;
+        for (int c = 0; c < count; ++c)
             if (may_match(t, lanes[c]))
-                probe(t, geo, lanes[c], j, k_index, p, on_factor);
+                probe(t, geo, lanes[c], t.residues[i] + (done + c) * d, k_index, p, on_factor);
+        z = mont_mul(z, step, m);
     }
 }
 
