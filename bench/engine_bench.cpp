@@ -43,6 +43,21 @@ void BM_prime_source_near_1e12(benchmark::State& state)
 }
 BENCHMARK(BM_prime_source_near_1e12)->Unit(benchmark::kMillisecond);
 
+void BM_prime_source_near_2_48(benchmark::State& state)
+{
+    zud::PrimeSource source;
+    source.init();
+    source.skip_to((1ULL << 48) - 200000000);
+    for (auto _ : state) {
+        std::uint64_t p = 0;
+        for (int i = 0; i < 100000; ++i)
+            p = source.next();
+        benchmark::DoNotOptimize(p);
+    }
+    state.counters["primes/s"] = benchmark::Counter(100000.0 * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_prime_source_near_2_48)->Unit(benchmark::kMillisecond);
+
 // One fixed range of primes near 10^12 over the benchmark candidate file,
 // with each search; the ratios are printed at the end.
 constexpr std::int64_t kSievePmin = 1000000000000;
@@ -86,6 +101,32 @@ BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, portable, zud::SearchMode::portable)
     ->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, vector, zud::SearchMode::vector)
     ->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The same candidate file at the top of the engine's range, where the
+// prime source costs most.
+void BM_run_sieve_near_2_48(benchmark::State& state)
+{
+    const zud::CandidateSet& set = zud_bench::bench_set();
+    const std::int64_t pmin = (std::int64_t{1} << 48) - 4000000;
+    zud::PrimeSource counter;
+    counter.init();
+    counter.skip_to(static_cast<std::uint64_t>(pmin));
+    std::int64_t primes = 0;
+    while (static_cast<std::int64_t>(counter.next()) <= pmin + 3840000)
+        ++primes;
+    for (auto _ : state) {
+        auto residues = set.residues;
+        auto spacings = set.spacings;
+        zud::run_sieve(set.nmin, set.nmax, pmin, pmin + 3840000, set.k_values.data(), residues.data(),
+                       spacings.data(), static_cast<std::uint32_t>(set.kcount),
+                       [](std::int32_t, std::int32_t, std::int64_t) {},
+                       [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
+                       [](std::int64_t) {}, 2.5);
+    }
+    state.counters["primes/s"] =
+        benchmark::Counter(static_cast<double>(primes) * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_run_sieve_near_2_48)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void BM_read_candidate_file(benchmark::State& state)
 {
