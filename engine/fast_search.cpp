@@ -17,18 +17,6 @@ std::atomic<SearchMode> g_mode{SearchMode::best};
 constexpr int kTableChains = 8;
 constexpr int kProbeChains = 4;
 
-// y^e mod p in [0, p), by squaring.
-std::int64_t power_mod(std::int64_t y, int e, std::int64_t p, long double recip)
-{
-    std::int64_t result = 1;
-    for (; e > 0; e >>= 1) {
-        if (e & 1)
-            result = normalize_mod(mul_mod(result, y, p, recip), p);
-        y = normalize_mod(sqr_mod(y, p, recip), p);
-    }
-    return result;
-}
-
 void fill_stride_table(const SearchTables& t, const SearchGeometry& geo, std::int64_t p, long double recip)
 {
     const std::int64_t y = normalize_mod(pow_half(geo.stride, p, recip), p);
@@ -76,6 +64,17 @@ void probe_k(const SearchTables& t, const SearchGeometry& geo, std::uint32_t i, 
 }
 
 }  // namespace
+
+std::int64_t power_mod(std::int64_t y, int e, std::int64_t p, long double recip)
+{
+    std::int64_t result = 1;
+    for (; e > 0; e >>= 1) {
+        if (e & 1)
+            result = normalize_mod(mul_mod(result, y, p, recip), p);
+        y = normalize_mod(sqr_mod(y, p, recip), p);
+    }
+    return result;
+}
 
 void link_stride_table(const SearchTables& t, const SearchGeometry& geo)
 {

@@ -32,6 +32,9 @@ void search_prime_portable(const SearchTables& tables, const SearchGeometry& geo
 void search_prime_vector(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                          const FactorCallback& on_factor);
 
+// y^e mod p in [0, p), by squaring (x87 products).
+std::int64_t power_mod(std::int64_t y, int e, std::int64_t p, long double recip);
+
 // Shared by the searches: links the stride table's entries 0 .. g-1 into
 // the buckets in order, and returns the bucket table to zero.
 void link_stride_table(const SearchTables& tables, const SearchGeometry& geometry);

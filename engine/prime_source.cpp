@@ -204,47 +204,24 @@ void PrimeSource::catch_up(CatchUp& record, int x_ref, int k_ref, int delta, boo
     record.offset_sum = delta * n * (n - 1) / 2;
 }
 
-void PrimeSource::walk_form1(std::uint32_t* bits, int f, int g, int k)
+// Forms 1 and 2: climb to the first row that starts beyond the segment,
+// then come down row by row (x shrinks by kDelta) toggling each row's
+// positions in the segment.
+template <int kDelta, int kLowest>
+void PrimeSource::walk_down(std::uint32_t* bits, const CatchUp& rec, int x0, int g, int k)
 {
-    const CatchUp& rec = records_[0];
-    std::int32_t x = 2 * f + 15;
+    std::int32_t x = x0;
     auto start = static_cast<std::int32_t>(static_cast<std::uint64_t>(
         k - static_cast<std::int64_t>(segment_start_) + static_cast<std::int64_t>(rec.steps) * x + rec.offset_sum));
     x += rec.steps_delta;
     while (start < kSpan) {
         start += x;
-        x += 30;
+        x += kDelta;
     }
     std::int32_t y = g + 15;
     for (;;) {
-        x -= 30;
-        if (x <= 15)
-            return;
-        start -= x;
-        while (start < 0) {
-            start += y;
-            y += 30;
-        }
-        for (std::int32_t i = start, z = y; i < kSpan; i += z, z += 30)
-            toggle(bits, i);
-    }
-}
-
-void PrimeSource::walk_form2(std::uint32_t* bits, int f, int g, int k)
-{
-    const CatchUp& rec = records_[1];
-    std::int32_t x = f + 5;
-    auto start = static_cast<std::int32_t>(static_cast<std::uint64_t>(
-        k - static_cast<std::int64_t>(segment_start_) + static_cast<std::int64_t>(rec.steps) * x + rec.offset_sum));
-    x += rec.steps_delta;
-    while (start < kSpan) {
-        start += x;
-        x += 10;
-    }
-    std::int32_t y = g + 15;
-    for (;;) {
-        x -= 10;
-        if (x <= 5)
+        x -= kDelta;
+        if (x <= kLowest)
             return;
         start -= x;
         while (start < 0) {
@@ -370,9 +347,9 @@ void PrimeSource::sieve_segment()
             for (; e < fm.table.size && fm.table.entries[e].cls == cls; ++e) {
                 const RowEntry& row = fm.table.entries[e];
                 if (form == 0)
-                    walk_form1(bits, row.f, row.g, row.k);
+                    walk_down<30, 15>(bits, records_[0], 2 * row.f + 15, row.g, row.k);
                 else if (form == 1)
-                    walk_form2(bits, row.f, row.g, row.k);
+                    walk_down<10, 5>(bits, records_[1], row.f + 5, row.g, row.k);
                 else
                     walk_form3(bits, row.f, row.g, row.k);
             }

@@ -37,8 +37,8 @@ private:
     void fill();
     void sieve_segment();
     void catch_up(CatchUp& record, int x_ref, int k_ref, int delta, bool below_start);
-    void walk_form1(std::uint32_t* bits, int f, int g, int k);
-    void walk_form2(std::uint32_t* bits, int f, int g, int k);
+    template <int kDelta, int kLowest>
+    void walk_down(std::uint32_t* bits, const CatchUp& rec, int x0, int g, int k);
     void walk_form3(std::uint32_t* bits, int f, int g, int k);
     void mark_small_squares(std::uint32_t* bits, int residue, const std::uint32_t* l_mod_square);
     void mark_large_squares(std::uint32_t q0, int group);

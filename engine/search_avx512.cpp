@@ -62,18 +62,6 @@ ZUD_IFMA inline __m512i broadcast_montgomery(std::int64_t x, const Montgomery& m
     return to_montgomery(_mm512_set1_epi64(x), m);
 }
 
-// y^e mod p in [0, p).
-std::int64_t power_mod(std::int64_t y, int e, std::int64_t p, long double recip)
-{
-    std::int64_t result = 1;
-    for (; e > 0; e >>= 1) {
-        if (e & 1)
-            result = normalize_mod(mul_mod(result, y, p, recip), p);
-        y = normalize_mod(sqr_mod(y, p, recip), p);
-    }
-    return result;
-}
-
 // x, x*y, ..., x*y^7 in [0, p): the first vector of a chain.
 ZUD_IFMA __m512i geometric_lanes(std::int64_t x, std::int64_t y, std::int64_t p, long double recip)
 {

@@ -6,6 +6,16 @@
 
 namespace zud {
 
+namespace {
+
+// now - then on the wrapping 32-bit millisecond clock.
+std::int32_t elapsed_ms(std::int32_t now, std::int32_t then)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(then));
+}
+
+}  // namespace
+
 int RateDisplay::Window::add(std::int32_t now, std::int64_t sample)
 {
     int slot;
@@ -41,8 +51,7 @@ void RateDisplay::on_progress(std::int64_t p, std::int32_t now_ms)
         p_rate_.clear();
         return;
     }
-    const auto elapsed = static_cast<std::int32_t>(static_cast<std::uint32_t>(now_ms) -
-                                                   static_cast<std::uint32_t>(p_window_.time[from]));
+    const std::int32_t elapsed = elapsed_ms(now_ms, p_window_.time[from]);
     // Two messages within the same millisecond give no rate: keep the last one.
     if (elapsed <= 0)
         return;
@@ -59,8 +68,7 @@ void RateDisplay::on_factor(std::int32_t factor_count, std::int32_t kcount, std:
         factor_rate_.clear();
         return;
     }
-    const auto elapsed = static_cast<std::int32_t>(static_cast<std::uint32_t>(now_ms) -
-                                                   static_cast<std::uint32_t>(factor_window_.time[from]));
+    const std::int32_t elapsed = elapsed_ms(now_ms, factor_window_.time[from]);
     const std::int64_t factors = factor_count - factor_window_.value[from];
     if (factors <= 0)
         return;

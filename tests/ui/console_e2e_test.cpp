@@ -11,9 +11,12 @@
 #include <unistd.h>
 
 #include "reference.h"
+#include "status_lines.h"
 #include "temp_dir.h"
 
 namespace {
+
+using zud_test::factor_lines;
 
 class Console : public zud_test::TempDirTest {
 protected:
@@ -46,18 +49,6 @@ protected:
         for (int i = 0; i < 1000 && read_file("out.txt").find("Sieving...") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(extra_ms));
-    }
-
-    static std::vector<std::string> factor_lines(const std::string& status)
-    {
-        std::vector<std::string> lines;
-        std::size_t start = 0;
-        for (std::size_t end; (end = status.find('\n', start)) != std::string::npos; start = end + 1) {
-            const std::string line = status.substr(start, end - start);
-            if (!line.empty() && line[0] >= '0' && line[0] <= '9')
-                lines.push_back(line);
-        }
-        return lines;
     }
 };
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "data/status_file.h"
+#include "status_lines.h"
 #include "ui/range_entry.h"
 #include "window_fixture.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 using zud::BoxAnswer;
 using zud::RunOutcome;
+using zud_test::factor_lines;
 
 const char* const kClipboardDone =
     "Sieving complete!\r\n\r\nThe data has been placed on the Clipboard ready to be sent to the Zud "
@@ -19,18 +21,6 @@ const char* const kClipboardDone =
 const char* const kTruncatedDone =
     "Sieving complete!\r\n\r\nPlease copy and paste the text in the file 'ZudStatus.dat' and send it to the Zud "
     "team. Do NOT copy the information from the message box - it was truncated and is incomplete!";
-
-std::vector<std::string> factor_lines(const std::string& status)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = status.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = status.substr(start, end - start);
-        if (!line.empty() && line[0] >= '0' && line[0] <= '9')
-            lines.push_back(line);
-    }
-    return lines;
-}
 
 std::string joined(const std::vector<std::string>& lines)
 {
