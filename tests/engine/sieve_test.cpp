@@ -129,6 +129,22 @@ TEST(RunSieve, nmin_one_is_searched_from_two_in_the_right_class)
     expect_matches_brute_force(c);
 }
 
+TEST(RunSieve, the_top_of_the_n_range_is_searched_without_wrapping)
+{
+    SieveCase c;
+    c.nmin = 2147481000;
+    c.nmax = 2147483647;
+    c.pmin = 3;
+    c.pmax = 1000;
+    c.k = {5, 7};
+    c.residues = {0, 1};
+    c.spacings = {1, 2};
+    const auto out = zud_test::run_case(c);
+    for (const Hit& h : out.hits)
+        ASSERT_GE(h.n, c.nmin);   // a wrapped n would be negative
+    expect_matches_brute_force(c);
+}
+
 TEST(RunSieve, multiples_of_three_even_and_large_k_are_never_filtered_out)
 {
     SieveCase c;
