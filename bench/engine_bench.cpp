@@ -12,6 +12,7 @@
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
 #include "engine/prime_source.h"
+#include "engine/segmented_sieve.h"
 #include "engine/sieve.h"
 
 namespace {
@@ -61,6 +62,27 @@ void BM_prime_source_near_2_48(benchmark::State& state)
     state.counters["primes/s"] = benchmark::Counter(100000.0 * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_prime_source_near_2_48)->Unit(benchmark::kMillisecond);
+
+// The segmented sieve of Eratosthenes at the same places.
+void BM_segmented_sieve(benchmark::State& state, std::uint64_t from)
+{
+    const std::uint64_t limit = from + (1ULL << 30);
+    void* memory = std::calloc(zud::SegmentedSieve::bytes_for(limit), 1);
+    zud::SegmentedSieve sieve;
+    sieve.init(memory, limit);
+    sieve.skip_to(from);
+    for (auto _ : state) {
+        std::uint64_t p = 0;
+        for (int i = 0; i < 100000; ++i)
+            p = sieve.next();
+        benchmark::DoNotOptimize(p);
+    }
+    state.counters["primes/s"] = benchmark::Counter(100000.0 * state.iterations(), benchmark::Counter::kIsRate);
+    std::free(memory);
+}
+BENCHMARK_CAPTURE(BM_segmented_sieve, near_1e12, 1000000000000ULL)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_segmented_sieve, near_2_48, (1ULL << 48) - (1ULL << 31))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_segmented_sieve, from_3, 3ULL)->Unit(benchmark::kMillisecond);
 
 // One fixed range of primes near 10^12 over the benchmark candidate file,
 // with each search; the ratios are printed at the end.

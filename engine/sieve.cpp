@@ -7,7 +7,7 @@
 
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
-#include "engine/prime_source.h"
+#include "engine/segmented_sieve.h"
 #include "engine/search.h"
 #include "engine/setup.h"
 #include "run/messages.h"
@@ -65,7 +65,7 @@ void report_alloc_failure(std::uint64_t bytes)
     send_message_f("Cannot allocate %llu bytes for the sieve tables", static_cast<unsigned long long>(bytes));
 }
 
-void prime_loop(PrimeSource& primes, std::int64_t pmax, std::int32_t progress_state, const SearchTables& tables,
+void prime_loop(SegmentedSieve& primes, std::int64_t pmax, std::int32_t progress_state, const SearchTables& tables,
                 const SearchGeometry& geometry, const FactorCallback& on_factor, const ProgressCallback& on_progress,
                 std::int64_t& ended_at)
 {
@@ -140,9 +140,27 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
         report_alloc_failure(blocks.failed_bytes());
         return 0;
     }
-    PrimeSource primes;
-    primes.init();
-    primes.skip_to(static_cast<std::uint64_t>(pmin < 3 ? 3 : pmin));
+    // The primes come from a segmented sieve of Eratosthenes: the same
+    // primes as the sieve of Atkin, far cheaper near 2^48. It must judge
+    // every number up to the first prime above pmax.
+    if (pmax > kPrimeLimit)
+        pmax = kPrimeLimit;
+    const std::int64_t first = pmin < 3 ? 3 : pmin;
+    if (first > pmax && first > kPrimeLimit) {
+        // Nothing to search, and no prime source reaches that far: the
+        // caller only needs a value above its pmax.
+        send_message("#I", 0);
+        return first;
+    }
+    const auto limit = static_cast<std::uint64_t>(pmax > first ? pmax : first) + (std::uint64_t{1} << 23);
+    auto* sieve_memory = blocks.get<std::uint64_t>(SegmentedSieve::bytes_for(limit) / 8 + 1);
+    if (sieve_memory == nullptr) {
+        report_alloc_failure(blocks.failed_bytes());
+        return 0;
+    }
+    SegmentedSieve primes;
+    primes.init(sieve_memory, limit);
+    primes.skip_to(static_cast<std::uint64_t>(first));
 
     std::int64_t lcm = spacings[0];
     for (std::uint32_t i = 1; i < count; ++i)
@@ -159,8 +177,6 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
         filters[i] = filter_value(k_values[i]);
 
     send_message("#I", 0);
-    if (pmax > kPrimeLimit)
-        pmax = kPrimeLimit;
     const SearchTables tables{count,  base_terms,   step_factors, spacings, search_residues, filters,
                               active, stride_table, links,        buckets};
     std::int64_t ended_at = 0;

@@ -242,6 +242,24 @@ TEST(RunSieve, a_stop_already_requested_returns_the_first_prime_unsearched)
     EXPECT_EQ(out.blocks_outstanding, 0);
 }
 
+TEST(RunSieve, a_start_above_the_range_ends_at_once)
+{
+    SieveCase c;
+    c.k = {5};
+    c.residues = {0};
+    c.spacings = {1};
+    c.pmin = 5000;
+    c.pmax = 4000;
+    auto out = zud_test::run_case(c);
+    EXPECT_EQ(out.result, 5003);   // the first prime not below pmin, unsearched
+    EXPECT_TRUE(out.hits.empty());
+    c.pmin = std::int64_t{1} << 55;   // beyond any prime the engine sieves
+    c.pmax = std::int64_t{1} << 50;
+    out = zud_test::run_case(c);
+    EXPECT_GT(out.result, c.pmax);
+    EXPECT_EQ(out.blocks_outstanding, 0);
+}
+
 TEST(RunSieve, progress_comes_at_each_crossing_of_a_multiple_of_65536)
 {
     SieveCase c;
