@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <signal.h>
 #include <iostream>
 #include <string>
 
@@ -252,8 +253,13 @@ int run_console(std::istream& in, std::ostream& out, bool terminal)
     });
     set_message_sink(sink);
     g_interrupts.store(0);
-    std::signal(SIGINT, on_interrupt);
-    std::signal(SIGTERM, on_interrupt);
+    // Without SA_RESTART: Ctrl+C at a question ends the read, which then
+    // takes the cautious default.
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 
     output.line(kProgramTitle);
     logic.initialize();
