@@ -33,11 +33,10 @@ void BM_mul_mod(benchmark::State& state)
 }
 BENCHMARK(BM_mul_mod);
 
-void BM_prime_source_near_1e12(benchmark::State& state)
+// Hands out 100,000 primes a round and counts them.
+template <typename Source>
+void count_primes(benchmark::State& state, Source& source)
 {
-    zud::PrimeSource source;
-    source.init();
-    source.skip_to(1000000000000ULL);
     for (auto _ : state) {
         std::uint64_t p = 0;
         for (int i = 0; i < 100000; ++i)
@@ -46,22 +45,17 @@ void BM_prime_source_near_1e12(benchmark::State& state)
     }
     state.counters["primes/s"] = benchmark::Counter(100000.0 * state.iterations(), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_prime_source_near_1e12)->Unit(benchmark::kMillisecond);
 
-void BM_prime_source_near_2_48(benchmark::State& state)
+// The sieve of Atkin.
+void BM_prime_source(benchmark::State& state, std::uint64_t from)
 {
     zud::PrimeSource source;
     source.init();
-    source.skip_to((1ULL << 48) - 200000000);
-    for (auto _ : state) {
-        std::uint64_t p = 0;
-        for (int i = 0; i < 100000; ++i)
-            p = source.next();
-        benchmark::DoNotOptimize(p);
-    }
-    state.counters["primes/s"] = benchmark::Counter(100000.0 * state.iterations(), benchmark::Counter::kIsRate);
+    source.skip_to(from);
+    count_primes(state, source);
 }
-BENCHMARK(BM_prime_source_near_2_48)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_prime_source, near_1e12, 1000000000000ULL)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_prime_source, near_2_48, (1ULL << 48) - 200000000)->Unit(benchmark::kMillisecond);
 
 // The segmented sieve of Eratosthenes at the same places.
 void BM_segmented_sieve(benchmark::State& state, std::uint64_t from)
@@ -71,13 +65,7 @@ void BM_segmented_sieve(benchmark::State& state, std::uint64_t from)
     zud::SegmentedSieve sieve;
     sieve.init(memory, limit);
     sieve.skip_to(from);
-    for (auto _ : state) {
-        std::uint64_t p = 0;
-        for (int i = 0; i < 100000; ++i)
-            p = sieve.next();
-        benchmark::DoNotOptimize(p);
-    }
-    state.counters["primes/s"] = benchmark::Counter(100000.0 * state.iterations(), benchmark::Counter::kIsRate);
+    count_primes(state, sieve);
     std::free(memory);
 }
 BENCHMARK_CAPTURE(BM_segmented_sieve, near_1e12, 1000000000000ULL)->Unit(benchmark::kMillisecond);
