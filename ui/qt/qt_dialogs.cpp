@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
+#include <QKeyEvent>
 
 #include "ui/qt/qt_platform.h"
 #include "ui/range_entry.h"
@@ -61,6 +61,23 @@ void fixed_size(QDialog* dialog, const DialogUnits& du, int width, int height, c
     dialog->setWindowFlags(dialog->windowFlags() & ~Qt::WindowContextHelpButtonHint);
 }
 
+// Typed characters other than digits are refused; pasted text is taken as
+// it comes, and the OK rule reads it up to its first non-digit.
+class DigitsEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const QString text = event->text();
+        const bool command = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != 0;
+        if (!command && text.size() == 1 && text[0].isPrint() && !text[0].isDigit())
+            return;
+        QLineEdit::keyPressEvent(event);
+    }
+};
+
 }  // namespace
 
 DialogUnits::DialogUnits(const QFont& font)
@@ -98,15 +115,12 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
     label(this, QStringLiteral("billion"), du.rect(125, 8, 50, 8));
     label(this, QStringLiteral("to p="), du.rect(12, 25, 50, 8), Qt::AlignRight);
     label(this, QStringLiteral("billion"), du.rect(125, 25, 50, 8));
-    auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-    lower_ = new QLineEdit(this);
+    lower_ = new DigitsEdit(this);
     lower_->setObjectName(QStringLiteral("lower"));
     lower_->setGeometry(du.rect(65, 7, 56, 12));
-    lower_->setValidator(digits);
-    upper_ = new QLineEdit(this);
+    upper_ = new DigitsEdit(this);
     upper_->setObjectName(QStringLiteral("upper"));
     upper_->setGeometry(du.rect(65, 24, 56, 12));
-    upper_->setValidator(digits);
     auto* ok = button(this, QStringLiteral("OK"), du.rect(208, 7, 50, 14), true);
     auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(208, 24, 50, 14), false);
     connect(ok, &QPushButton::clicked, this, &RangeDialogQt::accept);

@@ -111,6 +111,22 @@ TEST_F(QtWindow, closing_during_a_run_asks_writes_the_exit_line_and_ends)
     EXPECT_EQ(profile.values["factor"], "2.500");
 }
 
+TEST_F(QtWindow, enter_presses_start_stop)
+{
+    range.lower = 3001;
+    range.upper = 300000;
+    ZudWindow window(parts(false));
+    window.show();
+    QApplication::setActiveWindow(&window);
+    window.logic().initialize();
+    ASSERT_TRUE(window.logic().running());
+    box.answers = {zud::BoxAnswer::cancel};
+    QTest::keyClick(window.log_pane(), Qt::Key_Return);
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text, "The sieve is still running - are you sure you wish to stop it?");
+    EXPECT_EQ(zud::stop_flag.load(), 0);
+}
+
 TEST_F(QtWindow, minimising_hides_and_the_tray_brings_the_window_back)
 {
     range.accept = false;
@@ -192,6 +208,13 @@ TEST(QtRangeDialog, rejections_move_the_focus_and_a_confirmed_range_is_accepted)
     dialog.lower()->clear();
     QTest::keyClicks(dialog.lower(), "1a-2");
     EXPECT_EQ(dialog.lower()->text(), "12");
+    // Pasted text counts up to its first non-digit: 1.5 is 1 billion.
+    dialog.lower()->setText("1.5");
+    dialog.upper()->setText("2");
+    box.answers = {zud::BoxAnswer::no};
+    dialog.accept();
+    EXPECT_EQ(box.shown.back().text,
+              "You are sieving from p=1000000000 (1 billion) to p=2000000000 (2 billion) - are you sure?");
     dialog.lower()->setText("0");
     dialog.upper()->setText("1");
     box.answers = {zud::BoxAnswer::no};
@@ -203,7 +226,7 @@ TEST(QtRangeDialog, rejections_move_the_focus_and_a_confirmed_range_is_accepted)
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.pmin(), 0);
     EXPECT_EQ(dialog.pmax(), 1000000000);
-    EXPECT_EQ(box.shown[0].text, "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?");
+    EXPECT_EQ(box.shown.back().text, "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?");
 }
 
 }  // namespace
