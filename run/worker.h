@@ -18,7 +18,7 @@ struct WorkerInfo {
 };
 
 // The thread procedure: runs the whole range of `run`. `nice` is applied to
-// the thread first; a refusal is reported through `priority_refused`.
+// the thread first; a refusal sets worker_priority_refused.
 void worker_procedure(RunRecord* run, int nice, WorkerInfo* info);
 
 // Starts the worker on its own (detached) thread. The record must outlive
