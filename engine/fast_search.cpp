@@ -132,6 +132,12 @@ bool vector_search_available()
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
 }
 
+bool avx2_search_available()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
 SearchFunction search_function(SearchMode mode)
 {
     switch (mode) {
@@ -141,7 +147,11 @@ SearchFunction search_function(SearchMode mode)
         return search_prime_portable;
     case SearchMode::vector:
     case SearchMode::best:
-        return vector_search_available() ? search_prime_vector : search_prime_portable;
+        if (vector_search_available())
+            return search_prime_vector;
+        [[fallthrough]];
+    case SearchMode::avx2:
+        return avx2_search_available() ? search_prime_avx2 : search_prime_portable;
     }
     return search_prime_portable;
 }

@@ -12,8 +12,9 @@ namespace zud {
 enum class SearchMode {
     reference,   // one chain of x87 products (search_prime_reference)
     portable,    // interleaved x87 chains, any x86-64 processor
+    avx2,        // double-precision FMA products, 4 lanes
     vector,      // AVX-512 IFMA Montgomery products, 8 lanes
-    best,        // vector where the processor has it, else portable
+    best,        // the fastest the processor has: vector, avx2, portable
 };
 
 using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
@@ -22,13 +23,16 @@ using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry
 // The search run_sieve uses; best unless a benchmark or test chose another.
 void set_search_mode(SearchMode mode);
 SearchMode search_mode();
-// The function for a mode (vector falls back to portable where the
-// processor lacks AVX-512 IFMA).
+// The function for a mode; a mode the processor cannot run falls back to
+// the next slower one.
 SearchFunction search_function(SearchMode mode);
 bool vector_search_available();
+bool avx2_search_available();
 
 void search_prime_portable(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                            const FactorCallback& on_factor);
+void search_prime_avx2(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                       const FactorCallback& on_factor);
 void search_prime_vector(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                          const FactorCallback& on_factor);
 

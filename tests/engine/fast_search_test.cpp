@@ -26,7 +26,7 @@ std::vector<zud_test::Hit> hits_with(SearchMode mode, const SieveCase& c)
 std::size_t expect_same_hits(const SieveCase& c, const std::string& what)
 {
     const auto reference = hits_with(SearchMode::reference, c);
-    for (SearchMode mode : {SearchMode::portable, SearchMode::vector}) {
+    for (SearchMode mode : {SearchMode::portable, SearchMode::avx2, SearchMode::vector}) {
         const auto fast = hits_with(mode, c);
         EXPECT_EQ(fast.size(), reference.size()) << what << " mode " << static_cast<int>(mode);
         if (fast.size() != reference.size())
@@ -171,7 +171,7 @@ TEST(FastSearch, the_worker_environment_holds_in_the_callbacks)
     c.k = {5, 7};
     c.residues = {0, 0};
     c.spacings = {1, 1};
-    for (SearchMode mode : {SearchMode::portable, SearchMode::vector}) {
+    for (SearchMode mode : {SearchMode::portable, SearchMode::avx2, SearchMode::vector}) {
         zud::set_search_mode(mode);
         bool all_down = true;
         int calls = 0;
