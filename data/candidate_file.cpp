@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cinttypes>
+#include <cstdlib>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +19,6 @@ namespace {
 
 constexpr std::int32_t kSpacingBase = 907200;   // 2^6 * 3^4 * 5^2 * 7
 
-const char* const kTempFile = "Zud.dat.new";
 
 // One value per call: the first non-zero line value, a "k=" header's
 // negated value, or 0 at the end of the file. Values are 64-bit and
@@ -32,6 +32,10 @@ public:
     {
         char line[1024];
         while (std::fgets(line, sizeof line, file_) != nullptr) {
+            if (read_interrupted.load(std::memory_order_relaxed)) {
+                interrupted_ = true;
+                return 0;
+            }
             if (line[0] == 'k' && line[1] == '=')
                 return -parse_leading_int(line + 2).value;
             std::int64_t value;
@@ -49,9 +53,12 @@ public:
         return 0;
     }
 
+    bool interrupted() const { return interrupted_; }
+
 private:
     std::FILE* file_;
     std::int64_t running_ = 0;
+    bool interrupted_ = false;
 };
 
 class FileCloser {
@@ -151,9 +158,19 @@ FileResult read_n_list(LineValueReader& reader, CandidateSet& set, std::int32_t 
     return {};
 }
 
+FileResult read_values(LineValueReader& reader, CandidateSet& set);
+
 FileResult read_set(std::FILE* file, CandidateSet& set)
 {
     LineValueReader reader(file);
+    FileResult result = read_values(reader, set);
+    if (reader.interrupted())
+        return fail("Reading the file 'Zud.dat' was interrupted.");
+    return result;
+}
+
+FileResult read_values(LineValueReader& reader, CandidateSet& set)
+{
     const std::int64_t kcount = reader.next();
     if (kcount < 1 || kcount > INT32_MAX)
         return fail("The file 'Zud.dat' is invalid - bad first line!");
@@ -212,6 +229,48 @@ FileResult write_failed(int error_number)
                 "). The previous 'Zud.dat' has been kept.");
 }
 
+FileResult write_temporary(const char* temporary, const CandidateSet& set)
+{
+    std::FILE* file = open_file(temporary, "w");
+    if (file == nullptr)
+        return write_failed(errno);
+    std::vector<char> buffer(1 << 16);
+    std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
+    bool ok = write_lines(file, set) && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    int error_number = ok ? 0 : errno;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        error_number = errno;
+    }
+    return ok ? FileResult{} : write_failed(error_number);
+}
+
+// A copy through a temporary file, where the folder takes no hard links.
+bool copy_to_backup()
+{
+    std::FILE* from = open_for_reading(kCandidateFile);
+    if (from == nullptr)
+        return false;
+    std::string text;
+    char piece[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(piece, 1, sizeof piece, from)) > 0)
+        text.append(piece, got);
+    const bool read_ok = std::ferror(from) == 0;
+    std::fclose(from);
+    return read_ok && replace_whole(kCandidateBackup, text) == 0;
+}
+
+// The previous Zud.dat, kept as Zud.dat~ by a second name for the same file.
+bool keep_backup()
+{
+    if (file_kind(kCandidateFile) != FileKind::regular)
+        return false;
+    if (unlink(kCandidateBackup) != 0 && errno != ENOENT)
+        return false;
+    return link(kCandidateFile, kCandidateBackup) == 0 || copy_to_backup();
+}
+
 }  // namespace
 
 std::size_t CandidateSet::candidate_count() const
@@ -244,9 +303,15 @@ FileResult read_candidate_file(CandidateSet& set)
 {
     set.release();
     std::vector<char> buffer(1 << 16);   // outlives the stream: declared first
-    std::FILE* file = open_file(kCandidateFile, "r");
-    if (file == nullptr)
-        return fail("The file 'Zud.dat' cannot be found in the current directory!");
+    std::FILE* file = open_for_reading(kCandidateFile);
+    if (file == nullptr) {
+        if (errno == ENOENT)
+            return fail("The file 'Zud.dat' cannot be found in the current directory!");
+        const std::string unusable = unusable_reason(kCandidateFile);
+        if (!unusable.empty())
+            return fail("The file 'Zud.dat' cannot be read - " + unusable + "!");
+        return fail("The file 'Zud.dat' cannot be read (" + system_reason(errno) + ")!");
+    }
     FileCloser closer(file);
     std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
     return read_set(file, set);
@@ -254,31 +319,25 @@ FileResult read_candidate_file(CandidateSet& set)
 
 FileResult write_candidate_file(const CandidateSet& set)
 {
-    std::FILE* file = open_file(kTempFile, "w");
-    if (file == nullptr)
+    // A name of our own: two instances never write into one another's file.
+    std::string temporary = std::string(kCandidateFile) + ".new-XXXXXX";
+    const int made = mkstemp(&temporary[0]);
+    if (made < 0)
         return write_failed(errno);
-    const bool written = write_lines(file, set);
-    int error_number = errno;
-    const bool flushed = written && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    if (written && !flushed)
-        error_number = errno;
-    if (std::fclose(file) != 0 && flushed) {
-        error_number = errno;
-        std::remove(kTempFile);
+    close(made);
+    if (FileResult written = write_temporary(temporary.c_str(), set); !written.ok) {
+        unlink(temporary.c_str());
+        return written;
+    }
+    // Zud.dat stays in place until the new file replaces it in one rename:
+    // there is never a moment without a complete Zud.dat.
+    const bool backed_up = keep_backup();
+    if (std::rename(temporary.c_str(), kCandidateFile) != 0) {
+        const int error_number = errno;
+        unlink(temporary.c_str());
         return write_failed(error_number);
     }
-    if (!flushed) {
-        std::remove(kTempFile);
-        return write_failed(error_number);
-    }
-    const bool backed_up = std::rename(kCandidateFile, kCandidateBackup) == 0;
-    if (std::rename(kTempFile, kCandidateFile) != 0) {
-        error_number = errno;
-        if (backed_up)
-            std::rename(kCandidateBackup, kCandidateFile);
-        std::remove(kTempFile);
-        return write_failed(error_number);
-    }
+    sync_folder();
     if (backed_up)
         return {true, "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'"};
     return {true, "The 'Zud.dat' file has been created."};

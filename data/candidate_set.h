@@ -33,6 +33,19 @@ struct CandidateSet {
         const auto d = static_cast<std::uint32_t>(n - nmin);
         return bitmap(k_index)[d / 32] >> (d % 32) & 1u;
     }
+    // The same for a set that other threads change bit by bit.
+    bool is_candidate_shared(std::int32_t k_index, std::int32_t n) const
+    {
+        const auto d = static_cast<std::uint32_t>(n - nmin);
+        return __atomic_load_n(bitmap(k_index) + d / 32, __ATOMIC_RELAXED) >> (d % 32) & 1u;
+    }
+    // Clears the bit of n; true when this call cleared it.
+    bool remove_shared(std::int32_t k_index, std::int32_t n)
+    {
+        const auto d = static_cast<std::uint32_t>(n - nmin);
+        const std::uint32_t mask = 1u << (d % 32);
+        return (__atomic_fetch_and(bitmap(k_index) + d / 32, ~mask, __ATOMIC_RELAXED) & mask) != 0;
+    }
     std::size_t candidate_count() const;
 
     // Frees everything; the set is empty afterwards.

@@ -1,8 +1,15 @@
-// The file-opening seam and shared file names.
+// The file seam, whole-text appends and replacements, and the checks that
+// keep devices, FIFOs and folders out of the data files' places.
 #include "data/file_io.h"
 
-#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zud {
 
@@ -10,9 +17,81 @@ const char* const kCandidateFile = "Zud.dat";
 const char* const kCandidateBackup = "Zud.dat~";
 const char* const kStatusFile = "ZudStatus.dat";
 
+std::atomic<bool> read_interrupted{false};
+
 namespace {
 
 std::atomic<FileOpener> g_opener{nullptr};
+std::atomic<WriteLimiter> g_limiter{nullptr};
+
+// Temporary names: "<name>.new-XXXXXX", unique per writer.
+const char* const kTemporaryMark = ".new";
+
+// An open descriptor through the seam: a test's opener decides whether the
+// open works, the descriptor is ours.
+int open_descriptor(const char* path, const char* mode, int flags)
+{
+    FileOpener opener = g_opener.load();
+    if (opener == nullptr)
+        return ::open(path, flags | O_CLOEXEC, 0666);
+    std::FILE* file = opener(path, mode);
+    if (file == nullptr)
+        return -1;
+    const int fd = ::dup(fileno(file));
+    const int error_number = errno;
+    std::fclose(file);
+    errno = error_number;
+    return fd;
+}
+
+// write(2) until all is down or it fails; a test's limiter may cut it short.
+bool write_all(int fd, const char* path, const char* data, std::size_t size)
+{
+    if (WriteLimiter limiter = g_limiter.load()) {
+        const std::size_t allowed = limiter(path, size);
+        if (allowed < size) {
+            const int error_number = errno;
+            if (allowed > 0)
+                write_all(fd, path, data, allowed);
+            errno = error_number != 0 ? error_number : ENOSPC;
+            return false;
+        }
+    }
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+void cut_back(int fd, off_t size)
+{
+    while (::ftruncate(fd, size) != 0 && errno == EINTR) {
+    }
+}
+
+int close_checked(int fd, int error_number)
+{
+    if (::close(fd) != 0 && error_number == 0)
+        error_number = errno;
+    return error_number;
+}
+
+bool has_temporary_name(const char* entry)
+{
+    for (const char* base : {kCandidateFile, kStatusFile}) {
+        const std::size_t length = std::strlen(base);
+        if (std::strncmp(entry, base, length) == 0 && std::strncmp(entry + length, kTemporaryMark, 4) == 0)
+            return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -27,9 +106,143 @@ void set_file_opener(FileOpener opener)
     g_opener.store(opener);
 }
 
+void set_write_limiter(WriteLimiter limiter)
+{
+    g_limiter.store(limiter);
+}
+
 std::string system_reason(int error_number)
 {
     return error_number != 0 ? std::strerror(error_number) : "unknown error";
+}
+
+FileKind file_kind(const char* path)
+{
+    struct stat info {};
+    if (::stat(path, &info) != 0)
+        return FileKind::missing;
+    if (S_ISREG(info.st_mode))
+        return FileKind::regular;
+    return S_ISDIR(info.st_mode) ? FileKind::folder : FileKind::other;
+}
+
+std::string unusable_reason(const char* path)
+{
+    switch (file_kind(path)) {
+    case FileKind::folder:
+        return "it is a folder";
+    case FileKind::other:
+        return "it is not a regular file";
+    default:
+        return "";
+    }
+}
+
+std::FILE* open_for_reading(const char* path)
+{
+    if (!unusable_reason(path).empty()) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (g_opener.load() != nullptr)
+        return open_file(path, "r");
+    // O_NONBLOCK: a FIFO put in the file's place since the check must not
+    // hang the open.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "r");
+    if (file == nullptr)
+        ::close(fd);
+    return file;
+}
+
+int append_whole(const char* path, const std::string& text, bool durable)
+{
+    if (!unusable_reason(path).empty())
+        return EINVAL;
+    const int fd = open_descriptor(path, "a", O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return close_checked(fd, EINVAL);
+    // Earlier texts reach the disk before this one can: a resume point
+    // never survives a power cut that the factor lines before it did not.
+    if (durable && ::fdatasync(fd) != 0)
+        return close_checked(fd, errno);
+    if (!write_all(fd, path, text.data(), text.size())) {
+        const int error_number = errno;
+        // Cut back to the last complete line: half a factor line would be
+        // read as a factor and as a resume point.
+        cut_back(fd, info.st_size);
+        return close_checked(fd, error_number);
+    }
+    if (durable && ::fdatasync(fd) != 0) {
+        const int error_number = errno;
+        cut_back(fd, info.st_size);
+        return close_checked(fd, error_number);
+    }
+    return close_checked(fd, 0);
+}
+
+int replace_whole(const char* path, const std::string& text)
+{
+    if (!unusable_reason(path).empty())
+        return EINVAL;
+    std::string temporary = std::string(path) + kTemporaryMark + "-XXXXXX";
+    const int made = ::mkstemp(&temporary[0]);
+    if (made < 0)
+        return errno;
+    ::close(made);
+    const int fd = open_descriptor(temporary.c_str(), "w", O_WRONLY | O_TRUNC);
+    int error_number = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        if (!write_all(fd, temporary.c_str(), text.data(), text.size()) || ::fsync(fd) != 0)
+            error_number = errno;
+        error_number = close_checked(fd, error_number);
+    }
+    if (error_number == 0 && ::rename(temporary.c_str(), path) != 0)
+        error_number = errno;
+    if (error_number != 0) {
+        ::unlink(temporary.c_str());
+        return error_number;
+    }
+    sync_folder();
+    return 0;
+}
+
+void sync_folder()
+{
+    const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+void remove_leftover_temporaries()
+{
+    DIR* folder = ::opendir(".");
+    if (folder == nullptr)
+        return;
+    while (const dirent* entry = ::readdir(folder))
+        if (has_temporary_name(entry->d_name) && file_kind(entry->d_name) == FileKind::regular)
+            ::unlink(entry->d_name);
+    ::closedir(folder);
+}
+
+std::string current_folder()
+{
+    char buffer[PATH_MAX];
+    return ::getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string(".");
 }
 
 }  // namespace zud

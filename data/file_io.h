@@ -1,8 +1,10 @@
-// Opening the data files by name, behind a seam so that tests can make an
-// open or a write fail (the tests run as root, where file modes block
-// nothing).
+// Opening and writing the data files by name, behind a seam so that tests
+// can make an open or a write fail (the tests run as root, where file modes
+// block nothing). Everything here refuses what is not a regular file, never
+// blocks on a FIFO, and never leaves half a text behind.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -18,7 +20,12 @@ using FileOpener = std::FILE* (*)(const char* path, const char* mode);
 std::FILE* open_file(const char* path, const char* mode);
 void set_file_opener(FileOpener opener);
 
-// Outcome of a window-side file operation: the text to show when it failed.
+// Tests: how many of `bytes` a write to `path` may put down (bytes: all);
+// a shorter answer sets errno, as a full disk would. nullptr: no limit.
+using WriteLimiter = std::size_t (*)(const char* path, std::size_t bytes);
+void set_write_limiter(WriteLimiter limiter);
+
+// Outcome of a file operation: the text to show when it failed.
 struct FileResult {
     bool ok = true;
     std::string message;
@@ -26,5 +33,43 @@ struct FileResult {
 
 // "the system's reason" for the last failure, from errno.
 std::string system_reason(int error_number);
+
+// What stands under a name, following links.
+enum class FileKind { missing, regular, folder, other };
+FileKind file_kind(const char* path);
+
+// Why a name cannot be used as a data file, in words ("it is a folder",
+// "it is not a regular file"), or "" when it can (or does not exist).
+std::string unusable_reason(const char* path);
+
+// Opens a data file for reading in text mode. nullptr with errno set when
+// it cannot be opened; refuses (errno EINVAL, see unusable_reason) what is
+// not a regular file.
+std::FILE* open_for_reading(const char* path);
+
+// Appends `text` with one write: afterwards the file holds all of it or
+// none of it (a partial write is cut back). `durable`: fdatasync before
+// and after, so that nothing written earlier can be lost while this text
+// survives. Returns 0 or the errno of the failure (EINVAL: not a regular
+// file).
+int append_whole(const char* path, const std::string& text, bool durable);
+
+// Replaces the whole file with `text`: a new file under a name no other
+// instance uses, flushed to disk, then renamed over `path`. Returns 0 or
+// the errno of the failure; the old file stays on failure.
+int replace_whole(const char* path, const std::string& text);
+
+// Flushes the folder's entries (renames) to disk.
+void sync_folder();
+
+// Removes what killed writes left behind: temporary files of this
+// program's naming. Only while holding the folder lock.
+void remove_leftover_temporaries();
+
+// Set by a signal handler: reads of the data files give up.
+extern std::atomic<bool> read_interrupted;
+
+// The absolute path of the current folder.
+std::string current_folder();
 
 }  // namespace zud

@@ -1,6 +1,6 @@
 // "ZudStatus.dat": the results handed to the Zud team and the resume record.
-// Lines are only ever appended ("a") or the whole file replaced ("w"); the
-// reader takes the last pmax and the last resume point.
+// Lines are only ever appended whole or the whole file replaced; the reader
+// takes the last pmax and the last resume point.
 #pragma once
 
 #include <cstdint>
@@ -8,14 +8,15 @@
 #include <string>
 
 #include "data/file_io.h"
-#include "ui/message_box.h"
+#include "data/message_box.h"
 
 namespace zud {
 
 enum class StatusOutcome {
-    proceed,   // a recorded range (pmax != 0) resumes; pmax == 0 asks for a new one
-    cleared,   // the user confirmed the hand-over; the file was deleted
-    refused,   // results not yet handed over: no run
+    proceed,    // a recorded range (pmax != 0) resumes; pmax == 0 asks for a new one
+    cleared,    // the user confirmed the hand-over; the file was deleted
+    refused,    // results not yet handed over: no run
+    unusable,   // not readable or damaged: the reader said why, nothing may run
 };
 
 struct StatusRead {
@@ -28,26 +29,40 @@ struct StatusRead {
 struct StatusReadHooks {
     std::function<void(const std::string&)> echo_line;   // log append, kind echoed line
     std::function<void()> clear_log;                      // empty the pane, clear the truncated flag
-    MessageBox* box = nullptr;                            // the completed-results question
+    MessageBox* box = nullptr;                            // the completed-results question, warnings
 };
+
+// Cuts a last line that a failed or interrupted write left without its line
+// end (a cut factor line would read as a factor and as a resume point). A
+// lone "Done" and a "pmin="/"pmax=" line of digits are kept and completed.
+// Call before anything else touches the file.
+FileResult repair_status_file();
 
 // Reads the file at Start. Factor lines are echoed while `echo` is set; it
 // is cleared afterwards, whatever was read.
 StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks);
 
-// Window-side writers: one open, one text, one close, no retry. A failure
-// carries a warning that names the file and the reason.
-FileResult write_range_header(std::int64_t pmax, std::int64_t pmin);     // "w"
-FileResult append_resume_point(std::int64_t p);                          // "a", "pmin=" p
-FileResult write_stop_record(std::int64_t pmin, std::int64_t pmax);      // "w", after an initial creation
-FileResult append_done();                                                // "a", "Done\n"
-FileResult write_done_initial();                                         // "w", "Done" alone
-FileResult delete_status_file();
-// The exit line: skipped when the file cannot be opened; the program ends anyway.
-void append_exit_line(std::int64_t p);
+// The texts of the file's lines.
+std::string factor_line(std::int64_t p, std::int32_t k, std::int32_t n);   // with its line end
+std::string checkpoint_line(std::int64_t p);                               // "pmin=p\n"
 
-// Worker-side writers: the open is retried every 10 ms until it succeeds.
-void append_factor_line_retrying(std::int64_t p, std::int32_t k, std::int32_t n);
-void append_checkpoint_retrying(std::int64_t p);
+// Window-side writers. Appends are whole and reach the disk before they
+// return; replacements never leave a half-written file. A failure carries
+// a warning that names the file and the reason.
+FileResult write_range_header(std::int64_t pmax, std::int64_t pmin);
+FileResult append_resume_point(std::int64_t p);                          // "pmin=" p
+FileResult write_stop_record(std::int64_t pmin, std::int64_t pmax);      // after an initial creation
+FileResult append_done();                                                // "Done\n"
+FileResult write_done_initial();                                         // "Done" alone
+FileResult delete_status_file();
+// The exit line, "pmin=" p.
+FileResult append_exit_line(std::int64_t p);
+
+// The run's writer: factor lines and checkpoints, all of `text` or none of
+// it. `durable`: on disk before it returns.
+FileResult append_status_text(const std::string& text, bool durable);
+
+// "The file 'ZudStatus.dat' could not be written (reason)!"
+std::string status_write_failure(int error_number);
 
 }  // namespace zud

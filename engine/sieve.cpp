@@ -1,16 +1,19 @@
-// run_sieve: per-k set-up, search geometry, tables, and the prime loop.
+// run_sieve and SieveEngine: per-k set-up, search geometry, tables, and the
+// prime loop.
 #include "engine/sieve.h"
 
 #include <climits>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
+#include <new>
+#include <utility>
 
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
 #include "engine/segmented_sieve.h"
 #include "engine/search.h"
 #include "engine/setup.h"
-#include "run/messages.h"
 
 namespace zud {
 
@@ -60,49 +63,83 @@ private:
     std::uint64_t failed_bytes_ = 0;
 };
 
-void report_alloc_failure(std::uint64_t bytes)
+void report_alloc_failure(const EngineTextCallback& on_text, std::uint64_t bytes)
 {
-    send_message_f("Cannot allocate %llu bytes for the sieve tables", static_cast<unsigned long long>(bytes));
+    char text[100];
+    std::snprintf(text, sizeof text, "Cannot allocate %llu bytes for the sieve tables",
+                  static_cast<unsigned long long>(bytes));
+    if (on_text)
+        on_text(text);
 }
 
-void prime_loop(SegmentedSieve& primes, std::int64_t pmax, std::int32_t progress_state, const SearchTables& tables,
-                const SearchGeometry& geometry, const FactorCallback& on_factor, const ProgressCallback& on_progress,
-                std::int64_t& ended_at)
+void report_spacing_failure(const EngineTextCallback& on_text, std::int32_t d)
 {
-    const SearchFunction search = search_function(search_mode());
-    for (;;) {
-        const auto p = static_cast<std::int64_t>(primes.next());
-        // Read the stop flag once per prime: a whole prime is the unit we resume from.
-        if (p > pmax || stop_flag.load(std::memory_order_relaxed) != 0) {
-            ended_at = p;
-            return;
-        }
-        if (static_cast<std::int32_t>(p & 0x10000) != progress_state) {
-            progress_state = static_cast<std::int32_t>(p & 0x10000);
-            on_progress(p);
-        }
-        search(tables, geometry, p, on_factor);
-    }
+    char text[100];
+    std::snprintf(text, sizeof text, "Cannot reduce gcd value of %d", d);
+    if (on_text)
+        on_text(text);
 }
+
+EngineTextCallback g_text_handler;
 
 }  // namespace
 
-std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,
-                       const std::int32_t* k_values, std::int32_t* residues, std::int32_t* spacings,
-                       std::uint32_t count, const FactorCallback& on_factor, const AllocCallback& allocate,
-                       const ReleaseCallback& release, const ProgressCallback& on_progress, double alpha) noexcept
+struct SieveEngine::State {
+    State(AllocCallback allocate_with, ReleaseCallback release_with)
+        : allocate(std::move(allocate_with)), release(std::move(release_with)), blocks(allocate, release)
+    {
+    }
+
+    // Declared before the blocks, which use them until they are gone.
+    AllocCallback allocate;
+    ReleaseCallback release;
+    Blocks blocks;
+    SearchTables tables{};
+    SearchGeometry geometry{};
+    SegmentedSieve primes;
+    FactorCallback on_factor;
+    std::int64_t pmax = 0;
+    // A prime fetched past the end of one range belongs to a later one.
+    std::uint64_t pending = 0;
+    bool has_work = false;
+};
+
+SieveEngine::SieveEngine() : state_(nullptr) {}
+
+SieveEngine::~SieveEngine()
 {
-    const auto progress_state = static_cast<std::int32_t>(pmin & 0x10000);
+    delete state_;
+}
+
+void set_engine_text_handler(EngineTextCallback handler)
+{
+    g_text_handler = std::move(handler);
+}
+
+bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmax, const std::int32_t* k_values,
+                          std::int32_t* residues, std::int32_t* spacings, std::uint32_t count, double alpha,
+                          Callbacks callbacks) noexcept
+{
     set_worker_fpu_env();
+    delete state_;
+    state_ = nullptr;
     if (count == 0)
-        return 0;
-    Blocks blocks(allocate, release);
+        return false;
+    const EngineTextCallback& on_text = callbacks.on_text;
+    state_ = new (std::nothrow) State(callbacks.allocate, callbacks.release);
+    if (state_ == nullptr) {
+        report_alloc_failure(on_text, sizeof(State));
+        return false;
+    }
+    State& s = *state_;
+    s.on_factor = std::move(callbacks.on_factor);
+    Blocks& blocks = s.blocks;
     auto* base_terms = blocks.get<std::int64_t>(count);
     auto* step_factors = blocks.get<std::int64_t>(count);
     auto* search_residues = blocks.get<std::int32_t>(count);
     if (search_residues == nullptr) {
-        report_alloc_failure(blocks.failed_bytes());
-        return 0;
+        report_alloc_failure(on_text, blocks.failed_bytes());
+        return false;
     }
     // Residues arrive counted from nmin; the search counts from nmin_eff.
     const std::int64_t nmin_eff = nmin < 2 ? 2 : nmin;
@@ -110,8 +147,8 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
     for (std::uint32_t i = 0; i < count; ++i) {
         std::int32_t d = spacings[i] < 1 ? 1 : reduce_spacing(spacings[i], 48);
         if (d > 48) {
-            send_message_f("Cannot reduce gcd value of %d", d);
-            return 0;
+            report_spacing_failure(on_text, d);
+            return false;
         }
         std::int32_t r = non_negative_mod(residues[i], d);
         std::int32_t r_eff = non_negative_mod(static_cast<std::int64_t>(r) - rebase, d);
@@ -120,8 +157,8 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
         if (r_eff > limit) {
             d = reduce_spacing(d, limit);
             if (d > limit) {
-                send_message_f("Cannot reduce gcd value of %d", d);
-                return 0;
+                report_spacing_failure(on_text, d);
+                return false;
             }
             r = r % d;
             r_eff = r_eff % d;
@@ -133,55 +170,120 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
         step_factors[i] = std::int64_t{1} << d;
     }
     if (nmax < nmin_eff)
-        return 0;
+        return true;   // nothing to search: has_work() says so
     auto* active = blocks.get<std::int32_t>(count);
     auto* filters = blocks.get<std::int64_t>(count);
     if (filters == nullptr) {
-        report_alloc_failure(blocks.failed_bytes());
-        return 0;
+        report_alloc_failure(on_text, blocks.failed_bytes());
+        return false;
     }
     // The primes come from a segmented sieve of Eratosthenes: the same
     // primes as the sieve of Atkin, far cheaper near 2^48. It must judge
     // every number up to the first prime above pmax.
-    if (pmax > kPrimeLimit)
-        pmax = kPrimeLimit;
-    const std::int64_t first = pmin < 3 ? 3 : pmin;
-    if (first > pmax && first > kPrimeLimit) {
-        // Nothing to search, and no prime source reaches that far: the
-        // caller only needs a value above its pmax.
-        send_message("#I", 0);
-        return first;
-    }
-    const auto limit = static_cast<std::uint64_t>(pmax > first ? pmax : first) + (std::uint64_t{1} << 23);
+    s.pmax = pmax > kPrimeLimit ? kPrimeLimit : pmax;
+    const auto limit = static_cast<std::uint64_t>(s.pmax < 3 ? 3 : s.pmax) + (std::uint64_t{1} << 23);
     auto* sieve_memory = blocks.get<std::uint64_t>(SegmentedSieve::bytes_for(limit) / 8 + 1);
     if (sieve_memory == nullptr) {
-        report_alloc_failure(blocks.failed_bytes());
-        return 0;
+        report_alloc_failure(on_text, blocks.failed_bytes());
+        return false;
     }
-    SegmentedSieve primes;
-    primes.init(sieve_memory, limit);
-    primes.skip_to(static_cast<std::uint64_t>(first));
+    s.primes.init(sieve_memory, limit);
 
     std::int64_t lcm = spacings[0];
     for (std::uint32_t i = 1; i < count; ++i)
         lcm = lcm / gcd(static_cast<std::int32_t>(lcm), spacings[i]) * spacings[i];
-    const SearchGeometry geometry = plan_geometry(nmin_eff, nmax, lcm, alpha);
-    auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(geometry.stride_count));
-    auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(geometry.stride_count));
+    s.geometry = plan_geometry(nmin_eff, nmax, lcm, alpha);
+    auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(s.geometry.stride_count));
+    auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(s.geometry.stride_count));
     auto* buckets = blocks.get<std::uint32_t>(2 * kBuckets);
     if (buckets == nullptr) {
-        report_alloc_failure(blocks.failed_bytes());
-        return 0;
+        report_alloc_failure(on_text, blocks.failed_bytes());
+        return false;
     }
     for (std::uint32_t i = 0; i < count; ++i)
         filters[i] = filter_value(k_values[i]);
+    s.tables = SearchTables{count,  base_terms,   step_factors, spacings, search_residues, filters,
+                            active, stride_table, links,        buckets};
+    s.has_work = true;
+    return true;
+}
 
-    send_message("#I", 0);
-    const SearchTables tables{count,  base_terms,   step_factors, spacings, search_residues, filters,
-                              active, stride_table, links,        buckets};
-    std::int64_t ended_at = 0;
-    prime_loop(primes, pmax, progress_state, tables, geometry, on_factor, on_progress, ended_at);
-    return ended_at;
+bool SieveEngine::has_work() const
+{
+    return state_ != nullptr && state_->has_work;
+}
+
+void SieveEngine::set_factor_callback(FactorCallback on_factor)
+{
+    if (state_ != nullptr)
+        state_->on_factor = std::move(on_factor);
+}
+
+std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const std::atomic<std::int32_t>* abort,
+                                      const ProgressCallback& on_progress) noexcept
+{
+    State& s = *state_;
+    set_worker_fpu_env();
+    if (hi > s.pmax)
+        hi = s.pmax;
+    const std::int64_t first = lo < 3 ? 3 : lo;
+    if (first > hi && first > kPrimeLimit)
+        return first;   // no prime source reaches that far; the caller needs a value above hi
+    if (s.pending < static_cast<std::uint64_t>(first)) {
+        s.primes.skip_to(static_cast<std::uint64_t>(first));
+        s.pending = 0;
+    }
+    const SearchFunction search = search_function(search_mode());
+    auto progress_state = static_cast<std::int32_t>(lo & 0x10000);
+    for (;;) {
+        std::uint64_t next = s.pending;
+        if (next != 0)
+            s.pending = 0;
+        else
+            next = s.primes.next();
+        const auto p = static_cast<std::int64_t>(next);
+        if (p > hi) {
+            s.pending = next;
+            return p;
+        }
+        // Read the stop flags once per prime: a whole prime is the unit we resume from.
+        if (stop_flag.load(std::memory_order_relaxed) != 0 ||
+            (abort != nullptr && abort->load(std::memory_order_relaxed) != 0)) {
+            s.pending = next;
+            return p;
+        }
+        if (on_progress && static_cast<std::int32_t>(p & 0x10000) != progress_state) {
+            progress_state = static_cast<std::int32_t>(p & 0x10000);
+            on_progress(p);
+        }
+        search(s.tables, s.geometry, p, s.on_factor);
+    }
+}
+
+std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,
+                       const std::int32_t* k_values, std::int32_t* residues, std::int32_t* spacings,
+                       std::uint32_t count, const FactorCallback& on_factor, const AllocCallback& allocate,
+                       const ReleaseCallback& release, const ProgressCallback& on_progress, double alpha) noexcept
+{
+    set_worker_fpu_env();
+    const EngineTextCallback on_text = [](const char* text) {
+        if (g_text_handler)
+            g_text_handler(text);
+    };
+    SieveEngine engine;
+    if (!engine.prepare(nmin, nmax, pmax, k_values, residues, spacings, count, alpha,
+                        {on_factor, allocate, release, on_text}) ||
+        !engine.has_work())
+        return 0;
+    const std::int64_t first = pmin < 3 ? 3 : pmin;
+    if (first > pmax && first > kPrimeLimit) {
+        // Nothing to search, and no prime source reaches that far: the
+        // caller only needs a value above its pmax.
+        on_text("#I");
+        return first;
+    }
+    on_text("#I");
+    return engine.sieve_range(pmin, pmax, nullptr, on_progress);
 }
 
 }  // namespace zud

@@ -18,10 +18,16 @@ using ReleaseCallback = std::function<void(void* block)>;
 // Called with the prime about to be searched whenever p crosses a multiple
 // of 65,536.
 using ProgressCallback = std::function<void(std::int64_t p)>;
+// The engine's own texts: "#I" after its set-up, and why a set-up gave up.
+using EngineTextCallback = std::function<void(const char* text)>;
 
 // 0 while the run may go on; the engine reads it once per prime, after the
 // prime was fetched, and returns that prime unsearched when it is non-zero.
 extern std::atomic<std::int32_t> stop_flag;
+
+// Where run_sieve sends its texts; the run installs the window's sender.
+// Empty: the texts are dropped.
+void set_engine_text_handler(EngineTextCallback handler);
 
 // Runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
 // remaining n of k i; both arrays are left holding the reduced values.
@@ -33,5 +39,43 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
                        std::uint32_t count, const FactorCallback& on_factor, const AllocCallback& allocate,
                        const ReleaseCallback& release, const ProgressCallback& on_progress,
                        double alpha) noexcept;
+
+// One worker's share of a run: the set-up once, then any number of
+// ascending sub-ranges. Each worker owns one; nothing in it is shared.
+class SieveEngine {
+public:
+    struct Callbacks {
+        FactorCallback on_factor;
+        AllocCallback allocate;
+        ReleaseCallback release;
+        EngineTextCallback on_text;   // set-up failures only; "#I" is the caller's
+    };
+
+    SieveEngine();
+    ~SieveEngine();
+    SieveEngine(const SieveEngine&) = delete;
+    SieveEngine& operator=(const SieveEngine&) = delete;
+
+    // The per-k set-up on the caller's residues and spacings (reduced in
+    // place), the geometry and the tables for primes up to pmax. False
+    // after sending a text when it gives up.
+    bool prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmax, const std::int32_t* k_values,
+                 std::int32_t* residues, std::int32_t* spacings, std::uint32_t count, double alpha,
+                 Callbacks callbacks) noexcept;
+    // False when there is nothing to search (nmax below the first n).
+    bool has_work() const;
+    // Where the hits of the following ranges go (after prepare).
+    void set_factor_callback(FactorCallback on_factor);
+
+    // Searches the primes of [lo, hi], lo ascending from call to call.
+    // Returns the first prime above hi, or the prime at which stop_flag or
+    // `abort` was seen (unsearched). Primes stop at 2^48 - 1.
+    std::int64_t sieve_range(std::int64_t lo, std::int64_t hi, const std::atomic<std::int32_t>* abort,
+                             const ProgressCallback& on_progress) noexcept;
+
+private:
+    struct State;
+    State* state_;
+};
 
 }  // namespace zud

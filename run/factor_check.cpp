@@ -3,12 +3,10 @@
 
 #include <atomic>
 #include <cinttypes>
+#include <cstdio>
 
 #include "data/status_file.h"
 #include "engine/mod_arith.h"
-#include "run/messages.h"
-#include "run/progress.h"
-#include "run/run_record.h"
 
 namespace zud {
 
@@ -49,31 +47,62 @@ bool verify_factor(std::int32_t k, std::int32_t n, std::int64_t p)
     return product(kr, power, p, recip) == p - 1;
 }
 
-void factor_callback(std::int32_t k_index, std::int32_t n, std::int64_t p)
+void HitScreen::operator()(std::int32_t k_index, std::int32_t n, std::int64_t p)
 {
-    RunRecord* run = current_run();
-    CandidateSet& set = run->candidates;
+    CandidateSet& set = run_.candidates;
     if (static_cast<std::uint32_t>(n) > static_cast<std::uint32_t>(set.nmax) || n < set.nmin)
         return;
-    if (!set.is_candidate(k_index, n))
+    if (!set.is_candidate_shared(k_index, n))
         return;   // beyond nmax or already removed: dropped without a trace
-    const std::int32_t k = set.k_values[static_cast<std::size_t>(k_index)];
-    if (!verify_factor(k, n, p)) {
-        send_message_f("#EVerification failed: %" PRId64 " does not divide %d*2^%d+1!", p, k, n);
+    const bool verified = verify_factor(set.k_values[static_cast<std::size_t>(k_index)], n, p);
+    if (run_.pmin != 0 || !verified) {
+        hits_.push_back({p, k_index, n, verified});
         return;
     }
-    const auto d = static_cast<std::uint32_t>(n - set.nmin);
-    // Clear the bit before the window hears of the factor: the candidate
-    // file written at the end must already leave it out.
-    set.bitmap(k_index)[d / 32] &= ~(1u << (d % 32));
-    if (run->pmin != 0) {
-        send_message_f("%" PRId64 " | %d*2^%d+1", p, k, n);
-        append_factor_line_retrying(p, k, n);
-        mark_checkpoint();
-    } else if (p - g_last_shown.load() >= 1000) {
-        send_message_f("%" PRId64 " | %d*2^%d+1", p, k, n);
-        g_last_shown.store(p);
+    if (set.remove_shared(k_index, n) && p != last_listed_p_) {
+        hits_.push_back({p, k_index, n, true});
+        last_listed_p_ = p;
     }
+}
+
+void commit_chunk(RunRecord& run, const ChunkResult& chunk, CommitBatch& batch)
+{
+    CandidateSet& set = run.candidates;
+    for (const ChunkHit& hit : chunk.hits) {
+        if (!hit.verified) {
+            if (!set.is_candidate_shared(hit.k_index, hit.n))
+                continue;   // a lower prime removed it: never checked by one worker either
+            batch.failed = true;
+            batch.failure = hit;
+            return;
+        }
+        const std::int32_t k = set.k_values[static_cast<std::size_t>(hit.k_index)];
+        if (run.pmin == 0) {
+            if (hit.p - g_last_shown.load() >= 1000) {
+                std::string line = factor_line(hit.p, k, hit.n);
+                line.pop_back();
+                batch.shown.push_back(std::move(line));
+                g_last_shown.store(hit.p);
+            }
+            continue;
+        }
+        // Clear the bit before the window hears of the factor: the
+        // candidate file written at the end must already leave it out.
+        if (!set.remove_shared(hit.k_index, hit.n))
+            continue;   // a lower prime of another chunk found it first
+        std::string line = factor_line(hit.p, k, hit.n);
+        batch.text += line;
+        line.pop_back();
+        batch.shown.push_back(std::move(line));
+    }
+}
+
+std::string verification_failure_text(const RunRecord& run, const ChunkHit& hit)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "#EVerification failed: %" PRId64 " does not divide %d*2^%d+1!", hit.p,
+                  run.candidates.k_values[static_cast<std::size_t>(hit.k_index)], hit.n);
+    return text;
 }
 
 std::int64_t last_shown_factor_prime()

@@ -1,9 +1,14 @@
-// The factor callback: drops reports that are out of range or already
-// known, verifies the rest with arithmetic of its own, removes the n and
-// records the factor (window line first, then the status file).
+// Each hit the engine reports: dropped when out of range or already known,
+// verified with arithmetic of its own, and applied in ascending p so that
+// several workers record exactly what one would have.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "run/ordered_results.h"
+#include "run/run_record.h"
 
 namespace zud {
 
@@ -12,8 +17,39 @@ namespace zud {
 // thread's floating-point control word as it found it.
 bool verify_factor(std::int32_t k, std::int32_t n, std::int64_t p);
 
-// The engine's factor callback, on the current run.
-void factor_callback(std::int32_t k_index, std::int32_t n, std::int64_t p);
+// A worker's side of one report, on the worker's thread: drops n above nmax
+// and n no longer candidates, verifies the rest and lists them in `hits`.
+// In a normal run the bits stay for the committer; in an initial creation
+// the worker clears them itself (the result does not depend on the order)
+// and lists only the first new factor of each prime, for the window, and
+// any failed check.
+class HitScreen {
+public:
+    HitScreen(RunRecord& run, std::vector<ChunkHit>& hits) : run_(run), hits_(hits) {}
+    void operator()(std::int32_t k_index, std::int32_t n, std::int64_t p);
+
+private:
+    RunRecord& run_;
+    std::vector<ChunkHit>& hits_;
+    std::int64_t last_listed_p_ = -1;
+};
+
+// What one commit gives: status-file lines, window lines in order, and the
+// first failed check, which ends the run.
+struct CommitBatch {
+    std::string text;
+    std::vector<std::string> shown;
+    bool failed = false;
+    ChunkHit failure{};
+};
+
+// Applies finished chunks in ascending p, on the committing thread: a hit
+// whose n a lower prime removed first is dropped, as it would be by one
+// worker. Stops at a failed check.
+void commit_chunk(RunRecord& run, const ChunkResult& chunk, CommitBatch& batch);
+
+// "#EVerification failed: ..." for a failed check.
+std::string verification_failure_text(const RunRecord& run, const ChunkHit& hit);
 
 // The p of the last factor line shown during an initial creation; -10000 at
 // program start and kept across runs.

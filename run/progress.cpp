@@ -1,4 +1,4 @@
-// Progress texts and the hourly checkpoint.
+// Progress texts and the checkpoint clock.
 #include "run/progress.h"
 
 #include <atomic>
@@ -6,9 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "data/status_file.h"
 #include "engine/mod_arith.h"
-#include "run/messages.h"
 
 namespace zud {
 
@@ -48,15 +46,6 @@ std::string progress_text(std::int64_t p)
     set_x87_rounding(X87Rounding::nearest);
     std::snprintf(text, sizeof text, "#SSieved up to %" PRId64 " (%.1f %s)", p, figure, unit);
     return text;
-}
-
-void progress_callback(std::int64_t p)
-{
-    send_message_f("%s", progress_text(p).c_str());
-    if (checkpoint_now() - g_checkpoint.load() > 3600) {
-        append_checkpoint_retrying(p);
-        mark_checkpoint();
-    }
 }
 
 void set_checkpoint_clock(SecondsClock clock)

@@ -1,5 +1,5 @@
-// The progress callback: "#S" texts as p grows, and the hourly checkpoint
-// in the status file.
+// Progress texts as the resume point grows, and the clock of the hourly
+// checkpoint in the status file.
 #pragma once
 
 #include <cstdint>
@@ -11,13 +11,11 @@ namespace zud {
 // billions or trillions from 1,000,000 on.
 std::string progress_text(std::int64_t p);
 
-void progress_callback(std::int64_t p);
-
 // Seconds of the checkpoint clock; time() unless a test drives it.
 using SecondsClock = std::int64_t (*)();
 void set_checkpoint_clock(SecondsClock clock);   // nullptr: time()
 std::int64_t checkpoint_now();
-// The moment of the worker's last status-file write.
+// The moment of the run's last status-file write.
 std::int64_t checkpoint_time();
 void mark_checkpoint();   // checkpoint_time := now
 

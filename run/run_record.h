@@ -14,6 +14,7 @@ struct RunRecord {
     std::int64_t pmax = 0;
     CandidateSet candidates;
     double alpha = 2.5;
+    int workers = 0;   // sieving threads; 0: one per processor the program may use
 };
 
 // The run the worker's callbacks work on; set by the worker procedure.

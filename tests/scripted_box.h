@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/message_box.h"
+#include "data/message_box.h"
 
 namespace zud_test {
 

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "data/file_io.h"
 #include "run/message_queue.h"
 #include "ui/main_window.h"
 #include "ui/range_entry.h"
@@ -20,6 +21,7 @@ std::atomic<int> g_interrupts{0};
 extern "C" void on_interrupt(int)
 {
     g_interrupts.fetch_add(1);
+    read_interrupted.store(true);
 }
 
 std::string plain_lines(const std::string& text)
@@ -119,6 +121,11 @@ private:
 class ConsoleBox : public MessageBox {
 public:
     ConsoleBox(std::istream& in, ConsoleOutput& out) : in_(in), out_(out) {}
+    void alert(const std::string& text) override
+    {
+        out_.wipe_status();
+        std::cerr << plain_lines(text) << std::endl;
+    }
     BoxAnswer show(const std::string& text, BoxIcon, BoxButtons buttons, BoxAnswer default_answer) override
     {
         out_.line(plain_lines(text));
@@ -253,13 +260,17 @@ int run_console(std::istream& in, std::ostream& out, bool terminal)
     });
     set_message_sink(sink);
     g_interrupts.store(0);
+    read_interrupted.store(false);
     // Without SA_RESTART: Ctrl+C at a question ends the read, which then
-    // takes the cautious default.
+    // takes the cautious default. A closed terminal (SIGHUP) stops the run
+    // like SIGTERM, so that its results are recorded; a closed output pipe
+    // only ends the output, never the run.
     struct sigaction action {};
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal_number, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 
     output.line(kProgramTitle);
     logic.initialize();
@@ -268,14 +279,17 @@ int run_console(std::istream& in, std::ostream& out, bool terminal)
     while (logic.running() && !view.closed) {
         sink->serve_one(std::chrono::milliseconds(100));
         const int interrupts = g_interrupts.load();
-        if (interrupts > interrupts_handled && interrupts_handled == 0) {
+        if (interrupts <= interrupts_handled)
+            continue;
+        interrupts_handled = interrupts;
+        if (interrupts == 1) {
             output.line("Stopping at the next prime...");
             logic.stop_confirmed();
-            interrupts_handled = 1;
-        } else if (interrupts > interrupts_handled) {
-            output.line("Exiting...");
+        } else if (interrupts == 2) {
+            output.line("Exiting after the results are recorded (Ctrl+C once more: at once)...");
             logic.exit_confirmed();
-            interrupts_handled = interrupts;
+        } else {
+            logic.exit_now();
         }
     }
     logic.close_request();   // no run is active now: saves the settings

@@ -81,6 +81,25 @@ void MainWindowLogic::start_stop()
         return;
     }
     outcome_ = RunOutcome::not_started;
+    // One program per folder, from before either file is touched until the
+    // run's records are written.
+    std::string refusal;
+    if (!lock_.acquire(refusal)) {
+        services_.box->warn(refusal);
+        return;
+    }
+    if (!begin_run())
+        lock_.release();
+}
+
+bool MainWindowLogic::begin_run()
+{
+    remove_leftover_temporaries();
+    const FileResult repaired = repair_status_file();
+    if (!repaired.ok) {
+        services_.box->warn(repaired.message);
+        return false;
+    }
     run_.candidates.release();
     set_status_text("Reading Zud.dat file...");
     FileResult read;
@@ -90,7 +109,7 @@ void MainWindowLogic::start_stop()
     }
     if (!read.ok) {
         services_.box->warn(read.message);
-        return;
+        return false;
     }
     set_status_text("The data file has been read");
     StatusReadHooks hooks;
@@ -98,13 +117,13 @@ void MainWindowLogic::start_stop()
     hooks.clear_log = [this] { clear_log(); };
     hooks.box = services_.box;
     const StatusRead status = read_status_file(status_echo_, hooks);
-    if (status.outcome == StatusOutcome::refused)
-        return;
+    if (status.outcome == StatusOutcome::refused || status.outcome == StatusOutcome::unusable)
+        return false;
     std::int64_t pmin = status.pmin;
     std::int64_t pmax = status.pmax;
     if (pmax == 0) {
         if (!choose_range(pmin, pmax))
-            return;
+            return false;
     } else if (pmin <= 0) {
         // A recorded range never turns into an initial creation (which
         // would record no factor lines): resume it from the first prime.
@@ -116,6 +135,7 @@ void MainWindowLogic::start_stop()
     set_status_text("Sieving...");
     services_.view->set_start_caption("&Stop");
     launch_worker();
+    return true;
 }
 
 bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
@@ -184,17 +204,18 @@ void MainWindowLogic::exit_confirmed()
         destroy();
         return;
     }
-    if (run_.pmin == 0) {
-        // An initial creation keeps its eliminations only in memory: stop
-        // first, so that the stop handling writes the candidate file.
-        exit_after_stop_ = true;
-        stop_flag.store(1);
-        return;
-    }
+    // Through a stop: the run writes what it has found and records its
+    // resume point (an initial creation its candidate file), then the
+    // window goes. Nothing is cut in half and nothing is sieved twice.
+    exit_after_stop_ = true;
+    stop_flag.store(1);
+}
+
+void MainWindowLogic::exit_now()
+{
     destroy();
-    if (last_reported_p_ != 0)
-        append_exit_line(last_reported_p_);
-    outcome_ = last_reported_p_ != 0 ? RunOutcome::stopped : RunOutcome::not_started;
+    if (running_)
+        outcome_ = RunOutcome::results_not_saved;
 }
 
 void MainWindowLogic::destroy()
@@ -225,12 +246,22 @@ void MainWindowLogic::report_priority_refusal()
     services_.box->warn(kPriorityRefused);
 }
 
+// The nice value of every thread of a running sieve.
+bool MainWindowLogic::apply_worker_nice(int nice)
+{
+    if (!running_)
+        return true;
+    bool ok = true;
+    for (pid_t tid : worker_.tids())
+        ok = set_thread_nice(tid, nice) && ok;
+    return ok;
+}
+
 void MainWindowLogic::select_priority_class(PriorityClass cls)
 {
     bool ok = set_thread_nice(0, nice_value(cls, ThreadPriority::normal));
-    const pid_t worker = worker_.tid.load();
-    if (ok && running_ && worker != 0)
-        ok = set_thread_nice(worker, nice_value(cls, thread_priority_));
+    if (ok)
+        ok = apply_worker_nice(nice_value(cls, thread_priority_));
     if (ok)
         priority_class_ = cls;
     else
@@ -240,8 +271,7 @@ void MainWindowLogic::select_priority_class(PriorityClass cls)
 
 void MainWindowLogic::select_thread_priority(ThreadPriority priority)
 {
-    const pid_t worker = worker_.tid.load();
-    if (running_ && worker != 0 && !set_thread_nice(worker, nice_value(priority_class_, priority)))
+    if (!apply_worker_nice(nice_value(priority_class_, priority)))
         report_priority_refusal();
     else
         thread_priority_ = priority;

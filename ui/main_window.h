@@ -9,10 +9,11 @@
 #include <functional>
 #include <string>
 
+#include "data/folder_lock.h"
 #include "run/priority.h"
 #include "run/run_record.h"
 #include "run/worker.h"
-#include "ui/message_box.h"
+#include "data/message_box.h"
 #include "ui/rate_display.h"
 #include "ui/settings.h"
 #include "ui/window_view.h"
@@ -64,7 +65,11 @@ public:
     // The console's Ctrl+C: a stop the user has already confirmed.
     void stop_confirmed();
     // The console's second Ctrl+C: an exit the user has already confirmed.
+    // It stops the run first, so that its results are recorded.
     void exit_confirmed();
+    // The console's third Ctrl+C: away at once, whatever the run has not
+    // yet recorded (it is found again on resume).
+    void exit_now();
 
     void status_line_clicked();
     void select_priority_class(PriorityClass cls);
@@ -95,6 +100,7 @@ private:
     void set_status_text(const std::string& text);
     void set_display(int choice, const std::string& text);
     void tray_modify(const std::string& tooltip);
+    bool begin_run();
     bool choose_range(std::int64_t& pmin, std::int64_t& pmax);
     void launch_worker();
     void on_factor_line(const std::string& text);
@@ -106,11 +112,13 @@ private:
                                std::int64_t b);
     void warn_if_failed(const FileResult& result);
     void report_priority_refusal();
+    bool apply_worker_nice(int nice);
     void destroy();
 
     WindowServices services_;
     RunRecord run_;
     WorkerInfo worker_;
+    FolderLock lock_;
     bool running_ = false;
     bool destroyed_ = false;
     bool exit_after_stop_ = false;

@@ -40,6 +40,10 @@ void MainWindowLogic::handle_message(const std::string& text)
     case 'I':
         log_append(proper, LogKind::info);
         break;
+    case 'W':
+        set_status_text("Waiting to write 'ZudStatus.dat'...");
+        services_.box->alert(proper);
+        break;
     case 'C':
         on_complete();
         break;
@@ -135,7 +139,8 @@ bool MainWindowLogic::write_candidates_then(FileResult (*status_write)(std::int6
 void MainWindowLogic::end_of_run()
 {
     running_ = false;
-    worker_.tid.store(0);
+    worker_.clear();
+    lock_.release();
     if (exit_after_stop_)
         destroy();
 }

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "scripted_box.h"
 #include "temp_dir.h"
@@ -64,7 +66,7 @@ TEST_F(StatusFile, missing_or_foreign_lines_mean_no_range)
 
 TEST_F(StatusFile, echoes_factor_lines_on_the_first_read_only)
 {
-    write_file("ZudStatus.dat", "pmax=50\npmin=3\n7 | 5*2^2+1\n13 | 7*2^3+1");
+    write_file("ZudStatus.dat", "pmax=50\npmin=3\n7 | 5*2^2+1\n13 | 7*2^3+1\n");
     read(true);
     EXPECT_EQ(echoed, (std::vector<std::string>{"7 | 5*2^2+1", "13 | 7*2^3+1"}));
     EXPECT_FALSE(echo_flag);
@@ -109,10 +111,9 @@ TEST_F(StatusFile, every_writer_writes_its_exact_text)
 {
     ASSERT_TRUE(zud::write_range_header(2000000000, 1000000000).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n");
-    zud::append_factor_line_retrying(7, 5, 5);
-    zud::append_checkpoint_retrying(1000003);
+    ASSERT_TRUE(zud::append_status_text(zud::factor_line(7, 5, 5) + zud::checkpoint_line(1000003), false).ok);
     ASSERT_TRUE(zud::append_resume_point(1000100).ok);
-    zud::append_exit_line(1000200);
+    ASSERT_TRUE(zud::append_exit_line(1000200).ok);
     ASSERT_TRUE(zud::append_done().ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n7 | 5*2^5+1\npmin=1000003\n"
                                           "pmin=1000100\npmin=1000200\nDone\n");
@@ -127,46 +128,118 @@ TEST_F(StatusFile, every_writer_writes_its_exact_text)
 
 std::FILE* refuse_status(const char* path, const char* mode)
 {
-    if (std::strcmp(path, "ZudStatus.dat") == 0) {
+    if (std::strncmp(path, "ZudStatus.dat", 13) == 0) {
         errno = EROFS;
         return nullptr;
     }
     return std::fopen(path, mode);
 }
 
-TEST_F(StatusFile, a_window_side_write_that_fails_says_so)
+TEST_F(StatusFile, a_write_that_fails_says_so_and_changes_nothing)
 {
     zud::set_file_opener(refuse_status);
     const zud::FileResult r = zud::append_resume_point(17);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.message, "The file 'ZudStatus.dat' could not be written (Read-only file system)!");
     EXPECT_FALSE(zud::write_range_header(5, 3).ok);
-    zud::append_exit_line(17);   // skipped, no fault
+    EXPECT_FALSE(zud::append_exit_line(17).ok);
     zud::set_file_opener(nullptr);
     EXPECT_FALSE(exists("ZudStatus.dat"));
+    EXPECT_FALSE(exists("ZudStatus.dat.new"));
 }
 
-std::atomic<int> g_refusals{0};
+std::size_t g_allowed = 0;
 
-std::FILE* refuse_a_few_times(const char* path, const char* mode)
+std::size_t disk_fills_up(const char*, std::size_t bytes)
 {
-    if (std::strcmp(path, "ZudStatus.dat") == 0 && g_refusals > 0) {
-        --g_refusals;
-        return nullptr;
+    const std::size_t allowed = bytes < g_allowed ? bytes : g_allowed;
+    g_allowed -= allowed;
+    errno = ENOSPC;
+    return allowed;
+}
+
+TEST_F(StatusFile, a_partial_append_is_cut_back_to_the_last_whole_line)
+{
+    write_file("ZudStatus.dat", "pmax=20000000\npmin=3\n");
+    g_allowed = 25;   // room for the first line and part of the second
+    zud::set_write_limiter(disk_fills_up);
+    const zud::FileResult r =
+        zud::append_status_text(zud::factor_line(121081, 5, 17) + zud::factor_line(121081, 7, 23), false);
+    zud::set_write_limiter(nullptr);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("No space left on device"), std::string::npos) << r.message;
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n");
+    // Once there is room again the same lines go in whole.
+    ASSERT_TRUE(zud::append_status_text(zud::factor_line(121081, 5, 17), true).ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n121081 | 5*2^17+1\n");
+}
+
+TEST_F(StatusFile, a_cut_last_line_is_no_record_and_is_repaired_before_writing)
+{
+    // What a crash or an old version on a full disk left: half a factor line.
+    write_file("ZudStatus.dat", "pmax=20000000\npmin=3\n7 | 5*2^2+1\n121081 | 5*2^1");
+    auto r = read(true);
+    EXPECT_EQ(r.pmin, 8);
+    EXPECT_EQ(echoed, std::vector<std::string>{"7 | 5*2^2+1"});
+    ASSERT_TRUE(zud::repair_status_file().ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n7 | 5*2^2+1\n");
+
+    // Whole records without their line end are kept and completed.
+    write_file("ZudStatus.dat", "pmax=50\npmin=13");
+    ASSERT_TRUE(zud::repair_status_file().ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=50\npmin=13\n");
+    write_file("ZudStatus.dat", "Done");
+    ASSERT_TRUE(zud::repair_status_file().ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
+    write_file("ZudStatus.dat", "pmin=1");
+    ASSERT_TRUE(zud::repair_status_file().ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=1\n");
+    write_file("ZudStatus.dat", "pmax=5\n3 | 5*2^1+1\npmin=");
+    ASSERT_TRUE(zud::repair_status_file().ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=5\n3 | 5*2^1+1\n");
+}
+
+TEST_F(StatusFile, a_meaningless_range_is_damage_and_left_alone)
+{
+    for (const std::string text : {"pmax=-5\npmin=3\n", "pmin=3\npmax=0\n", "pmax=abc\n"}) {
+        write_file("ZudStatus.dat", text);
+        box.shown.clear();
+        const auto r = read();
+        EXPECT_EQ(r.outcome, StatusOutcome::unusable) << text;
+        ASSERT_EQ(box.shown.size(), 1u);
+        EXPECT_NE(box.shown[0].text.find("damaged - line "), std::string::npos) << box.shown[0].text;
+        EXPECT_NE(box.shown[0].text.find("left unchanged"), std::string::npos);
+        EXPECT_EQ(read_file("ZudStatus.dat"), text);
     }
-    return std::fopen(path, mode);
+    EXPECT_NE(box.shown[0].text.find("line 1 (\"pmax=abc\")"), std::string::npos) << box.shown[0].text;
+    // Factor lines that a new range's header would overwrite.
+    write_file("ZudStatus.dat", "pmin=3\n7 | 5*2^2+1\n");
+    box.shown.clear();
+    EXPECT_EQ(read().outcome, StatusOutcome::unusable);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=3\n7 | 5*2^2+1\n");
 }
 
-TEST_F(StatusFile, worker_writers_wait_until_the_file_opens)
+TEST_F(StatusFile, what_is_not_a_regular_file_is_refused_without_blocking)
 {
-    g_refusals = 5;
-    zud::set_file_opener(refuse_a_few_times);
-    zud::append_factor_line_retrying(13, 7, 3);
-    EXPECT_EQ(g_refusals, 0);
-    g_refusals = 3;
-    zud::append_checkpoint_retrying(65537);
-    zud::set_file_opener(nullptr);
-    EXPECT_EQ(read_file("ZudStatus.dat"), "13 | 7*2^3+1\npmin=65537\n");
+    ASSERT_EQ(mkfifo("ZudStatus.dat", 0644), 0);
+    auto r = read();
+    EXPECT_EQ(r.outcome, StatusOutcome::unusable);
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' cannot be read - it is not a regular file!");
+    EXPECT_EQ(zud::append_resume_point(5).message,
+              "The file 'ZudStatus.dat' could not be written (it is not a regular file)!");
+    ASSERT_EQ(unlink("ZudStatus.dat"), 0);
+
+    ASSERT_EQ(symlink("/dev/full", "ZudStatus.dat"), 0);
+    EXPECT_EQ(read().outcome, StatusOutcome::unusable);
+    EXPECT_FALSE(zud::append_status_text(zud::factor_line(7, 5, 2), false).ok);
+    ASSERT_EQ(unlink("ZudStatus.dat"), 0);
+
+    ASSERT_EQ(mkdir("ZudStatus.dat", 0755), 0);
+    box.shown.clear();
+    EXPECT_EQ(read().outcome, StatusOutcome::unusable);
+    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' cannot be read - it is a folder!");
+    EXPECT_FALSE(zud::write_range_header(50, 3).ok);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "capture_sink.h"
 #include "engine/mod_arith.h"
 #include "sieve_harness.h"
 
@@ -60,7 +59,7 @@ TEST(SieveSetup, a_residue_above_the_limit_narrows_the_spacing)
 
 TEST(SieveSetup, unreducible_spacing_gives_up_with_its_message)
 {
-    zud_test::CaptureSink sink;
+    zud_test::EngineTexts sink;
     zud_test::SieveCase c;
     c.k = {5, 7};
     c.residues = {0, 0};
@@ -74,7 +73,7 @@ TEST(SieveSetup, unreducible_spacing_gives_up_with_its_message)
 
 TEST(SieveSetup, empty_n_range_returns_zero_silently)
 {
-    zud_test::CaptureSink sink;
+    zud_test::EngineTexts sink;
     zud_test::SieveCase c;
     c.nmin = 1;
     c.nmax = 1;   // effective nmin is 2

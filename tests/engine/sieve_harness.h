@@ -21,6 +21,27 @@ struct Hit {
     bool operator==(const Hit& o) const { return p == o.p && k_index == o.k_index && n == o.n; }
 };
 
+// Collects the engine's texts while it lives.
+class EngineTexts {
+public:
+    EngineTexts()
+    {
+        zud::set_engine_text_handler([this](const char* text) { texts_.emplace_back(text); });
+    }
+    ~EngineTexts() { zud::set_engine_text_handler({}); }
+    std::vector<std::string> texts() const
+    {
+        std::vector<std::string> plain;
+        for (const std::string& t : texts_)
+            if (t != "#I")
+                plain.push_back(t);
+        return plain;
+    }
+
+private:
+    std::vector<std::string> texts_;
+};
+
 struct SieveCase {
     std::int32_t nmin = 2;
     std::int32_t nmax = 100;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 
-#include "capture_sink.h"
 #include "engine/mod_arith.h"
 #include "reference.h"
 #include "run/run_record.h"
@@ -58,60 +58,90 @@ TEST(VerifyFactor, leaves_the_callers_floating_point_settings)
     EXPECT_EQ(zud::x87_rounding(), zud::X87Rounding::nearest);
 }
 
-class FactorCallback : public zud_test::TempDirTest {
+class HitsInOrder : public zud_test::TempDirTest {
 protected:
     void SetUp() override
     {
         TempDirTest::SetUp();
         write_file("Zud.dat", "1\n2\n20\nk=5\n2\n+3\n+3\n+4\n");   // n = 2, 5, 8, 12
         ASSERT_TRUE(zud::read_candidate_file(run.candidates).ok);
-        zud::set_current_run(&run);
         zud::reset_last_shown_factor_prime();
     }
-    void TearDown() override
+    // The hits one worker lists for one chunk.
+    zud::ChunkResult screened(std::int64_t lo, std::int64_t hi,
+                              const std::vector<std::tuple<std::int32_t, std::int64_t>>& reports)
     {
-        zud::set_current_run(nullptr);
-        TempDirTest::TearDown();
+        zud::ChunkResult chunk{lo, hi, hi + 1, {}};
+        zud::HitScreen screen(run, chunk.hits);
+        for (const auto& [n, p] : reports)
+            screen(0, n, p);
+        return chunk;
     }
     zud::RunRecord run;
-    zud_test::CaptureSink sink;
 };
 
-TEST_F(FactorCallback, records_a_factor_once_window_line_first)
+TEST_F(HitsInOrder, a_factor_is_recorded_once_and_out_of_range_reports_are_dropped)
 {
     run.pmin = 3;
-    zud::factor_callback(0, 2, 7);
-    zud::factor_callback(0, 2, 7);    // repeated report
-    zud::factor_callback(0, 21, 7);   // above nmax
-    zud::factor_callback(0, 3, 7);    // not a candidate
-    EXPECT_EQ(sink.texts(), std::vector<std::string>{"7 | 5*2^2+1"});
-    EXPECT_EQ(read_file("ZudStatus.dat"), "7 | 5*2^2+1\n");
+    // The same (k, n) twice, n above nmax, n not a candidate.
+    const auto chunk = screened(3, 10, {{2, 7}, {2, 7}, {21, 7}, {3, 7}});
+    EXPECT_EQ(chunk.hits.size(), 2u);
+    EXPECT_TRUE(run.candidates.is_candidate(0, 2));   // the committer clears it, in order
+    zud::CommitBatch batch;
+    zud::commit_chunk(run, chunk, batch);
+    EXPECT_EQ(batch.text, "7 | 5*2^2+1\n");
+    EXPECT_EQ(batch.shown, std::vector<std::string>{"7 | 5*2^2+1"});
     EXPECT_FALSE(run.candidates.is_candidate(0, 2));
+    EXPECT_FALSE(batch.failed);
 }
 
-TEST_F(FactorCallback, a_false_report_keeps_the_candidate)
+TEST_F(HitsInOrder, the_lower_prime_wins_whichever_chunk_finishes_first)
+{
+    run.pmin = 3;
+    // 3 | 5*2^2+1 and 7 | 5*2^2+1: chunks sieved side by side.
+    const auto high = screened(5, 10, {{2, 7}});
+    const auto low = screened(3, 4, {{2, 3}});
+    zud::CommitBatch batch;
+    zud::commit_chunk(run, low, batch);
+    zud::commit_chunk(run, high, batch);
+    EXPECT_EQ(batch.text, "3 | 5*2^2+1\n");
+}
+
+TEST_F(HitsInOrder, a_false_report_ends_the_commit_unless_a_lower_prime_removed_the_n)
 {
     run.pmin = 3;
     run.candidates.bitmap(0)[0] |= 1u << (6 - 2);
-    zud::factor_callback(0, 6, 7);
-    EXPECT_EQ(sink.texts(), std::vector<std::string>{"#EVerification failed: 7 does not divide 5*2^6+1!"});
+    const auto chunk = screened(5, 10, {{2, 7}, {6, 7}, {5, 7}});
+    zud::CommitBatch batch;
+    zud::commit_chunk(run, chunk, batch);
+    EXPECT_EQ(batch.text, "7 | 5*2^2+1\n");
+    ASSERT_TRUE(batch.failed);
+    EXPECT_EQ(zud::verification_failure_text(run, batch.failure), "#EVerification failed: 7 does not divide 5*2^6+1!");
     EXPECT_TRUE(run.candidates.is_candidate(0, 6));
-    EXPECT_FALSE(exists("ZudStatus.dat"));
+    EXPECT_TRUE(run.candidates.is_candidate(0, 5));
+
+    // Removed by a lower prime first: dropped, as one worker would.
+    zud::CommitBatch later;
+    const auto d = 6u - 2u;
+    run.candidates.bitmap(0)[0] &= ~(1u << d);
+    zud::commit_chunk(run, chunk, later);
+    EXPECT_FALSE(later.failed);
 }
 
-TEST_F(FactorCallback, initial_creation_thins_the_window_lines_and_writes_no_file)
+TEST_F(HitsInOrder, initial_creation_clears_at_once_and_thins_the_window_lines)
 {
     run.pmin = 0;
     run.candidates.fill_all();
-    zud::factor_callback(0, 2, 3);      // first of the program's lifetime: shown
-    zud::factor_callback(0, 4, 3);      // 3 - 3 < 1000: not shown
-    zud::factor_callback(0, 5, 23);     // 23 - 3 < 1000: not shown
-    zud::factor_callback(0, 12, 6827);  // 1000 and more past 3: shown
-    EXPECT_EQ(sink.texts(), (std::vector<std::string>{"3 | 5*2^2+1", "6827 | 5*2^12+1"}));
-    EXPECT_EQ(zud::last_shown_factor_prime(), 6827);
+    const auto chunk = screened(0, 7000, {{2, 3}, {4, 3}, {5, 23}, {12, 6827}});
+    // The worker removed every n; it lists the first new factor of each prime.
     EXPECT_FALSE(run.candidates.is_candidate(0, 4));
     EXPECT_FALSE(run.candidates.is_candidate(0, 5));
-    EXPECT_FALSE(exists("ZudStatus.dat"));
+    EXPECT_EQ(chunk.hits.size(), 3u);
+    zud::CommitBatch batch;
+    zud::commit_chunk(run, chunk, batch);
+    EXPECT_TRUE(batch.text.empty());
+    EXPECT_EQ(batch.shown, (std::vector<std::string>{"3 | 5*2^2+1", "6827 | 5*2^12+1"}));
+    EXPECT_EQ(zud::last_shown_factor_prime(), 6827);
 }
 
 }  // namespace

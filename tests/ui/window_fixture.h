@@ -129,7 +129,7 @@ protected:
             services.start_worker = [this](zud::RunRecord& run, int nice, zud::WorkerInfo& info) {
                 ++workers_started;
                 if (fake_worker) {   // the test plays the worker's messages itself
-                    info.tid.store(zud::current_tid());
+                    info.add(zud::current_tid());
                     return;
                 }
                 join_worker();

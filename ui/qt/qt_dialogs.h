@@ -6,7 +6,7 @@
 #include <QFont>
 #include <QRect>
 
-#include "ui/message_box.h"
+#include "data/message_box.h"
 #include "ui/window_view.h"
 
 class QLineEdit;

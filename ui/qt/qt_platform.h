@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "run/messages.h"
-#include "ui/message_box.h"
+#include "data/message_box.h"
 #include "ui/settings.h"
 #include "ui/window_view.h"
 

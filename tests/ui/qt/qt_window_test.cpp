@@ -88,7 +88,7 @@ TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
     EXPECT_TRUE(window.status_line()->text().startsWith("Rate"));
 }
 
-TEST_F(QtWindow, closing_during_a_run_asks_writes_the_exit_line_and_ends)
+TEST_F(QtWindow, closing_during_a_run_asks_stops_records_and_ends)
 {
     range.lower = 3001;
     range.upper = 300000;
@@ -103,11 +103,13 @@ TEST_F(QtWindow, closing_during_a_run_asks_writes_the_exit_line_and_ends)
     EXPECT_FALSE(window.logic().destroyed());
     box.answers = {zud::BoxAnswer::ok};
     QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_EQ(zud::stop_flag.load(), 1);   // the run stops and records itself first
+    window.logic().handle_message("#s131129");
     EXPECT_TRUE(window.logic().destroyed());
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(box.shown.back().text.substr(0, 59), "The sieve is still running - are you sure you wish to exit?");
     const std::string status = read_file("ZudStatus.dat");
-    EXPECT_EQ(status.substr(status.rfind("pmin=")), "pmin=131101\n");
+    EXPECT_EQ(status.substr(status.rfind("pmin=")), "pmin=131128\n");
     EXPECT_EQ(profile.values["factor"], "2.500");
 }
 

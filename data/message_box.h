@@ -1,5 +1,6 @@
 // The platform's message box and wait cursor, as the program uses them: the
-// Qt window, the console and the tests each provide one.
+// Qt window, the console and the tests each provide one. The data files ask
+// their questions through it too, so it lives down here.
 #pragma once
 
 #include <string>
@@ -19,6 +20,9 @@ public:
 
     void warn(const std::string& text) { show(text, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok); }
     void inform(const std::string& text) { show(text, BoxIcon::none, BoxButtons::ok, BoxAnswer::ok); }
+    // A problem the program works around by itself (it keeps retrying): a
+    // warning in a window, a line on the error output in a console.
+    virtual void alert(const std::string& text) { warn(text); }
 };
 
 class WaitCursor {
