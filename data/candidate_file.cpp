@@ -1,4 +1,5 @@
 // "Zud.dat": one value per line; "k=" headers, absolute n, "+" deltas.
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cinttypes>
@@ -279,6 +280,22 @@ std::size_t CandidateSet::candidate_count() const
     for (std::uint32_t w : bits)
         count += static_cast<std::size_t>(__builtin_popcount(w));
     return count;
+}
+
+void CandidateSet::remove(const std::vector<std::pair<std::int32_t, std::int32_t>>& factors)
+{
+    std::vector<std::pair<std::int32_t, std::int32_t>> by_k;   // (k, index), sorted
+    for (std::int32_t i = 0; i < kcount; ++i)
+        by_k.emplace_back(k_values[static_cast<std::size_t>(i)], i);
+    std::sort(by_k.begin(), by_k.end());
+    for (const auto& [k, n] : factors) {
+        if (n < nmin || n > nmax)
+            continue;
+        const auto d = static_cast<std::uint32_t>(n - nmin);
+        for (auto it = std::lower_bound(by_k.begin(), by_k.end(), std::make_pair(k, INT32_MIN));
+             it != by_k.end() && it->first == k; ++it)
+            bitmap(it->second)[d / 32] &= ~(1u << (d % 32));
+    }
 }
 
 void CandidateSet::release()

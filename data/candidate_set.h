@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/file_io.h"
@@ -47,6 +48,9 @@ struct CandidateSet {
         return (__atomic_fetch_and(bitmap(k_index) + d / 32, ~mask, __ATOMIC_RELAXED) & mask) != 0;
     }
     std::size_t candidate_count() const;
+
+    // Removes each (k, n) from the candidates of every k of that value.
+    void remove(const std::vector<std::pair<std::int32_t, std::int32_t>>& factors);
 
     // Frees everything; the set is empty afterwards.
     void release();

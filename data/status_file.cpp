@@ -108,6 +108,22 @@ void warn(const StatusReadHooks& hooks, const std::string& text)
         hooks.box->warn(text);
 }
 
+// "p | k*2^n+1": the k and n, when the line has that shape.
+bool parse_factor(const char* line, std::pair<std::int32_t, std::int32_t>& factor)
+{
+    const char* bar = std::strstr(line, " | ");
+    if (bar == nullptr)
+        return false;
+    const ParsedInt k = parse_leading_int(bar + 3);
+    if (k.overflow || k.value < 1 || k.value > INT32_MAX || std::strncmp(k.end, "*2^", 3) != 0)
+        return false;
+    const ParsedInt n = parse_leading_int(k.end + 3);
+    if (n.overflow || n.value < 1 || n.value > INT32_MAX || std::strncmp(n.end, "+1", 2) != 0)
+        return false;
+    factor = {static_cast<std::int32_t>(k.value), static_cast<std::int32_t>(n.value)};
+    return true;
+}
+
 const char* const kLeftUnchanged = " The file has been left unchanged.";
 
 }  // namespace
@@ -195,6 +211,9 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
             const std::int64_t p = parse_int64(line);
             read.pmin = p < INT64_MAX ? p + 1 : p;
             factor_lines = true;
+            std::pair<std::int32_t, std::int32_t> factor;
+            if (parse_factor(line, factor))
+                read.factors.push_back(factor);
             if (echoing && hooks.echo_line)
                 hooks.echo_line(without_line_end(line));
         }

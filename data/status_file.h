@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "data/file_io.h"
 #include "data/message_box.h"
@@ -23,6 +25,9 @@ struct StatusRead {
     std::int64_t pmin = 0;
     std::int64_t pmax = 0;
     StatusOutcome outcome = StatusOutcome::proceed;
+    // Every factor the file records for its range: a resumed run leaves
+    // these n out, as the run before the stop had done.
+    std::vector<std::pair<std::int32_t, std::int32_t>> factors;   // (k, n)
 };
 
 // What the read needs of the main window.

@@ -124,10 +124,15 @@ bool MainWindowLogic::begin_run()
     if (pmax == 0) {
         if (!choose_range(pmin, pmax))
             return false;
-    } else if (pmin <= 0) {
-        // A recorded range never turns into an initial creation (which
-        // would record no factor lines): resume it from the first prime.
-        pmin = 1;
+    } else {
+        if (pmin <= 0) {
+            // A recorded range never turns into an initial creation (which
+            // would record no factor lines): resume it from the first prime.
+            pmin = 1;
+        }
+        // What the range has already found stays found: a resume records
+        // just what one uninterrupted run would have.
+        run_.candidates.remove(status.factors);
     }
     services_.view->show_range_line(range_line(pmin, pmax));
     run_.pmin = pmin;

@@ -12,6 +12,7 @@
 #include "engine/sieve.h"
 #include "capture_sink.h"
 #include "reference.h"
+#include "run/chunk_scheduler.h"
 #include "run/factor_check.h"
 #include "run/progress.h"
 #include "run_harness.h"
@@ -245,6 +246,126 @@ TEST_F(Worker, checkpoints_never_pass_a_factor_that_is_not_yet_written)
     }
     EXPECT_GE(checkpoints.size(), 2u);
     EXPECT_EQ(sorted(factors), sorted(expected_factor_lines(original, 3001, 400000)));
+}
+
+}  // namespace
+
+namespace {
+
+// Every n of [1, 3000] for four k: from p = 3 on, most primes have several
+// factor lines.
+std::string dense_candidates()
+{
+    std::string text = "4\n1\n3000\n";
+    for (int k : {5, 7, 11, 13}) {
+        text += "k=" + std::to_string(k) + "\n1\n";
+        for (int n = 2; n <= 3000; ++n)
+            text += "+1\n";
+    }
+    return text;
+}
+
+class Workers : public zud_test::TempDirTest {
+protected:
+    void TearDown() override
+    {
+        zud::stop_flag = 0;
+        TempDirTest::TearDown();
+    }
+    // The status file's text after a run of [pmin, pmax] with `workers`
+    // threads, stopped at the first factor line and resumed when `stop`.
+    std::string status_of(const std::string& candidates, std::int64_t pmin, std::int64_t pmax, int workers,
+                          bool stop)
+    {
+        std::remove("ZudStatus.dat");
+        write_file("Zud.dat", candidates);
+        zud::RunRecord run;
+        EXPECT_TRUE(zud::read_candidate_file(run.candidates).ok);
+        run.pmin = pmin;
+        run.pmax = pmax;
+        run.workers = workers;
+        const zud_test::RunLog log = zud_test::run_worker(run, [stop](const std::string& text) {
+            if (stop && text[0] != '#')
+                zud::stop_flag = 1;
+        });
+        zud::stop_flag = 0;
+        if (log.messages.back() == "#CDone")
+            return read_file("ZudStatus.dat");
+        EXPECT_TRUE(stop);
+        // A Start: the file's factors leave the candidates, the run resumes.
+        zud::RunRecord rest;
+        EXPECT_TRUE(zud::read_candidate_file(rest.candidates).ok);
+        bool echo = false;
+        const zud::StatusRead recorded = zud::read_status_file(echo, {});
+        rest.candidates.remove(recorded.factors);
+        rest.pmin = std::stoll(log.messages.back().substr(2));
+        rest.pmax = pmax;
+        rest.workers = workers;
+        EXPECT_EQ(zud_test::run_worker(rest).messages.back(), "#CDone");
+        return read_file("ZudStatus.dat");
+    }
+};
+
+TEST_F(Workers, any_number_of_workers_writes_what_one_writes)
+{
+    const std::string small = test_data("small_Zud.dat");
+    const std::string dense = dense_candidates();
+    const std::string one_small = status_of(small, 3001, 2000000, 1, false);
+    const std::string one_dense = status_of(dense, 3, 400000, 1, false);
+    EXPECT_GT(lines_of(one_small).size(), 100u);
+    EXPECT_GT(lines_of(one_dense).size(), 5000u);
+    for (int workers : {1, 2, 3}) {
+        EXPECT_EQ(status_of(small, 3001, 2000000, workers, false), one_small) << workers;
+        EXPECT_EQ(status_of(dense, 3, 400000, workers, false), one_dense) << workers;
+        EXPECT_EQ(status_of(small, 3001, 2000000, workers, true), one_small) << workers << " stopped";
+        EXPECT_EQ(status_of(dense, 3, 400000, workers, true), one_dense) << workers << " stopped";
+    }
+}
+
+TEST_F(Workers, an_initial_creation_leaves_the_same_candidates_with_any_number_of_workers)
+{
+    write_file("Zud.dat", dense_candidates());
+    std::vector<std::uint32_t> bits[2];
+    for (int workers : {1, 2}) {
+        zud::RunRecord run;
+        ASSERT_TRUE(zud::read_candidate_file(run.candidates).ok);
+        run.candidates.fill_all();
+        run.pmin = 0;
+        run.pmax = 3000000;
+        run.workers = workers;
+        EXPECT_EQ(zud_test::run_worker(run).messages.back(), "#CDone");
+        bits[workers - 1] = run.candidates.bits;
+    }
+    EXPECT_EQ(bits[0], bits[1]);
+    EXPECT_LT(std::count(bits[0].begin(), bits[0].end(), 0u), static_cast<long>(bits[0].size()));
+}
+
+TEST_F(Workers, chunks_tile_the_range_exactly_once)
+{
+    for (int workers : {1, 2, 5, 8}) {
+        for (std::int64_t pmax : {std::int64_t{10}, std::int64_t{4096}, std::int64_t{1} << 20}) {
+            zud::ChunkScheduler scheduler(3, pmax, workers);
+            std::int64_t expected_lo = 3, lo = 0, hi = 0;
+            int chunks = 0;
+            while (scheduler.next(lo, hi)) {
+                EXPECT_EQ(lo, expected_lo);
+                EXPECT_LE(lo, hi);
+                expected_lo = hi + 1;
+                scheduler.record(hi - lo + 1, 0.001 * (++chunks % 3));
+            }
+            EXPECT_EQ(expected_lo, pmax + 1);
+        }
+    }
+}
+
+TEST(FirstPrime, from_any_start)
+{
+    EXPECT_EQ(zud::first_prime_from(0), 2);
+    EXPECT_EQ(zud::first_prime_from(3001), 3001);
+    EXPECT_EQ(zud::first_prime_from(3002), 3011);
+    EXPECT_EQ(zud::first_prime_from((std::int64_t{1} << 48) - 70), (std::int64_t{1} << 48) - 65);
+    EXPECT_EQ(zud::first_prime_from((std::int64_t{1} << 48) - 64), (std::int64_t{1} << 48) - 59);
+    EXPECT_EQ(zud::first_prime_from((std::int64_t{1} << 62) - 100), (std::int64_t{1} << 62) - 87);
 }
 
 }  // namespace
