@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -79,10 +80,15 @@ TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
     EXPECT_EQ(window.range_line_field()->text(), "p=3,001 to p=300,000");
     EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
 
-    // The status line shows the rate; a click shows the status text, the next the rate.
+    // The status line shows the rate; a click shows the status text, the
+    // next the share done, the next the rate again.
     EXPECT_EQ(window.status_line()->text().left(5), "Rate:");
     window.logic().status_line_clicked();
     EXPECT_EQ(window.status_line()->text(), "Complete!");
+    window.status_line()->setFocus();
+    spin_until([&] { return window.status_line()->text() == "100.0% done"; }, 2000);
+    EXPECT_EQ(window.status_line()->text(), "100.0% done");
+    EXPECT_EQ(window.progress_bar()->value(), 1000);
     window.status_line()->setFocus();
     spin_until([&] { return window.status_line()->text().startsWith("Rate"); }, 2000);
     EXPECT_TRUE(window.status_line()->text().startsWith("Rate"));
