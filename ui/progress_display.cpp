@@ -14,6 +14,8 @@ namespace {
 constexpr std::int32_t kSampleSpacingMs = 1000;
 constexpr std::int32_t kRateWindowMs = 5 * 60 * 1000;   // "the last few minutes"
 constexpr std::int32_t kShortestSpanMs = 3000;            // less gives a jumpy estimate
+// 0.372 is 0.37199999... in binary; rounding down must not show 37.1%.
+constexpr double kRoundingSlack = 1e-7;
 
 std::int32_t elapsed_ms(std::int32_t now, std::int32_t then)
 {
@@ -58,13 +60,13 @@ double ProgressEstimate::share_done() const
 
 int ProgressEstimate::permille() const
 {
-    return static_cast<int>(share_done() * 1000);
+    return static_cast<int>(share_done() * 1000 + kRoundingSlack);
 }
 
 std::string ProgressEstimate::share_text() const
 {
     // Rounded down, so that 100.0% means done.
-    const double tenths = static_cast<double>(static_cast<std::int64_t>(share_done() * 1000)) / 10;
+    const double tenths = static_cast<double>(static_cast<std::int64_t>(share_done() * 1000 + kRoundingSlack)) / 10;
     char text[32];
     std::snprintf(text, sizeof text, "%.1f%% done", tenths);
     return text;
