@@ -12,45 +12,12 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "../window_fixture.h"
+#include "qt_fixture.h"
 
 namespace {
 
 using zud::qt::ZudWindow;
-
-class QtWindow : public zud_test::TempDirTest {
-protected:
-    void SetUp() override
-    {
-        TempDirTest::SetUp();
-        write_file("Zud.dat", test_data("small_Zud.dat"));
-        zud::stop_flag = 0;
-    }
-    void TearDown() override
-    {
-        zud::set_message_sink(nullptr);
-        TempDirTest::TearDown();
-    }
-    // Spins the event loop until `done` or the time runs out.
-    static void spin_until(const std::function<bool()>& done, int ms = 60000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    zud::qt::WindowParts parts(bool real_worker)
-    {
-        zud::qt::WindowParts p{&box, &tray, &profile, &range, {}};
-        if (!real_worker)
-            p.start_worker = [](zud::RunRecord&, int, zud::WorkerInfo&) {};
-        return p;
-    }
-    zud_test::ScriptedBox box;
-    zud_test::FakeTray tray;
-    zud_test::MemoryProfile profile;
-    zud_test::ScriptedRange range;
-};
+using zud_test::QtWindow;
 
 TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
 {
