@@ -59,7 +59,10 @@ TEST_F(QtWindow, hiding_to_the_tray_keeps_the_program_and_the_run_going)
         }
     });
     script.start();
-    QTimer::singleShot(60000, [] { QCoreApplication::quit(); });   // a hung test ends
+    QTimer guard;   // a hung test ends
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::quit(); });
+    guard.start(60000);
     zud::qt::serve_window(window);
     EXPECT_EQ(steps, (std::vector<std::string>{"minimised", "hidden", "back", "stopping", "closed"}));
     EXPECT_TRUE(window.logic().destroyed());
