@@ -231,6 +231,7 @@ QDialog* make_help_dialog(QWidget* parent)
     fixed_size(dialog, du, 321, 202, QStringLiteral("Help"));
     auto* text = text_field(dialog, resource_text(QStringLiteral("help.txt")), du.rect(7, 7, 307, 173));
     text->setObjectName(QStringLiteral("help"));
+    text->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);   // the folder rules made it longer
     auto* ok = button(dialog, QStringLiteral("OK"), du.rect(135, 181, 50, 14), true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     return dialog;

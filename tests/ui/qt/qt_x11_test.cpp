@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QScreen>
@@ -147,6 +148,25 @@ TEST_F(QtWindow, x11_screenshots)
         ->grabWindow(0, menu_frame.x() - 10, 0, menu_frame.width() + 20, menu_frame.bottom() + 10)
         .save(dir + "/tray-menu.png");
     menu->hide();
+
+    zud_test::ScriptedBox quiet;
+    zud::qt::RangeDialogQt range_dialog(&window, quiet);
+    range_dialog.move(60, 80);
+    range_dialog.show();
+    range_dialog.lower()->setText("1000");
+    range_dialog.upper()->setText("300000");
+    range_dialog.accept();
+    QTest::qWait(300);
+    grab(&range_dialog, dir + "/range-window.png");
+    range_dialog.hide();
+    zud::qt::AlphaDialog alpha(&window, 2.5);
+    alpha.move(60, 80);
+    alpha.show();
+    alpha.field()->setText("12");
+    alpha.accept();
+    QTest::qWait(300);
+    grab(&alpha, dir + "/alpha-window.png");
+    alpha.hide();
 
     ::mkdir("Zud work", 0755);
     QTimer::singleShot(500, [&] {
