@@ -7,7 +7,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include <sstream>
+
 #include "status_lines.h"
+#include "ui/console.h"
 #include "temp_dir.h"
 
 namespace {
@@ -86,6 +89,28 @@ TEST_F(CommandLineRun, the_folder_remembered_in_the_profile_is_used_from_elsewhe
     EXPECT_EQ(run({"--console"}), 0) << out();
     EXPECT_EQ(read_file(dir_ + "/data/ZudStatus.dat").substr(0, 22), "pmax=300000\npmin=3001\n");
     EXPECT_NE(out().find("Data folder: " + dir_ + "/data"), std::string::npos) << out();
+}
+
+}  // namespace
+
+namespace {
+
+class ConsoleTerminal : public zud_test::TempDirTest {};
+
+// On a terminal the updating status line carries the share done.
+TEST_F(ConsoleTerminal, the_status_line_shows_the_share_done)
+{
+    write_file("Zud.dat", test_data("small_Zud.dat"));
+    write_file("ZudStatus.dat", "pmax=300000\npmin=3001\n");
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    std::istringstream in;
+    std::ostringstream out;
+    zud::StartOptions options;
+    options.folder_given = true;
+    EXPECT_EQ(zud::run_console(in, out, true, options), 0);
+    const std::string text = out.str();
+    EXPECT_NE(text.find("\r\033[KSieved up to 65537 (21.9% done)   Rate: "), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\033[KComplete!   Rate: "), std::string::npos) << text;
 }
 
 }  // namespace

@@ -134,22 +134,26 @@ void ZudWindow::build_controls()
     progress_->setValue(0);
     progress_->setFormat(QStringLiteral("%p%"));
     progress_->setMaximumHeight(du.size(0, 10).height());
+    lay_out(group);
+    resize(du.size(261, 170) + QSize(0, menu_bar_->sizeHint().height()));
+}
 
-    // The log pane takes whatever room the window gains.
+// The log pane takes whatever room the window gains.
+void ZudWindow::lay_out(QWidget* priority_group)
+{
     auto* grid = new QGridLayout(this);
     grid->setMenuBar(menu_bar_);
     grid->addWidget(log_, 0, 0);
     auto* right = new QVBoxLayout;
     right->addWidget(start_);
     right->addStretch(1);
-    right->addWidget(group);
+    right->addWidget(priority_group);
     grid->addLayout(right, 0, 1, 2, 1);
     grid->addWidget(status_, 1, 0);
     grid->addWidget(range_, 2, 0);
     grid->addWidget(progress_, 3, 0, 1, 2);
     grid->setRowStretch(0, 1);
     grid->setColumnStretch(0, 1);
-    resize(du.size(261, 170) + QSize(0, menu_bar_->sizeHint().height()));
 }
 
 QRadioButton* ZudWindow::priority_button(PriorityClass cls) const

@@ -86,6 +86,7 @@ protected:
 
 private:
     void build_controls();
+    void lay_out(QWidget* priority_group);
     void build_menu();
     void build_workers_menu(QMenu* options);
     void build_tray_menu();
