@@ -43,13 +43,16 @@ public:
         wipe_status();
         out_ << text << '\n' << std::flush;
     }
-    void status(const std::string& status, const std::string& rate)
+    // The status text, the rate and the share done with the time left;
+    // off a terminal a line when the status changes, progress lines spaced.
+    void status(const std::string& status, const std::string& rate, const std::string& remaining)
     {
+        const bool progress = status.compare(0, 13, "Sieved up to ") == 0;
         if (terminal_) {
-            out_ << "\r\033[K" << status << "   " << rate << std::flush;
+            out_ << "\r\033[K" << status << (progress ? " (" + remaining + ")" : "") << "   " << rate << std::flush;
             status_shown_ = true;
         } else if (status != last_status_ && !too_soon(status)) {
-            out_ << status << '\n' << std::flush;
+            out_ << status << (progress ? " (" + remaining + ")" : "") << '\n' << std::flush;
             last_status_ = status;
         }
     }
@@ -171,11 +174,11 @@ public:
                 return false;
             const RangeCheck check = check_range_entry(lower, upper);
             if (check.verdict == RangeCheck::Verdict::focus_lower) {
-                out_.line("(the lower end is not accepted)");
+                out_.line("(the lower end is not accepted: " + check.reason + ")");
                 continue;
             }
             if (check.verdict == RangeCheck::Verdict::focus_upper) {
-                out_.line("(the upper end is not accepted)");
+                out_.line("(the upper end is not accepted: " + check.reason + ")");
                 continue;
             }
             if (box_.show(check.question, BoxIcon::question, BoxButtons::yes_no, BoxAnswer::no) == BoxAnswer::yes) {
@@ -236,21 +239,28 @@ int exit_status(RunOutcome outcome)
 
 }  // namespace
 
-int run_console(std::istream& in, std::ostream& out, bool terminal)
+int run_console(std::istream& in, std::ostream& out, bool terminal, const StartOptions& options)
 {
     ConsoleOutput output(out, terminal);
     ConsoleView view(output);
-    ConsoleBox box(in, output);
-    ConsoleRangeDialog range(in, output, box);
+    ConsoleBox console_box(in, output);
+    AnswerHandedOver answered(console_box, options.yes,
+                              [&output](const std::string& text) { output.line(plain_lines(text) + " Yes (--yes)"); });
+    FolderNamingBox box(answered);
+    ConsoleRangeDialog dialog(in, output, box);
+    PresetRange range(dialog, options);
     NoTray tray;
     NoClipboard clipboard;
     NoCursor cursor;
     auto profile = open_ini_profile(profile_path());
+    if (!options.folder_given)
+        settle_data_folder(*profile, nullptr);
     WindowServices services{&view, &box, &cursor, &tray, &clipboard, &range, profile.get(), monotonic_ms, {}, {}};
     MainWindowLogic logic(services);
+    logic.override_workers(options.workers);
     auto refresh = [&] {
         if (!view.closed)
-            output.status(logic.display_text(1), logic.display_text(0));
+            output.status(logic.display_text(1), logic.display_text(0), logic.display_text(2));
     };
     // The worker may still be leaving its last send when we return, and an
     // exit during a run leaves it blocked in one: the receiver is never freed.
@@ -273,6 +283,7 @@ int run_console(std::istream& in, std::ostream& out, bool terminal)
     std::signal(SIGPIPE, SIG_IGN);
 
     output.line(kProgramTitle);
+    output.line("Data folder: " + current_folder());
     logic.initialize();
     refresh();
     int interrupts_handled = 0;

@@ -7,12 +7,14 @@
 
 #include <iosfwd>
 
+#include "ui/start_options.h"
+
 namespace zud {
 
 // Runs until the run has completed or stopped, or Start ended without a
 // run. Returns the exit status: 0 when the range completed or the run
 // stopped with its resume point recorded, 1 when no run could start or
 // nothing was recorded, 2 after a verification failure.
-int run_console(std::istream& in, std::ostream& out, bool terminal);
+int run_console(std::istream& in, std::ostream& out, bool terminal, const StartOptions& options = {});
 
 }  // namespace zud

@@ -1,14 +1,20 @@
-// Entry point: the window where there is a display, else the console.
+// Entry point: the command line, then the window where there is a display,
+// else the console.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
+#include "run/worker.h"
+#include "ui/command_line.h"
 #include "ui/console.h"
 
 #ifdef ZUD_WITH_QT
-int run_qt_window(int argc, char** argv);
+int run_qt_window(int argc, char** argv, const zud::StartOptions& options);
 #endif
 
 namespace {
@@ -23,25 +29,52 @@ bool display_available()
     return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Status 2 for a command line the program cannot act on.
+int refuse(const std::string& error)
 {
-    bool console = false;
-    for (int i = 1; i < argc; ++i)
-        console = console || std::strcmp(argv[i], "--console") == 0;
+    std::cerr << "zudsieve: " << error << "\n" << zud::usage_text() << "Try 'zudsieve --help'.\n";
+    return 2;
+}
+
+int run(int argc, char** argv)
+{
+    const zud::CommandLine line =
+        zud::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), zud::default_worker_count());
+    switch (line.action) {
+    case zud::CommandLine::Action::help:
+        std::cout << zud::help_text();
+        return 0;
+    case zud::CommandLine::Action::version:
+        std::cout << zud::version_text();
+        return 0;
+    case zud::CommandLine::Action::refused:
+        return refuse(line.error);
+    case zud::CommandLine::Action::run:
+        break;
+    }
+    // The data files are opened by name: work in the folder they are in.
+    if (!line.folder.empty() && ::chdir(line.folder.c_str()) != 0)
+        return refuse("cannot work in the folder '" + line.folder + "' (" + std::strerror(errno) + ")");
+    bool console = line.console;
 #ifdef ZUD_WITH_QT
     // Decided before any toolkit object exists: Qt aborts without a display.
     if (!console && !display_available()) {
         std::fprintf(stderr, "No display available: running the console front end.\n");
         console = true;
     }
-    const int status = console ? zud::run_console(std::cin, std::cout, isatty(STDOUT_FILENO) != 0)
-                               : run_qt_window(argc, argv);
+    if (!console)
+        return run_qt_window(argc > 0 ? 1 : 0, argv, line.start);
 #else
     (void)display_available;
-    const int status = zud::run_console(std::cin, std::cout, isatty(STDOUT_FILENO) != 0);
 #endif
+    return zud::run_console(std::cin, std::cout, isatty(STDOUT_FILENO) != 0, line.start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int status = run(argc, argv);
     std::fflush(nullptr);
     // A worker may still run (an exit during a run) or be leaving its last
     // send: end at once, without static destructors.

@@ -5,6 +5,7 @@
 
 #include "data/status_file.h"
 #include "engine/sieve.h"
+#include "ui/command_line.h"
 #include "ui/range_entry.h"
 
 namespace zud {
@@ -55,6 +56,10 @@ void MainWindowLogic::initialize()
     status_choice_ = status_choice_from_profile(*services_.profile);
     services_.view->show_status_line(display_[status_choice_]);
     run_.alpha = alpha_from_profile(*services_.profile);
+    processors_ = default_worker_count();
+    saved_workers_ = workers_from_profile(*services_.profile, processors_);
+    workers_ = workers_override_ >= 1 && workers_override_ <= processors_ ? workers_override_ : saved_workers_;
+    services_.view->show_workers(workers_);
     run_.candidates.release();
     priority_class_ = PriorityClass::normal;
     select_priority_class(priority_from_profile(*services_.profile));
@@ -169,9 +174,11 @@ void MainWindowLogic::launch_worker()
     rate_.reset();
     factor_count_ = 0;
     exit_after_stop_ = false;
+    start_progress();
     running_ = true;
     outcome_ = RunOutcome::running;
     worker_priority_refused.store(false);
+    run_.workers = workers_;
     services_.start_worker(run_, nice_value(priority_class_, thread_priority_), worker_);
 }
 
@@ -232,13 +239,17 @@ void MainWindowLogic::destroy()
         services_.tray->remove();
         tray_added_ = false;
     }
+    services_.profile->set_int("workers", saved_workers_);
+    const std::string placement = services_.view->placement();
+    if (!placement.empty())
+        services_.profile->set_string("window", placement);
     save_settings(*services_.profile, run_.alpha, status_choice_, priority_class_);
     services_.view->close_window();
 }
 
 void MainWindowLogic::status_line_clicked()
 {
-    status_choice_ = (status_choice_ + 1) % 2;
+    status_choice_ = (status_choice_ + 1) % 3;
     services_.view->show_status_line(display_[status_choice_]);
     services_.view->focus_log();
 }

@@ -14,6 +14,7 @@
 #include "run/run_record.h"
 #include "run/worker.h"
 #include "data/message_box.h"
+#include "ui/progress_display.h"
 #include "ui/rate_display.h"
 #include "ui/settings.h"
 #include "ui/window_view.h"
@@ -71,11 +72,21 @@ public:
     // yet recorded (it is found again on resume).
     void exit_now();
 
+    // Cycles the status line through the rate, the status text and the
+    // share done with the time left.
     void status_line_clicked();
     void select_priority_class(PriorityClass cls);
     void select_thread_priority(ThreadPriority priority);
     void tray_activated();   // a double-click on the tray icon
     void minimized();        // hides the window when the tray can bring it back
+
+    // Worker threads: the profile's choice, which the command line may
+    // override for this run (before initialize) and the Workers menu changes.
+    void override_workers(int workers) { workers_override_ = workers; }
+    void choose_workers(int workers);
+    int workers() const { return workers_; }
+    int processors() const { return processors_; }
+    const ProgressEstimate& progress() const { return progress_; }
 
     double alpha() const { return run_.alpha; }
     void set_alpha(double alpha) { run_.alpha = alpha; }
@@ -101,6 +112,8 @@ private:
     void set_display(int choice, const std::string& text);
     void tray_modify(const std::string& tooltip);
     bool begin_run();
+    void start_progress();
+    void show_progress(std::int64_t p);
     bool choose_range(std::int64_t& pmin, std::int64_t& pmax);
     void launch_worker();
     void on_factor_line(const std::string& text);
@@ -137,6 +150,12 @@ private:
     std::int64_t last_reported_p_ = 0;
     std::int32_t factor_count_ = 0;
     RateDisplay rate_;
+    ProgressEstimate progress_;
+
+    int processors_ = 1;
+    int workers_ = 1;
+    int saved_workers_ = 1;
+    int workers_override_ = 0;
 
     PriorityClass priority_class_ = PriorityClass::normal;
     ThreadPriority thread_priority_ = ThreadPriority::lowest;

@@ -11,7 +11,6 @@ namespace zud {
 namespace {
 
 constexpr std::int64_t kBillion = 1000000000;
-constexpr std::int64_t kHighestEntry = 281474;   // billions; 2^48 - 1 is about 281,474.98 billion
 
 // The entry times 10^9, or false when it does not fit.
 bool billions(const std::string& field, std::int64_t& value)
@@ -20,22 +19,92 @@ bool billions(const std::string& field, std::int64_t& value)
     return !parsed.overflow && !__builtin_mul_overflow(parsed.value, kBillion, &value);
 }
 
+std::string too_high()
+{
+    return "at most " + with_commas(kHighestEntryBillions) + " billion";
+}
+
+RangeCheck refuse(RangeCheck::Verdict verdict, std::string reason)
+{
+    RangeCheck check{verdict, 0, 0, {}, std::move(reason)};
+    return check;
+}
+
 }  // namespace
+
+// 2^48 - 1, the engine's limit, is about 281,474.98 billion.
+const std::int64_t kHighestEntryBillions = 281474;
 
 RangeCheck check_range_entry(const std::string& lower, const std::string& upper)
 {
-    RangeCheck check{RangeCheck::Verdict::focus_lower, 0, 0, {}};
     std::int64_t pmin = 0, pmax = 0;
-    if (!billions(lower, pmin) || pmin < 0)
-        return check;
-    check.verdict = RangeCheck::Verdict::focus_upper;
-    if (!billions(upper, pmax) || pmax <= 0 || pmin >= pmax || pmax > kHighestEntry * kBillion)
-        return check;
+    if (!billions(lower, pmin))
+        return refuse(RangeCheck::Verdict::focus_lower, too_high());
+    if (pmin < 0)
+        return refuse(RangeCheck::Verdict::focus_lower, "at least 0");
+    if (!billions(upper, pmax))
+        return refuse(RangeCheck::Verdict::focus_upper, too_high());
+    return check_range_values(pmin, pmax);
+}
+
+RangeCheck check_range_values(std::int64_t pmin, std::int64_t pmax)
+{
+    if (pmin < 0)
+        return refuse(RangeCheck::Verdict::focus_lower, "at least 0");
+    if (pmax <= 0)
+        return refuse(RangeCheck::Verdict::focus_upper, "more than 0");
+    if (pmin >= pmax)
+        return refuse(RangeCheck::Verdict::focus_upper, "more than the lower end");
+    if (pmax > kHighestEntryBillions * kBillion)
+        return refuse(RangeCheck::Verdict::focus_upper, too_high());
     char question[300];
     std::snprintf(question, sizeof question,
                   "You are sieving from p=%" PRId64 " (%s) to p=%" PRId64 " (%s) - are you sure?", pmin,
                   value_in_words(pmin).c_str(), pmax, value_in_words(pmax).c_str());
-    return {RangeCheck::Verdict::confirm, pmin, pmax, question};
+    return {RangeCheck::Verdict::confirm, pmin, pmax, question, {}};
+}
+
+bool parse_p_value(const std::string& text, std::int64_t& value)
+{
+    // Digits, an optional fraction and an optional exponent, shifted into
+    // one string of digits so that no rounding can creep in.
+    std::size_t i = 0;
+    std::string digits;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        digits += text[i++];
+    std::size_t fraction = 0;
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++fraction)
+            digits += text[i];
+    }
+    if (digits.empty())
+        return false;
+    long exponent = 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        const std::size_t start = ++i;
+        if (i < text.size() && text[i] == '+')
+            ++i;
+        if (i == text.size())
+            return false;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            exponent = exponent < 1000 ? exponent * 10 + (text[i] - '0') : exponent;
+        if (i == start)
+            return false;
+    }
+    if (i != text.size() || exponent > 40)
+        return false;
+    long shift = exponent - static_cast<long>(fraction);
+    for (; shift < 0; ++shift) {
+        if (digits.back() != '0')
+            return false;   // not a whole number
+        digits.pop_back();
+    }
+    digits.append(static_cast<std::size_t>(shift), '0');
+    const ParsedInt parsed = parse_leading_int(digits.c_str());
+    if (parsed.overflow)
+        return false;
+    value = parsed.value;
+    return true;
 }
 
 std::string value_in_words(std::int64_t v)

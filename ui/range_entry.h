@@ -12,12 +12,22 @@ struct RangeCheck {
     std::int64_t pmin = 0;
     std::int64_t pmax = 0;
     std::string question;   // for confirm
+    std::string reason;     // for a refusal: shown beside the refused field
 };
+
+// The highest upper end, in billions: the one place that sets the limit.
+extern const std::int64_t kHighestEntryBillions;
 
 // The OK operation on the two field texts. Entries whose product with
 // 1,000,000,000 would overflow, and upper ends above 281,474 billion
 // (beyond the engine's 2^48 - 1), are rejected like the other bad entries.
 RangeCheck check_range_entry(const std::string& lower, const std::string& upper);
+// The same rules on plain p values (the command line's --range).
+RangeCheck check_range_values(std::int64_t pmin, std::int64_t pmax);
+
+// A p value written with digits ("3000000000") or with an exponent ("3e9",
+// "1.5e12"); nothing when it is not a whole number or does not fit.
+bool parse_p_value(const std::string& text, std::int64_t& value);
 
 // "%I64d" below 1,000,000; "%.0f billion" below 10^12; "%.3f trillion".
 std::string value_in_words(std::int64_t v);

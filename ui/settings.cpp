@@ -149,6 +149,12 @@ PriorityClass priority_from_profile(Profile& profile)
     return PriorityClass::normal;
 }
 
+int workers_from_profile(Profile& profile, int processors)
+{
+    const int workers = profile.get_int("workers", 0);
+    return workers < 1 || workers > processors ? processors : workers;
+}
+
 void save_settings(Profile& profile, double alpha, int status_choice, PriorityClass cls)
 {
     profile.set_string("factor", format_alpha(alpha));
@@ -162,6 +168,33 @@ std::string format_alpha(double alpha)
     char text[64];
     std::snprintf(text, sizeof text, "%.3f", alpha);
     return text;
+}
+
+std::string format_placement(const Placement& placement)
+{
+    std::ostringstream out;
+    out << placement.x << ' ' << placement.y << ' ' << placement.width << ' ' << placement.height
+        << (placement.maximized ? " max" : "");
+    return out.str();
+}
+
+std::optional<Placement> parse_placement(const std::string& text)
+{
+    std::istringstream in(text);
+    Placement placement;
+    if (!(in >> placement.x >> placement.y >> placement.width >> placement.height))
+        return std::nullopt;
+    std::string rest;
+    if (in >> rest) {
+        if (rest != "max")
+            return std::nullopt;
+        placement.maximized = true;
+        if (in >> rest)
+            return std::nullopt;
+    }
+    if (placement.width < 50 || placement.height < 50 || placement.width > 100000 || placement.height > 100000)
+        return std::nullopt;
+    return placement;
 }
 
 std::optional<double> accept_alpha(const std::string& entry)

@@ -33,11 +33,27 @@ int status_choice_from_profile(Profile& profile);      // 0..2, else 0
 double alpha_from_profile(Profile& profile);           // atof; outside 0.1..10 gives 2.5
 PriorityClass priority_from_profile(Profile& profile); // 'H' high, 'I' idle, else normal
 
+// 1 .. processors; missing or out of range: every processor.
+int workers_from_profile(Profile& profile, int processors);
+
 // Values as written when the window goes.
 void save_settings(Profile& profile, double alpha, int status_choice, PriorityClass cls);
 
 // "%.3f"
 std::string format_alpha(double alpha);
+
+// The window's place and size, kept under "window" as "x y width height",
+// with " max" when maximised (the size is then the one it returns to).
+struct Placement {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool maximized = false;
+};
+std::string format_placement(const Placement& placement);
+// Nothing for a malformed entry or a size below 50 x 50.
+std::optional<Placement> parse_placement(const std::string& text);
 
 // The alpha dialog's OK: a decimal number filling the whole text (no
 // trailing blank), 0.01 to 9.99. The text is cut at 1023 characters.

@@ -4,6 +4,7 @@
 #include "data/parse.h"
 #include "data/status_file.h"
 #include "ui/main_window.h"
+#include "ui/start_options.h"
 
 namespace zud {
 
@@ -15,6 +16,12 @@ const char* const kCompleteTruncated =
 const char* const kCompleteClipboard =
     "Sieving complete!\r\n\r\nThe data has been placed on the Clipboard ready to be sent to the Zud "
     "team.\r\nThis information can also be found in the file 'ZudStatus.dat'";
+
+// Where there is no clipboard (the console) nothing was cut and nothing
+// was copied: the file is where the results are.
+const char* const kCompleteInFile =
+    "Sieving complete!\r\n\r\nThe results are in the file 'ZudStatus.dat': please send its text to the Zud "
+    "team.";
 
 }  // namespace
 
@@ -62,6 +69,8 @@ void MainWindowLogic::on_factor_line(const std::string& text)
     rate_.on_factor(factor_count_, run_.candidates.kcount, services_.clock_ms());
     set_display(0, rate_.rate_text());
     ++factor_count_;
+    if (running_)
+        show_progress(last_reported_p_);
 }
 
 void MainWindowLogic::on_progress(const std::string& text)
@@ -69,18 +78,26 @@ void MainWindowLogic::on_progress(const std::string& text)
     const std::string proper = text.substr(2);
     set_status_text(proper);
     last_reported_p_ = text.size() > 15 ? parse_int64(text.c_str() + 15) : 0;
-    tray_modify(proper);
     rate_.on_progress(last_reported_p_, services_.clock_ms());
     set_display(0, rate_.rate_text());
+    show_progress(last_reported_p_);
+    tray_modify(progress_.active() ? proper + " - " + progress_.share_text() : proper);
 }
 
 void MainWindowLogic::on_complete()
 {
     services_.view->set_start_caption("&Start");
     set_status_text("Complete!");
+    progress_.complete();
+    set_display(2, progress_.remaining_text());
+    services_.view->show_progress(progress_.permille());
+    if (tray_added_ && !services_.view->window_visible())
+        services_.tray->notify(kProgramTitle,
+                               "Sieving complete! The results are in 'ZudStatus.dat' in " + current_folder());
     if (run_.pmin != 0) {
-        // Without a clipboard (the console) the results are in the file alone.
-        if (log_truncated_ || !services_.clipboard->available()) {
+        if (!services_.clipboard->available()) {
+            services_.box->warn(kCompleteInFile);
+        } else if (log_truncated_) {
             services_.box->warn(kCompleteTruncated);
         } else {
             services_.box->warn(kCompleteClipboard);

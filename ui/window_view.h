@@ -33,6 +33,13 @@ public:
     virtual void hide_window() = 0;
     // The window goes; the front end ends its loop.
     virtual void close_window() = 0;
+
+    // Share of the range done, 0 .. 1000 (the progress bar).
+    virtual void show_progress(int permille) { (void)permille; }
+    virtual void show_workers(int workers) { (void)workers; }   // the Workers menu
+    // Where the window is, for the profile ("x y width height [max]");
+    // empty when the front end has no window.
+    virtual std::string placement() const { return {}; }
 };
 
 class Tray {
@@ -42,6 +49,8 @@ public:
     virtual void add(const std::string& tooltip) = 0;
     virtual void modify(const std::string& tooltip) = 0;
     virtual void remove() = 0;
+    // A desktop notification from the icon.
+    virtual void notify(const std::string& title, const std::string& text) { (void)title, (void)text; }
 };
 
 class Clipboard {

@@ -68,7 +68,13 @@ TEST_F(Console, a_recorded_range_runs_to_done_with_the_brute_force_factors)
     const std::string out = read_file("out.txt");
     EXPECT_NE(out.find("p=3,001 to p=300,000"), std::string::npos);
     EXPECT_NE(out.find(lines.front()), std::string::npos);
-    EXPECT_NE(out.find("Please copy and paste the text in the file 'ZudStatus.dat'"), std::string::npos);
+    // The console copies nothing and cuts nothing: the results are in the
+    // file, in this folder.
+    EXPECT_NE(out.find("The results are in the file 'ZudStatus.dat': please send its text to the Zud team.\n\n" +
+                       dir_ + "\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("truncated"), std::string::npos);
 
     // Done: the question's default (No) refuses a new range.
     EXPECT_EQ(run(), 1);

@@ -404,7 +404,7 @@ TEST_F(MainWindow, a_run_that_ended_while_a_question_was_open_is_left_alone)
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=400000\npmin=3001\nDone\n");
 }
 
-TEST_F(MainWindow, the_status_line_cycles_between_rate_and_status)
+TEST_F(MainWindow, the_status_line_cycles_through_rate_status_and_remaining)
 {
     fake_worker = true;
     profile.values["statusval"] = "2";
@@ -412,11 +412,12 @@ TEST_F(MainWindow, the_status_line_cycles_between_rate_and_status)
     window().initialize();
     EXPECT_EQ(view.status_line, "Remaining");
     logic->status_line_clicked();
-    EXPECT_EQ(view.status_line, "The data file has been read");
-    logic->status_line_clicked();
     EXPECT_EQ(view.status_line, "Rate");
     logic->status_line_clicked();
-    EXPECT_EQ(logic->status_choice(), 1);
+    EXPECT_EQ(view.status_line, "The data file has been read");
+    logic->status_line_clicked();
+    EXPECT_EQ(view.status_line, "Remaining");
+    EXPECT_EQ(logic->status_choice(), 2);
 }
 
 TEST_F(MainWindow, settings_come_from_the_profile_and_go_back_to_it)

@@ -33,8 +33,12 @@ public:
     void show_window() override { visible = true; }
     void hide_window() override { visible = false; }
     void close_window() override { closed = true; }
+    void show_progress(int value) override { permille = value; }
+    void show_workers(int value) override { workers = value; }
+    std::string placement() const override { return place; }
 
-    std::string log, status_line, range_line, caption = "&Start";
+    std::string log, status_line, range_line, caption = "&Start", place;
+    int permille = -1, workers = 0;
     bool start_enabled = true, visible = true, closed = false;
     int scrolls = 0;
     zud::PriorityClass radio = zud::PriorityClass::normal;
@@ -47,8 +51,10 @@ public:
     void add(const std::string& tip) override { added = true, tooltip = tip; }
     void modify(const std::string& tip) override { tooltip = tip; }
     void remove() override { added = false; }
+    void notify(const std::string& title, const std::string& text) override { notices.push_back(title + ": " + text); }
     bool present = true, added = false;
     std::string tooltip;
+    std::vector<std::string> notices;
 };
 
 class FakeClipboard : public zud::Clipboard {

@@ -78,6 +78,16 @@ protected:
     }
 };
 
+// Says why a field was refused, beside it; empty while nothing was.
+QLabel* reason_label(QWidget* parent, QRect rect)
+{
+    auto* l = label(parent, QString(), rect);
+    QPalette palette = l->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x00));
+    l->setPalette(palette);
+    return l;
+}
+
 }  // namespace
 
 DialogUnits::DialogUnits(const QFont& font)
@@ -110,7 +120,8 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
 {
     setFont(dialog_font("MS Sans Serif"));
     const DialogUnits du(font());
-    fixed_size(this, du, 265, 46, QStringLiteral("Enter the range of p...."));
+    // Wider than the bare fields, for the reason beside a refused one.
+    fixed_size(this, du, 365, 46, QStringLiteral("Enter the range of p...."));
     label(this, QStringLiteral("Sieve from p="), du.rect(12, 8, 50, 8), Qt::AlignRight);
     label(this, QStringLiteral("billion"), du.rect(125, 8, 50, 8));
     label(this, QStringLiteral("to p="), du.rect(12, 25, 50, 8), Qt::AlignRight);
@@ -121,8 +132,12 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
     upper_ = new DigitsEdit(this);
     upper_->setObjectName(QStringLiteral("upper"));
     upper_->setGeometry(du.rect(65, 24, 56, 12));
-    auto* ok = button(this, QStringLiteral("OK"), du.rect(208, 7, 50, 14), true);
-    auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(208, 24, 50, 14), false);
+    lower_reason_ = reason_label(this, du.rect(152, 8, 150, 8));
+    lower_reason_->setObjectName(QStringLiteral("lower_reason"));
+    upper_reason_ = reason_label(this, du.rect(152, 25, 150, 8));
+    upper_reason_->setObjectName(QStringLiteral("upper_reason"));
+    auto* ok = button(this, QStringLiteral("OK"), du.rect(308, 7, 50, 14), true);
+    auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(308, 24, 50, 14), false);
     connect(ok, &QPushButton::clicked, this, &RangeDialogQt::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -130,11 +145,15 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
 void RangeDialogQt::accept()
 {
     const RangeCheck check = check_range_entry(lower_->text().toStdString(), upper_->text().toStdString());
-    if (check.verdict == RangeCheck::Verdict::focus_lower) {
+    const bool lower_refused = check.verdict == RangeCheck::Verdict::focus_lower;
+    const bool upper_refused = check.verdict == RangeCheck::Verdict::focus_upper;
+    lower_reason_->setText(lower_refused ? QString::fromStdString(check.reason) : QString());
+    upper_reason_->setText(upper_refused ? QString::fromStdString(check.reason) : QString());
+    if (lower_refused) {
         lower_->setFocus();
         return;
     }
-    if (check.verdict == RangeCheck::Verdict::focus_upper) {
+    if (upper_refused) {
         upper_->setFocus();
         return;
     }
@@ -166,6 +185,8 @@ AlphaDialog::AlphaDialog(QWidget* parent, double alpha) : QDialog(parent), value
     field_->setObjectName(QStringLiteral("alpha"));
     field_->setGeometry(du.rect(53, 74, 49, 12));
     caption->setBuddy(field_);
+    reason_ = reason_label(this, du.rect(106, 75, 142, 11));
+    reason_->setObjectName(QStringLiteral("alpha_reason"));
     auto* ok = button(this, QStringLiteral("OK"), du.rect(254, 7, 50, 14), true);
     auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(254, 24, 50, 14), false);
     connect(ok, &QPushButton::clicked, this, &AlphaDialog::accept);
@@ -177,6 +198,7 @@ void AlphaDialog::accept()
 {
     const auto accepted = accept_alpha(field_->text().toStdString());
     if (!accepted) {
+        reason_->setText(QStringLiteral("between 0.01 and 9.99"));
         field_->clear();
         field_->setFocus();
         return;
@@ -209,6 +231,7 @@ QDialog* make_help_dialog(QWidget* parent)
     fixed_size(dialog, du, 321, 202, QStringLiteral("Help"));
     auto* text = text_field(dialog, resource_text(QStringLiteral("help.txt")), du.rect(7, 7, 307, 173));
     text->setObjectName(QStringLiteral("help"));
+    text->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);   // the folder rules made it longer
     auto* ok = button(dialog, QStringLiteral("OK"), du.rect(135, 181, 50, 14), true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     return dialog;

@@ -9,6 +9,7 @@
 #include "data/message_box.h"
 #include "ui/window_view.h"
 
+class QLabel;
 class QLineEdit;
 
 namespace zud::qt {
@@ -34,6 +35,8 @@ public:
     RangeDialogQt(QWidget* parent, MessageBox& box);
     QLineEdit* lower() const { return lower_; }
     QLineEdit* upper() const { return upper_; }
+    QLabel* lower_reason() const { return lower_reason_; }
+    QLabel* upper_reason() const { return upper_reason_; }
     std::int64_t pmin() const { return pmin_; }
     std::int64_t pmax() const { return pmax_; }
     void accept() override;   // the OK rule
@@ -42,6 +45,8 @@ private:
     MessageBox& box_;
     QLineEdit* lower_;
     QLineEdit* upper_;
+    QLabel* lower_reason_;
+    QLabel* upper_reason_;
     std::int64_t pmin_ = 0;
     std::int64_t pmax_ = 0;
 };
@@ -63,11 +68,13 @@ public:
     AlphaDialog(QWidget* parent, double alpha);
     double value() const { return value_; }
     QLineEdit* field() const { return field_; }
+    QLabel* reason() const { return reason_; }
     void accept() override;   // the acceptance rule
 
 private:
     double value_;
     QLineEdit* field_;
+    QLabel* reason_;
 };
 
 QDialog* make_about_box(QWidget* parent);

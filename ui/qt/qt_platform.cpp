@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
@@ -81,7 +82,23 @@ void QtTray::add(const std::string& tooltip)
         connect(icon_, &QSystemTrayIcon::activated, this, &QtTray::activated);
     }
     icon_->setToolTip(QString::fromStdString(tooltip));
+    if (menu_ != nullptr)
+        icon_->setContextMenu(menu_);
     icon_->show();
+}
+
+void QtTray::set_menu(QMenu* menu)
+{
+    menu_ = menu;
+    if (icon_ != nullptr)
+        icon_->setContextMenu(menu_);
+}
+
+void QtTray::notify(const std::string& title, const std::string& text)
+{
+    if (icon_ != nullptr)
+        icon_->showMessage(QString::fromStdString(title), QString::fromStdString(text),
+                           QSystemTrayIcon::Information, 15000);
 }
 
 void QtTray::modify(const std::string& tooltip)
@@ -104,6 +121,19 @@ void QtTray::activated(QSystemTrayIcon::ActivationReason reason)
     } else if (reason == QSystemTrayIcon::Trigger) {
         single_click_.start(QApplication::doubleClickInterval() + 50);
     }
+}
+
+std::optional<std::string> QtFolderChooser::choose(const std::string& start)
+{
+    QFileDialog dialog(parent_, QStringLiteral("Where is your Zud.dat?"), QString::fromStdString(start));
+    dialog.setObjectName(QStringLiteral("folder_chooser"));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("&Use this folder"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
 }
 
 QtProfile::QtProfile(const QString& path) : settings_(path, QSettings::IniFormat)

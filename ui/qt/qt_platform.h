@@ -13,8 +13,10 @@
 #include "run/messages.h"
 #include "data/message_box.h"
 #include "ui/settings.h"
+#include "ui/start_options.h"
 #include "ui/window_view.h"
 
+class QMenu;
 class QWidget;
 
 namespace zud::qt {
@@ -55,13 +57,29 @@ public:
     void add(const std::string& tooltip) override;
     void modify(const std::string& tooltip) override;
     void remove() override;
+    void notify(const std::string& title, const std::string& text) override;
+    // The icon's context menu (kept by the caller).
+    void set_menu(QMenu* menu);
+    QSystemTrayIcon* icon() const { return icon_; }
 
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
 
     QSystemTrayIcon* icon_ = nullptr;
+    QMenu* menu_ = nullptr;
     QTimer single_click_;
     std::function<void()> on_activate_;
+};
+
+// "Where is your Zud.dat?": Qt's own folder dialog, the same on every
+// desktop.
+class QtFolderChooser : public FolderChooser {
+public:
+    explicit QtFolderChooser(QWidget* parent) : parent_(parent) {}
+    std::optional<std::string> choose(const std::string& start) override;
+
+private:
+    QWidget* parent_;
 };
 
 class QtProfile : public Profile {

@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QProgressBar>
+#include <QVBoxLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -31,37 +34,50 @@ QFont window_font()
 
 }  // namespace
 
-ZudWindow::ZudWindow(WindowParts parts)
+ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options)
 {
     setFont(window_font());
     setWindowTitle(QString::fromLatin1(kProgramTitle));
     setWindowIcon(QIcon(QStringLiteral(":/zudsieve/zudsieve.png")));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     build_menu();
     build_controls();
+    build_tray_menu();
 
     if (parts.box == nullptr) {
         own_box_ = std::make_unique<QtMessageBox>(this);
         parts.box = own_box_.get();
     }
+    answered_box_ = std::make_unique<AnswerHandedOver>(*parts.box, options_.yes);
+    naming_box_ = std::make_unique<FolderNamingBox>(*answered_box_);
     if (parts.tray == nullptr) {
         own_tray_ = std::make_unique<QtTray>(this, [this] { logic_->tray_activated(); });
+        own_tray_->set_menu(tray_menu_);
         parts.tray = own_tray_.get();
     }
     if (parts.profile == nullptr) {
         own_profile_ = std::make_unique<QtProfile>(QString::fromStdString(profile_path()));
         parts.profile = own_profile_.get();
     }
+    profile_ = parts.profile;
     if (parts.range_dialog == nullptr) {
-        own_range_ = std::make_unique<QtRangeDialog>(this, *parts.box);
+        own_range_ = std::make_unique<QtRangeDialog>(this, *naming_box_);
         parts.range_dialog = own_range_.get();
     }
-    WindowServices services{this,       parts.box, &cursor_, parts.tray, &clipboard_, parts.range_dialog,
-                            parts.profile, monotonic_ms, {},        parts.start_worker};
+    preset_range_ = std::make_unique<PresetRange>(*parts.range_dialog, options_);
+    if (parts.folder_chooser == nullptr) {
+        own_chooser_ = std::make_unique<QtFolderChooser>(this);
+        parts.folder_chooser = own_chooser_.get();
+    }
+    chooser_ = parts.folder_chooser;
+    WindowServices services{this,          naming_box_.get(), &cursor_, parts.tray, &clipboard_, preset_range_.get(),
+                            parts.profile, monotonic_ms,      {},       parts.start_worker};
     logic_ = std::make_unique<MainWindowLogic>(services);
+    logic_->override_workers(options_.workers);
     sink_ = std::make_unique<QtSink>(this, [this](const std::string& text) { logic_->handle_message(text); });
     set_message_sink(sink_.get());
+    restore_placement(*parts.profile);
 }
 
 ZudWindow::~ZudWindow()
@@ -73,35 +89,28 @@ ZudWindow::~ZudWindow()
 void ZudWindow::build_controls()
 {
     const DialogUnits du(font());
-    const int top = menu_bar_->sizeHint().height();
-    auto at = [&](int x, int y, int w, int h) { return du.rect(x, y, w, h).translated(0, top); };
-    setFixedSize(du.size(261, 158) + QSize(0, top));
-    menu_bar_->setGeometry(0, 0, width(), top);
-
     log_ = new QPlainTextEdit(this);
     log_->setObjectName(QStringLiteral("log"));
     log_->setReadOnly(true);
     log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    log_->setGeometry(at(7, 7, 191, 125));
+    log_->setMinimumSize(du.size(120, 60));
 
     start_ = new QPushButton(QStringLiteral("&Start"), this);
-    start_->setGeometry(at(204, 7, 50, 16));
+    start_->setFixedSize(du.size(50, 16));
     start_->setDefault(true);
     connect(start_, &QPushButton::clicked, this, [this] { logic_->start_stop(); });
 
     auto* group = new QGroupBox(QStringLiteral("Priority"), this);
-    group->setGeometry(at(205, 97, 50, 48));
-    // Positions inside the group, from the window's (213, 108), (213, 120), (213, 133).
     high_ = new QRadioButton(QStringLiteral("Hi&gh"), group);
     normal_ = new QRadioButton(QStringLiteral("Nor&mal"), group);
     idle_ = new QRadioButton(QStringLiteral("I&dle"), group);
-    high_->setGeometry(du.rect(6, 12, 42, 10));
-    normal_->setGeometry(du.rect(6, 24, 42, 10));
-    idle_->setGeometry(du.rect(6, 36, 42, 10));
+    auto* radio_column = new QVBoxLayout(group);
     auto* radios = new QButtonGroup(this);
-    radios->addButton(high_);
-    radios->addButton(normal_);
-    radios->addButton(idle_);
+    for (QRadioButton* radio : {high_, normal_, idle_}) {
+        radio_column->addWidget(radio);
+        radios->addButton(radio);
+    }
+    group->setFixedWidth(du.size(50, 0).width());
     connect(high_, &QRadioButton::clicked, this, [this] { logic_->select_priority_class(PriorityClass::high); });
     connect(normal_, &QRadioButton::clicked, this, [this] { logic_->select_priority_class(PriorityClass::normal); });
     connect(idle_, &QRadioButton::clicked, this, [this] { logic_->select_priority_class(PriorityClass::idle); });
@@ -109,7 +118,7 @@ void ZudWindow::build_controls()
     status_ = new QLineEdit(this);
     status_->setObjectName(QStringLiteral("status"));
     status_->setReadOnly(true);
-    status_->setGeometry(at(7, 132, 191, 12));
+    status_->setToolTip(QStringLiteral("Click to show the rate, the status or the share done"));
     status_->installEventFilter(this);
 
     range_ = new QLineEdit(this);
@@ -118,43 +127,33 @@ void ZudWindow::build_controls()
     range_->setFrame(false);
     range_->setAlignment(Qt::AlignCenter);
     range_->setFocusPolicy(Qt::NoFocus);
-    range_->setGeometry(at(7, 145, 193, 12));
+
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("progress"));
+    progress_->setRange(0, 1000);
+    progress_->setValue(0);
+    progress_->setFormat(QStringLiteral("%p%"));
+    progress_->setMaximumHeight(du.size(0, 10).height());
+    lay_out(group);
+    resize(du.size(261, 170) + QSize(0, menu_bar_->sizeHint().height()));
 }
 
-void ZudWindow::build_menu()
+// The log pane takes whatever room the window gains.
+void ZudWindow::lay_out(QWidget* priority_group)
 {
-    auto* bar = new QMenuBar(this);
-    menu_bar_ = bar;
-    QMenu* options = bar->addMenu(QStringLiteral("&Options"));
-    QMenu* worker = options->addMenu(QStringLiteral("&Worker Thread Priority"));
-    thread_normal_ = worker->addAction(QStringLiteral("&Normal"));
-    thread_lowest_ = worker->addAction(QStringLiteral("&Lowest"));
-    for (QAction* a : {thread_normal_, thread_lowest_})
-        a->setCheckable(true);
-    connect(thread_normal_, &QAction::triggered, this,
-            [this] { logic_->select_thread_priority(ThreadPriority::normal); });
-    connect(thread_lowest_, &QAction::triggered, this,
-            [this] { logic_->select_thread_priority(ThreadPriority::lowest); });
-    options->addSeparator();
-    alpha_action_ = options->addAction(QStringLiteral("&Set alpha..."));
-    connect(alpha_action_, &QAction::triggered, this, &ZudWindow::open_alpha_dialog);
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    connect(help->addAction(QStringLiteral("&Contents")), &QAction::triggered, this, [this] {
-        std::unique_ptr<QDialog> dialog(make_help_dialog(this));
-        dialog->exec();
-    });
-    help->addSeparator();
-    connect(help->addAction(QStringLiteral("&About ZudSieve...")), &QAction::triggered, this, [this] {
-        std::unique_ptr<QDialog> dialog(make_about_box(this));
-        dialog->exec();
-    });
-}
-
-void ZudWindow::open_alpha_dialog()
-{
-    AlphaDialog dialog(this, logic_->alpha());
-    if (dialog.exec() == QDialog::Accepted)
-        logic_->set_alpha(dialog.value());
+    auto* grid = new QGridLayout(this);
+    grid->setMenuBar(menu_bar_);
+    grid->addWidget(log_, 0, 0);
+    auto* right = new QVBoxLayout;
+    right->addWidget(start_);
+    right->addStretch(1);
+    right->addWidget(priority_group);
+    grid->addLayout(right, 0, 1, 2, 1);
+    grid->addWidget(status_, 1, 0);
+    grid->addWidget(range_, 2, 0);
+    grid->addWidget(progress_, 3, 0, 1, 2);
+    grid->setRowStretch(0, 1);
+    grid->setColumnStretch(0, 1);
 }
 
 QRadioButton* ZudWindow::priority_button(PriorityClass cls) const
@@ -286,24 +285,6 @@ bool ZudWindow::eventFilter(QObject* watched, QEvent* event)
     if (watched == status_ && event->type() == QEvent::FocusIn)
         QTimer::singleShot(0, this, [this] { logic_->status_line_clicked(); });
     return QDialog::eventFilter(watched, event);
-}
-
-int run_window(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    // Qt takes the user's locale; the profile and the dialogs' numbers use
-    // the decimal point whatever the locale says.
-    std::setlocale(LC_NUMERIC, "C");
-    ZudWindow window;
-    window.show();
-    QTimer::singleShot(0, &window, [&window] { window.logic().initialize(); });
-    window.exec();
-    const int status = window.logic().outcome() == RunOutcome::verification_failed ? 2 : 0;
-    // The exit line, the profile and the tray are done with; a worker may
-    // still run or be blocked in a send to this window, so end here, before
-    // any destructor can pull the window from under it.
-    std::fflush(nullptr);
-    std::_Exit(status);
 }
 
 }  // namespace zud::qt

@@ -8,11 +8,15 @@
 #include "ui/main_window.h"
 #include "ui/qt/qt_dialogs.h"
 #include "ui/qt/qt_platform.h"
+#include "ui/start_options.h"
 
 class QAction;
+class QActionGroup;
+class QMenu;
 class QMenuBar;
 class QLineEdit;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
@@ -25,22 +29,31 @@ struct WindowParts {
     Profile* profile = nullptr;
     RangeDialog* range_dialog = nullptr;
     std::function<void(RunRecord&, int, WorkerInfo&)> start_worker;
+    FolderChooser* folder_chooser = nullptr;
 };
 
 class ZudWindow : public QDialog, public WindowView {
     Q_OBJECT
 public:
-    explicit ZudWindow(WindowParts parts = {});
+    explicit ZudWindow(WindowParts parts = {}, StartOptions options = {});
     ~ZudWindow() override;
+
+    // Settles the data folder (asking when there is none), then the logic's
+    // initialisation, which starts or resumes a run.
+    void start();
 
     MainWindowLogic& logic() { return *logic_; }
     QPlainTextEdit* log_pane() const { return log_; }
     QLineEdit* status_line() const { return status_; }
     QLineEdit* range_line_field() const { return range_; }
+    QProgressBar* progress_bar() const { return progress_; }
     QPushButton* start_button() const { return start_; }
     QRadioButton* priority_button(PriorityClass cls) const;
     QAction* thread_priority_action(ThreadPriority priority) const;
     QAction* alpha_action() const { return alpha_action_; }
+    QAction* workers_action(int workers) const;
+    QMenu* tray_menu() const { return tray_menu_; }
+    QtTray* own_tray() const { return own_tray_.get(); }
 
     // WindowView
     void log_appended(const std::string& text) override;
@@ -58,6 +71,9 @@ public:
     void show_window() override;
     void hide_window() override;
     void close_window() override;
+    void show_progress(int permille) override;
+    void show_workers(int workers) override;
+    std::string placement() const override;
 
     void open_alpha_dialog();
 
@@ -70,12 +86,23 @@ protected:
 
 private:
     void build_controls();
+    void lay_out(QWidget* priority_group);
     void build_menu();
+    void build_workers_menu(QMenu* options);
+    void build_tray_menu();
+    void restore_placement(Profile& profile);
 
+    StartOptions options_;
     std::unique_ptr<QtMessageBox> own_box_;
+    std::unique_ptr<AnswerHandedOver> answered_box_;
+    std::unique_ptr<FolderNamingBox> naming_box_;
     std::unique_ptr<QtTray> own_tray_;
     std::unique_ptr<QtProfile> own_profile_;
     std::unique_ptr<QtRangeDialog> own_range_;
+    std::unique_ptr<PresetRange> preset_range_;
+    std::unique_ptr<QtFolderChooser> own_chooser_;
+    FolderChooser* chooser_ = nullptr;
+    Profile* profile_ = nullptr;
     QtWaitCursor cursor_;
     QtClipboard clipboard_;
     std::unique_ptr<MainWindowLogic> logic_;
@@ -89,13 +116,21 @@ private:
     QRadioButton* idle_ = nullptr;
     QLineEdit* status_ = nullptr;
     QLineEdit* range_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     QAction* thread_normal_ = nullptr;
     QAction* thread_lowest_ = nullptr;
     QAction* alpha_action_ = nullptr;
+    QActionGroup* workers_group_ = nullptr;
+    QMenu* tray_menu_ = nullptr;
     bool closing_ = false;
 };
 
-// The program's window front end; returns the exit status.
-int run_window(int argc, char** argv);
+// The program's window front end; returns the exit status. The window is
+// shown (not run as a modal dialog, whose loop would end when it hides to
+// the tray) and the program ends when the window logic closes it.
+int run_window(int argc, char** argv, const StartOptions& options = {});
+// The same with a window already made: runs the event loop until the
+// window closes.
+int serve_window(ZudWindow& window);
 
 }  // namespace zud::qt

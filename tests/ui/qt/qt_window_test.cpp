@@ -5,51 +5,19 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "../window_fixture.h"
+#include "qt_fixture.h"
 
 namespace {
 
 using zud::qt::ZudWindow;
-
-class QtWindow : public zud_test::TempDirTest {
-protected:
-    void SetUp() override
-    {
-        TempDirTest::SetUp();
-        write_file("Zud.dat", test_data("small_Zud.dat"));
-        zud::stop_flag = 0;
-    }
-    void TearDown() override
-    {
-        zud::set_message_sink(nullptr);
-        TempDirTest::TearDown();
-    }
-    // Spins the event loop until `done` or the time runs out.
-    static void spin_until(const std::function<bool()>& done, int ms = 60000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    zud::qt::WindowParts parts(bool real_worker)
-    {
-        zud::qt::WindowParts p{&box, &tray, &profile, &range, {}};
-        if (!real_worker)
-            p.start_worker = [](zud::RunRecord&, int, zud::WorkerInfo&) {};
-        return p;
-    }
-    zud_test::ScriptedBox box;
-    zud_test::FakeTray tray;
-    zud_test::MemoryProfile profile;
-    zud_test::ScriptedRange range;
-};
+using zud_test::QtWindow;
 
 TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
 {
@@ -79,10 +47,15 @@ TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
     EXPECT_EQ(window.range_line_field()->text(), "p=3,001 to p=300,000");
     EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
 
-    // The status line shows the rate; a click shows the status text, the next the rate.
+    // The status line shows the rate; a click shows the status text, the
+    // next the share done, the next the rate again.
     EXPECT_EQ(window.status_line()->text().left(5), "Rate:");
     window.logic().status_line_clicked();
     EXPECT_EQ(window.status_line()->text(), "Complete!");
+    window.status_line()->setFocus();
+    spin_until([&] { return window.status_line()->text() == "100.0% done"; }, 2000);
+    EXPECT_EQ(window.status_line()->text(), "100.0% done");
+    EXPECT_EQ(window.progress_bar()->value(), 1000);
     window.status_line()->setFocus();
     spin_until([&] { return window.status_line()->text().startsWith("Rate"); }, 2000);
     EXPECT_TRUE(window.status_line()->text().startsWith("Rate"));

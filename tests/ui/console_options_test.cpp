@@ -1,0 +1,118 @@
+// The program's command line, run as a script would run it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <sstream>
+
+#include "status_lines.h"
+#include "ui/console.h"
+#include "temp_dir.h"
+
+namespace {
+
+class CommandLineRun : public zud_test::TempDirTest {
+protected:
+    // Runs zudsieve with `args`, input from /dev/null, output to out.txt.
+    int run(std::vector<std::string> args)
+    {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int in = open("/dev/null", O_RDONLY);
+            const int out = open((dir_ + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(out, 2);
+            setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(ZUD_SIEVE_BINARY)};
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(ZUD_SIEVE_BINARY, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string out() const { return read_file(dir_ + "/out.txt"); }
+};
+
+TEST_F(CommandLineRun, help_version_and_refusals)
+{
+    EXPECT_EQ(run({"--help"}), 0);
+    EXPECT_NE(out().find("--range FROM TO"), std::string::npos) << out();
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_EQ(out(), "ZudSieve 1.24\n");
+    EXPECT_EQ(run({"--frobnicate"}), 2);
+    EXPECT_EQ(out().rfind("zudsieve: unknown option '--frobnicate'\nUsage: zudsieve", 0), 0u) << out();
+    EXPECT_EQ(run({"--console", "--range", "3e9", "3e15"}), 2);
+    EXPECT_NE(out().find("the upper end is refused: at most 281,474 billion"), std::string::npos) << out();
+    EXPECT_EQ(run({"--console", "no-such-folder"}), 2);
+    EXPECT_NE(out().find("cannot work in the folder 'no-such-folder'"), std::string::npos) << out();
+    EXPECT_FALSE(exists("ZudStatus.dat"));
+}
+
+TEST_F(CommandLineRun, range_and_folder_from_the_command_line_and_share_in_the_status_lines)
+{
+    ::mkdir("data", 0755);
+    write_file("data/Zud.dat", test_data("small_Zud.dat"));
+    EXPECT_EQ(run({"--console", "--workers", "1", "--range", "3001", "3e5", "data"}), 0) << out();
+    const std::string status = read_file("data/ZudStatus.dat");
+    EXPECT_EQ(status.substr(0, 22), "pmax=300000\npmin=3001\n") << status;
+    EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
+    const std::string text = out();
+    EXPECT_EQ(text.find("Enter the range of p"), std::string::npos);
+    EXPECT_NE(text.find("Data folder: " + dir_ + "/data"), std::string::npos) << text;
+    // Off a terminal the progress lines carry the share done.
+    EXPECT_NE(text.find("Sieved up to "), std::string::npos) << text;
+    EXPECT_NE(text.find("% done"), std::string::npos) << text;
+
+    // --yes answers the handed-over question; the preset range starts the next run.
+    EXPECT_EQ(run({"--console", "--yes", "--range", "3001", "4000", "data"}), 0) << out();
+    EXPECT_NE(out().find("Yes (--yes)"), std::string::npos) << out();
+    EXPECT_EQ(read_file("data/ZudStatus.dat").substr(0, 20), "pmax=4000\npmin=3001\n");
+}
+
+TEST_F(CommandLineRun, the_folder_remembered_in_the_profile_is_used_from_elsewhere)
+{
+    ::mkdir("data", 0755);
+    ::mkdir("elsewhere", 0755);
+    write_file("data/Zud.dat", test_data("small_Zud.dat"));
+    write_file("data/ZudStatus.dat", "pmax=300000\npmin=3001\n");
+    write_file("zudsieve.ini", "[params]\nfolder=" + dir_ + "/data\n");
+    ASSERT_EQ(chdir("elsewhere"), 0);
+    EXPECT_EQ(run({"--console"}), 0) << out();
+    EXPECT_EQ(read_file(dir_ + "/data/ZudStatus.dat").substr(0, 22), "pmax=300000\npmin=3001\n");
+    EXPECT_NE(out().find("Data folder: " + dir_ + "/data"), std::string::npos) << out();
+}
+
+}  // namespace
+
+namespace {
+
+class ConsoleTerminal : public zud_test::TempDirTest {};
+
+// On a terminal the updating status line carries the share done.
+TEST_F(ConsoleTerminal, the_status_line_shows_the_share_done)
+{
+    write_file("Zud.dat", test_data("small_Zud.dat"));
+    write_file("ZudStatus.dat", "pmax=300000\npmin=3001\n");
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    std::istringstream in;
+    std::ostringstream out;
+    zud::StartOptions options;
+    options.folder_given = true;
+    EXPECT_EQ(zud::run_console(in, out, true, options), 0);
+    const std::string text = out.str();
+    const std::size_t status = text.find("\r\033[KSieved up to ");
+    ASSERT_NE(status, std::string::npos) << text;
+    EXPECT_NE(text.find("% done)   Rate: ", status), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\033[KComplete!   Rate: "), std::string::npos) << text;
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// The window as a volunteer meets it: hiding to the tray during a run, the
+// tray's menu, the folder chooser, reasons in the dialogs, a window that
+// grows, the Workers menu.
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "run/worker.h"
+#include "qt_fixture.h"
+#include "ui/command_line.h"
+
+namespace {
+
+using zud::qt::ZudWindow;
+using zud_test::QtWindow;
+
+QAction* tray_action(ZudWindow& window, const char* name)
+{
+    return window.tray_menu()->findChild<QAction*>(QString::fromLatin1(name));
+}
+
+// The program's loop goes on while the window hides and comes back; only
+// the close ends it. A modal dialog's loop would end at the hiding.
+TEST_F(QtWindow, hiding_to_the_tray_keeps_the_program_and_the_run_going)
+{
+    range.lower = 3001;
+    range.upper = 200000000000;
+    ZudWindow window(parts(true));
+    std::vector<std::string> steps;
+    std::int64_t p_when_hidden = 0;
+    QTimer script;
+    script.setInterval(100);
+    QObject::connect(&script, &QTimer::timeout, [&] {
+        zud::MainWindowLogic& logic = window.logic();
+        if (steps.empty() && logic.last_reported_p() > 0) {
+            window.showMinimized();
+            steps.push_back("minimised");
+        } else if (steps.size() == 1 && !window.isVisible()) {
+            p_when_hidden = logic.last_reported_p();
+            steps.push_back("hidden");
+        } else if (steps.size() == 2 && logic.last_reported_p() > p_when_hidden + 200000) {
+            logic.tray_activated();
+            steps.push_back(window.isVisible() && !window.isMinimized() ? "back" : "not back");
+        } else if (steps.size() == 3) {
+            box.answers = {zud::BoxAnswer::ok};
+            logic.start_stop();   // stop, confirmed
+            steps.push_back("stopping");
+        } else if (steps.size() == 4 && !logic.running()) {
+            logic.close_request();
+            steps.push_back("closed");
+        }
+    });
+    script.start();
+    QTimer guard;   // a hung test ends
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::quit(); });
+    guard.start(60000);
+    zud::qt::serve_window(window);
+    EXPECT_EQ(steps, (std::vector<std::string>{"minimised", "hidden", "back", "stopping", "closed"}));
+    EXPECT_TRUE(window.logic().destroyed());
+    const std::string status = read_file("ZudStatus.dat");
+    EXPECT_EQ(status.find("pmin=", 20) != std::string::npos, true) << status;
+}
+
+TEST_F(QtWindow, the_tray_menu_shows_hides_stops_and_exits_with_the_window_questions)
+{
+    range.lower = 3001;
+    range.upper = 300000;
+    ZudWindow window(parts(false));
+    window.show();
+    window.logic().initialize();
+    ASSERT_TRUE(window.logic().running());
+    emit window.tray_menu()->aboutToShow();
+    EXPECT_EQ(tray_action(window, "show_hide")->text(), "&Hide");
+    EXPECT_EQ(tray_action(window, "start_stop")->text(), "&Stop");
+    tray_action(window, "show_hide")->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.isVisible());
+    emit window.tray_menu()->aboutToShow();
+    EXPECT_EQ(tray_action(window, "show_hide")->text(), "&Show");
+
+    box.answers = {zud::BoxAnswer::cancel};
+    tray_action(window, "start_stop")->trigger();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text, "The sieve is still running - are you sure you wish to stop it?");
+    EXPECT_EQ(zud::stop_flag.load(), 0);
+
+    // Exit brings the hidden window back and asks the window's exit question.
+    box.answers = {zud::BoxAnswer::cancel};
+    tray_action(window, "exit")->trigger();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(box.shown.size(), 2u);
+    EXPECT_EQ(box.shown[1].text.substr(0, 59), "The sieve is still running - are you sure you wish to exit?");
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.logic().destroyed());
+    window.logic().handle_message("#s5000");
+    tray_action(window, "exit")->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.logic().destroyed());
+}
+
+TEST_F(QtWindow, without_data_here_the_folder_chooser_asks_and_the_folder_is_remembered)
+{
+    ::mkdir("data", 0755);
+    ::rename("Zud.dat", "data/Zud.dat");
+    range.accept = false;
+    zud::qt::WindowParts p = parts(false);
+    p.folder_chooser = nullptr;   // Qt's own
+    ZudWindow window(p);
+    window.show();
+    QString title;
+    QTimer::singleShot(200, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        title = dialog->windowTitle();
+        // As a user would: the folder's path typed into the name field.
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (name != nullptr)
+            name->setText(QString::fromStdString(dir_ + "/data"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    window.start();
+    EXPECT_EQ(title, "Where is your Zud.dat?");
+    EXPECT_EQ(zud::current_folder(), dir_ + "/data");
+    EXPECT_EQ(profile.values["folder"], dir_ + "/data");
+    EXPECT_EQ(range.runs, 1);   // Zud.dat was found there
+    EXPECT_TRUE(box.shown.empty());
+}
+
+TEST_F(QtWindow, file_messages_name_the_folder)
+{
+    ::remove("Zud.dat");
+    ::mkdir("empty", 0755);
+    ASSERT_EQ(::chdir("empty"), 0);
+    zud::qt::WindowParts p = parts(false);
+    zud::StartOptions options;
+    options.folder_given = true;
+    ZudWindow window(p, options);
+    window.start();
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text,
+              "The file 'Zud.dat' cannot be found in the current directory!\r\n\r\n" + dir_ + "/empty");
+}
+
+TEST(QtDialogReasons, the_range_and_alpha_dialogs_say_why)
+{
+    zud_test::ScriptedBox box;
+    zud::qt::RangeDialogQt range(nullptr, box);
+    range.lower()->setText("1");
+    range.upper()->setText("300000");
+    range.accept();
+    EXPECT_EQ(range.upper_reason()->text(), "at most 281,474 billion");
+    EXPECT_TRUE(range.lower_reason()->text().isEmpty());
+    range.upper()->setText("1");
+    range.accept();
+    EXPECT_EQ(range.upper_reason()->text(), "more than the lower end");
+    range.upper()->setText("2");
+    box.answers = {zud::BoxAnswer::no};
+    range.accept();
+    EXPECT_TRUE(range.upper_reason()->text().isEmpty());
+
+    zud::qt::AlphaDialog alpha(nullptr, 2.5);
+    alpha.field()->setText("10");
+    alpha.accept();
+    EXPECT_EQ(alpha.reason()->text(), "between 0.01 and 9.99");
+    EXPECT_TRUE(alpha.field()->text().isEmpty());
+}
+
+TEST_F(QtWindow, the_window_grows_the_log_pane_and_keeps_its_place)
+{
+    range.accept = false;
+    profile.values["window"] = "40 30 700 500";
+    ZudWindow window(parts(false));
+    window.show();
+    window.logic().initialize();
+    EXPECT_EQ(window.size(), QSize(700, 500));
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+    const QSize log_before = window.log_pane()->size();
+    window.resize(900, 700);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.log_pane()->width(), log_before.width() + 200);
+    EXPECT_EQ(window.log_pane()->height(), log_before.height() + 200);
+    window.logic().close_request();
+    EXPECT_EQ(profile.values["window"].substr(profile.values["window"].find(' ', 3)), " 900 700");
+}
+
+TEST_F(QtWindow, the_workers_menu_offers_each_processor_and_keeps_the_choice)
+{
+    range.accept = false;
+    profile.values["workers"] = "1";
+    ZudWindow window(parts(false));
+    window.logic().initialize();
+    const int processors = zud::default_worker_count();
+    EXPECT_TRUE(window.workers_action(1)->isChecked());
+    EXPECT_NE(window.workers_action(processors), nullptr);
+    EXPECT_EQ(window.workers_action(processors + 1), nullptr);
+    window.workers_action(processors)->trigger();
+    EXPECT_EQ(window.logic().workers(), processors);
+    window.logic().close_request();
+    EXPECT_EQ(profile.values["workers"], std::to_string(processors));
+}
+
+}  // namespace

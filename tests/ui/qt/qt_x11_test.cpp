@@ -1,0 +1,183 @@
+// Under a real X server with a tray host (tests/ui/qt/under_xvfb.sh): the
+// window hides to the tray when minimised, the run goes on, and a
+// double-click on the tray icon brings the window back. Skipped elsewhere.
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "qt_fixture.h"
+
+namespace {
+
+using zud::qt::ZudWindow;
+using zud_test::QtWindow;
+
+bool under_x11()
+{
+    return std::getenv("ZUD_X11_TEST") != nullptr && QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
+bool wait_for_tray()
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!QSystemTrayIcon::isSystemTrayAvailable() && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+// A double-click of the left button where the icon is, as the X server
+// delivers it; without xdotool, the activation the click would cause.
+// True when the click went through the X server.
+bool double_click_tray_icon(ZudWindow& window)
+{
+    const QRect place = window.own_tray()->icon()->geometry();
+    const QPoint centre = place.center();
+    const int status = QProcess::execute(QStringLiteral("xdotool"),
+                                         {QStringLiteral("mousemove"), QString::number(centre.x()),
+                                          QString::number(centre.y()), QStringLiteral("click"),
+                                          QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                                          QStringLiteral("80"), QStringLiteral("1")});
+    if (status == 0 && !place.isEmpty())
+        return true;
+    window.logic().tray_activated();
+    return false;
+}
+
+TEST_F(QtWindow, x11_minimising_with_a_tray_keeps_the_run_and_the_icon_brings_the_window_back)
+{
+    if (!under_x11())
+        GTEST_SKIP() << "needs a real X server (tests/ui/qt/under_xvfb.sh)";
+    ASSERT_TRUE(wait_for_tray()) << "no tray host";
+    range.lower = 3001;
+    range.upper = 200000000000;
+    zud::qt::WindowParts p = parts(true);
+    p.tray = nullptr;   // the real notification-area icon
+    ZudWindow window(p);
+    std::vector<std::string> steps;
+    std::int64_t p_hidden = 0;
+    std::int64_t p_back = 0;
+    bool clicked = false;
+    QTimer script;
+    script.setInterval(100);
+    QObject::connect(&script, &QTimer::timeout, [&] {
+        zud::MainWindowLogic& logic = window.logic();
+        if (steps.empty() && logic.last_reported_p() > 0 && window.isVisible()) {
+            window.showMinimized();
+            steps.push_back("minimised");
+        } else if (steps.size() == 1 && !window.isVisible()) {
+            p_hidden = logic.last_reported_p();
+            steps.push_back("hidden");
+        } else if (steps.size() == 2 && logic.last_reported_p() > p_hidden + 500000) {
+            steps.push_back("ran on while hidden");
+            clicked = double_click_tray_icon(window);
+        } else if (steps.size() == 3 && window.isVisible()) {
+            p_back = logic.last_reported_p();
+            steps.push_back(window.isMinimized() ? "back but minimised" : "back");
+        } else if (steps.size() == 4 && logic.last_reported_p() > p_back) {
+            box.answers = {zud::BoxAnswer::ok};
+            logic.start_stop();
+            steps.push_back("stopping");
+        } else if (steps.size() == 5 && !logic.running()) {
+            logic.close_request();
+            steps.push_back("closed");
+        }
+    });
+    script.start();
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::quit(); });
+    guard.start(90000);
+    zud::qt::serve_window(window);
+    EXPECT_EQ(steps, (std::vector<std::string>{"minimised", "hidden", "ran on while hidden", "back", "stopping",
+                                               "closed"}));
+    EXPECT_NE(read_file("ZudStatus.dat").find("pmin=", 20), std::string::npos);
+    if (!QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+        EXPECT_TRUE(clicked) << "the tray icon was not clicked through the X server";
+    }
+}
+
+// Pictures for the README, when ZUD_SCREENSHOT_DIR names where to put them.
+TEST_F(QtWindow, x11_screenshots)
+{
+    const char* out = std::getenv("ZUD_SCREENSHOT_DIR");
+    if (!under_x11() || out == nullptr)
+        GTEST_SKIP() << "set ZUD_SCREENSHOT_DIR and run under tests/ui/qt/under_xvfb.sh";
+    wait_for_tray();
+    const QString dir = QString::fromLocal8Bit(out);
+    auto grab = [](QWidget* widget, const QString& file) {
+        QCoreApplication::processEvents();
+        const QRect frame = widget->frameGeometry();
+        QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(file);
+    };
+    // A resumed range, 37% done, going at 33.76 million p a second.
+    write_file("ZudStatus.dat", "pmax=2000000000000\npmin=1000000000000\n1000000000193 | 7*2^1202+1\n"
+                                "pmin=1371864960000\n");
+    profile.values["statusval"] = "2";
+    zud::qt::WindowParts p = parts(false);
+    p.tray = nullptr;
+    ZudWindow window(p);
+    window.move(40, 60);
+    window.show();
+    window.logic().initialize();
+    std::int64_t sieved = 1371864960000;
+    for (int i = 0; i < 5; ++i) {
+        QTest::qWait(1000);
+        sieved += 33760000;
+        window.logic().handle_message("#SSieved up to " + std::to_string(sieved));
+    }
+    QTest::qWait(300);
+    grab(&window, dir + "/progress-window.png");
+
+    QMenu* menu = window.tray_menu();
+    menu->popup(window.own_tray()->icon()->geometry().bottomLeft() - QPoint(120, 0));
+    QTest::qWait(300);
+    const QRect menu_frame = menu->frameGeometry().united(window.own_tray()->icon()->geometry());
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0, menu_frame.x() - 10, 0, menu_frame.width() + 20, menu_frame.bottom() + 10)
+        .save(dir + "/tray-menu.png");
+    menu->hide();
+
+    zud_test::ScriptedBox quiet;
+    zud::qt::RangeDialogQt range_dialog(&window, quiet);
+    range_dialog.move(60, 80);
+    range_dialog.show();
+    range_dialog.lower()->setText("1000");
+    range_dialog.upper()->setText("300000");
+    range_dialog.accept();
+    QTest::qWait(300);
+    grab(&range_dialog, dir + "/range-window.png");
+    range_dialog.hide();
+    zud::qt::AlphaDialog alpha(&window, 2.5);
+    alpha.move(60, 80);
+    alpha.show();
+    alpha.field()->setText("12");
+    alpha.accept();
+    QTest::qWait(300);
+    grab(&alpha, dir + "/alpha-window.png");
+    alpha.hide();
+
+    ::mkdir("Zud work", 0755);
+    QTimer::singleShot(500, [&] {
+        QWidget* chooser = QApplication::activeModalWidget();
+        if (chooser != nullptr) {
+            grab(chooser, dir + "/folder-chooser.png");
+            chooser->close();
+        }
+    });
+    zud::qt::QtFolderChooser(&window).choose(dir_);
+    window.logic().exit_confirmed();
+}
+
+}  // namespace

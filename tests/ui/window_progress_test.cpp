@@ -1,0 +1,99 @@
+// The window logic's progress display, the completion notice, the Workers
+// setting and the window's place in the profile.
+#include <gtest/gtest.h>
+
+#include "run/worker.h"
+#include "ui/command_line.h"
+#include "ui/start_options.h"
+#include "window_fixture.h"
+
+namespace {
+
+class WindowProgress : public zud_test::WindowTest {};
+
+TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
+{
+    fake_worker = true;
+    range.lower = 3001;
+    range.upper = 1003001;
+    profile.values["statusval"] = "2";
+    window().initialize();
+    EXPECT_EQ(view.status_line, "0.0% done");
+    EXPECT_EQ(view.permille, 0);
+    clock_ms = 10000;
+    logic->handle_message("#SSieved up to 103001");
+    EXPECT_EQ(view.status_line, "10.0% done, about 1 min left");   // 90 s
+    EXPECT_EQ(view.permille, 100);
+    EXPECT_EQ(tray.tooltip, "Sieved up to 103001 - 10.0% done");
+    clock_ms = 20000;
+    logic->handle_message("#SSieved up to 203001");   // 10,000 p/s since the start: 80 s left
+    EXPECT_EQ(view.status_line, "20.0% done, about 1 min left");
+    // A factor line moves the share too.
+    clock_ms = 21000;
+    logic->handle_message("303001 | 5*2^9+1");
+    EXPECT_EQ(logic->display_text(2).substr(0, 10), "30.0% done");
+    // Completion while hidden: a desktop notice, and the whole range done.
+    logic->minimized();
+    logic->handle_message("#CDone");
+    EXPECT_EQ(view.status_line, "100.0% done");
+    EXPECT_EQ(view.permille, 1000);
+    ASSERT_EQ(tray.notices.size(), 1u);
+    EXPECT_EQ(tray.notices[0], "ZudSieve 1.24: Sieving complete! The results are in 'ZudStatus.dat' in " +
+                                   zud::current_folder());
+}
+
+TEST_F(WindowProgress, a_resumed_range_counts_from_its_recorded_start)
+{
+    fake_worker = true;
+    write_file("ZudStatus.dat", "pmax=1003001\npmin=3001\npmin=503001\n");
+    window().initialize();
+    EXPECT_EQ(logic->run().pmin, 503001);
+    EXPECT_EQ(logic->display_text(2), "50.0% done");
+    EXPECT_EQ(view.permille, 500);
+    // Completed while shown: no notice.
+    logic->handle_message("#CDone");
+    EXPECT_TRUE(tray.notices.empty());
+}
+
+TEST_F(WindowProgress, workers_come_from_the_profile_the_command_line_and_the_menu)
+{
+    fake_worker = true;
+    range.accept = false;
+    profile.values["workers"] = "99";
+    window().initialize();
+    const int processors = logic->processors();
+    EXPECT_GE(processors, 1);
+    EXPECT_EQ(logic->workers(), processors);   // out of range: every processor
+    EXPECT_EQ(view.workers, processors);
+    logic->choose_workers(0);
+    EXPECT_EQ(logic->workers(), processors);
+    logic->choose_workers(1);
+    EXPECT_EQ(view.workers, 1);
+    view.place = "10 20 640 480 max";
+    logic->close_request();
+    EXPECT_EQ(profile.values["workers"], "1");
+    EXPECT_EQ(profile.values["window"], "10 20 640 480 max");
+}
+
+TEST_F(WindowProgress, the_command_line_overrides_the_workers_for_this_run_only)
+{
+    fake_worker = true;
+    range.accept = false;
+    profile.values["workers"] = "1";
+    window().override_workers(1000);   // beyond the processors: the profile's
+    logic->initialize();
+    EXPECT_EQ(logic->workers(), 1);
+    if (zud::default_worker_count() < 2)
+        GTEST_SKIP() << "one processor: no override to show";
+    zud::WindowServices services{&view, &box, &cursor, &tray, &clipboard, &range, &profile,
+                                 [] { return 0; }, [] { return true; }, [](zud::RunRecord&, int, zud::WorkerInfo&) {}};
+    zud::MainWindowLogic second(services);
+    second.override_workers(2);
+    second.initialize();
+    EXPECT_EQ(second.workers(), 2);
+    EXPECT_EQ(view.workers, 2);
+    second.close_request();
+    EXPECT_EQ(profile.values["workers"], "1");
+}
+
+}  // namespace

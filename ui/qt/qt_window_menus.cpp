@@ -1,0 +1,174 @@
+// The main window's menus, the tray icon's menu, its place on the screen,
+// and the program's event loop.
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
+#include "run/worker.h"
+#include "ui/qt/qt_window.h"
+#include "ui/command_line.h"
+
+namespace zud::qt {
+
+void ZudWindow::build_menu()
+{
+    auto* bar = new QMenuBar(this);
+    menu_bar_ = bar;
+    QMenu* options = bar->addMenu(QStringLiteral("&Options"));
+    QMenu* worker = options->addMenu(QStringLiteral("&Worker Thread Priority"));
+    thread_normal_ = worker->addAction(QStringLiteral("&Normal"));
+    thread_lowest_ = worker->addAction(QStringLiteral("&Lowest"));
+    for (QAction* a : {thread_normal_, thread_lowest_})
+        a->setCheckable(true);
+    connect(thread_normal_, &QAction::triggered, this,
+            [this] { logic_->select_thread_priority(ThreadPriority::normal); });
+    connect(thread_lowest_, &QAction::triggered, this,
+            [this] { logic_->select_thread_priority(ThreadPriority::lowest); });
+    build_workers_menu(options);
+    options->addSeparator();
+    alpha_action_ = options->addAction(QStringLiteral("&Set alpha..."));
+    connect(alpha_action_, &QAction::triggered, this, &ZudWindow::open_alpha_dialog);
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    connect(help->addAction(QStringLiteral("&Contents")), &QAction::triggered, this, [this] {
+        std::unique_ptr<QDialog> dialog(make_help_dialog(this));
+        dialog->exec();
+    });
+    help->addSeparator();
+    connect(help->addAction(QStringLiteral("&About ZudSieve...")), &QAction::triggered, this, [this] {
+        std::unique_ptr<QDialog> dialog(make_about_box(this));
+        dialog->exec();
+    });
+}
+
+// One item per processor the program may use; the choice is kept in the
+// profile and taken by the next run.
+void ZudWindow::build_workers_menu(QMenu* options)
+{
+    QMenu* menu = options->addMenu(QStringLiteral("W&orkers"));
+    workers_group_ = new QActionGroup(this);
+    workers_group_->setExclusive(true);
+    const int processors = default_worker_count();
+    for (int n = 1; n <= processors; ++n) {
+        QAction* action = menu->addAction(QString::number(n));
+        action->setCheckable(true);
+        action->setData(n);
+        workers_group_->addAction(action);
+        connect(action, &QAction::triggered, this, [this, n] { logic_->choose_workers(n); });
+    }
+}
+
+QAction* ZudWindow::workers_action(int workers) const
+{
+    const QList<QAction*> actions = workers_group_->actions();
+    return workers >= 1 && workers <= actions.size() ? actions[workers - 1] : nullptr;
+}
+
+void ZudWindow::show_workers(int workers)
+{
+    if (QAction* action = workers_action(workers))
+        action->setChecked(true);
+}
+
+// Show/Hide, Start/Stop and Exit, with the window's own questions.
+void ZudWindow::build_tray_menu()
+{
+    tray_menu_ = new QMenu(this);
+    tray_menu_->setObjectName(QStringLiteral("tray_menu"));
+    QAction* show_hide = tray_menu_->addAction(QStringLiteral("&Hide"));
+    show_hide->setObjectName(QStringLiteral("show_hide"));
+    QAction* start_stop = tray_menu_->addAction(QStringLiteral("&Stop"));
+    start_stop->setObjectName(QStringLiteral("start_stop"));
+    tray_menu_->addSeparator();
+    QAction* exit = tray_menu_->addAction(QStringLiteral("E&xit"));
+    exit->setObjectName(QStringLiteral("exit"));
+    connect(tray_menu_, &QMenu::aboutToShow, this, [this, show_hide, start_stop] {
+        show_hide->setText(window_visible() ? QStringLiteral("&Hide") : QStringLiteral("&Show"));
+        start_stop->setText(start_->text());
+        start_stop->setEnabled(start_->isEnabled());
+    });
+    // Queued: the menu closes before a question opens.
+    connect(show_hide, &QAction::triggered, this, [this] { logic_->tray_activated(); }, Qt::QueuedConnection);
+    connect(start_stop, &QAction::triggered, this, [this] { logic_->start_stop(); }, Qt::QueuedConnection);
+    connect(exit, &QAction::triggered, this, [this] { logic_->close_request(); }, Qt::QueuedConnection);
+}
+
+void ZudWindow::open_alpha_dialog()
+{
+    AlphaDialog dialog(this, logic_->alpha());
+    if (dialog.exec() == QDialog::Accepted)
+        logic_->set_alpha(dialog.value());
+}
+
+void ZudWindow::show_progress(int permille)
+{
+    progress_->setValue(permille);
+}
+
+std::string ZudWindow::placement() const
+{
+    const QRect place = isMaximized() ? normalGeometry() : geometry();
+    return format_placement({place.x(), place.y(), place.width(), place.height(), isMaximized()});
+}
+
+// Where it was last time, unless that is off every screen now.
+void ZudWindow::restore_placement(Profile& profile)
+{
+    const std::optional<Placement> place = parse_placement(profile.get_string("window", ""));
+    if (!place)
+        return;
+    const QRect rect(place->x, place->y, place->width, place->height);
+    bool on_screen = false;
+    for (QScreen* screen : QGuiApplication::screens())
+        on_screen = on_screen || screen->availableGeometry().intersects(rect);
+    if (on_screen)
+        setGeometry(rect);
+    else
+        resize(rect.size());
+    if (place->maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void ZudWindow::start()
+{
+    if (!options_.folder_given)
+        settle_data_folder(*profile_, chooser_);
+    logic_->initialize();
+}
+
+int serve_window(ZudWindow& window)
+{
+    // Hiding to the tray hides the last window: that must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&window, &QDialog::finished, qApp, [] { QCoreApplication::quit(); });
+    window.show();
+    QTimer::singleShot(0, &window, [&window] { window.start(); });
+    QApplication::exec();
+    return window.logic().outcome() == RunOutcome::verification_failed ? 2 : 0;
+}
+
+int run_window(int argc, char** argv, const StartOptions& options)
+{
+    QApplication app(argc, argv);
+    // Qt takes the user's locale; the profile and the dialogs' numbers use
+    // the decimal point whatever the locale says.
+    std::setlocale(LC_NUMERIC, "C");
+    ZudWindow window({}, options);
+    const int status = serve_window(window);
+    // The exit line, the profile and the tray are done with; a worker may
+    // still run or be blocked in a send to this window, so end here, before
+    // any destructor can pull the window from under it.
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+}  // namespace zud::qt

@@ -1,0 +1,33 @@
+// The window's progress display and the Workers setting.
+#include "ui/main_window.h"
+
+namespace zud {
+
+void MainWindowLogic::choose_workers(int workers)
+{
+    if (workers >= 1 && workers <= processors_) {
+        workers_ = workers;
+        saved_workers_ = workers;
+    }
+    services_.view->show_workers(workers_);
+}
+
+void MainWindowLogic::start_progress()
+{
+    // A resumed run counts from the start of its range, not from the
+    // resume point.
+    std::int64_t start = run_.pmin == 0 ? 0 : recorded_range_start(run_.pmin);
+    if (start > run_.pmin || start < 0)
+        start = run_.pmin;
+    progress_.start(start, run_.pmax);
+    show_progress(run_.pmin);
+}
+
+void MainWindowLogic::show_progress(std::int64_t p)
+{
+    progress_.on_progress(p, services_.clock_ms());
+    set_display(2, progress_.remaining_text());
+    services_.view->show_progress(progress_.permille());
+}
+
+}  // namespace zud
