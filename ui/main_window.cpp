@@ -174,6 +174,7 @@ void MainWindowLogic::launch_worker()
     rate_.reset();
     factor_count_ = 0;
     exit_after_stop_ = false;
+    restart_after_stop_ = false;
     start_progress();
     running_ = true;
     outcome_ = RunOutcome::running;
@@ -273,23 +274,36 @@ bool MainWindowLogic::apply_worker_nice(int nice)
     return ok;
 }
 
+// The class and the worker setting apply to the sieve's threads only: the
+// window thread stays at nice 0, so that a thread it starts may take any
+// nice value an ordinary user may set, and no choice is ever stuck.
+bool MainWindowLogic::change_worker_priority(PriorityClass cls, ThreadPriority thread)
+{
+    const int nice = nice_value(cls, thread);
+    if (apply_worker_nice(nice))
+        return true;
+    // Raising a running thread's priority needs privilege; new threads
+    // start from the window thread's nice 0 and need none for nice >= 0.
+    const bool attainable = nice >= 0 || (set_thread_nice(0, nice) && set_thread_nice(0, 0));
+    if (!attainable) {
+        report_priority_refusal();
+        return false;
+    }
+    restart_after_stop_ = true;
+    stop_flag.store(1);
+    return true;
+}
+
 void MainWindowLogic::select_priority_class(PriorityClass cls)
 {
-    bool ok = set_thread_nice(0, nice_value(cls, ThreadPriority::normal));
-    if (ok)
-        ok = apply_worker_nice(nice_value(cls, thread_priority_));
-    if (ok)
+    if (change_worker_priority(cls, thread_priority_))
         priority_class_ = cls;
-    else
-        report_priority_refusal();
     services_.view->show_priority_class(priority_class_);
 }
 
 void MainWindowLogic::select_thread_priority(ThreadPriority priority)
 {
-    if (!apply_worker_nice(nice_value(priority_class_, priority)))
-        report_priority_refusal();
-    else
+    if (change_worker_priority(priority_class_, priority))
         thread_priority_ = priority;
     services_.view->show_thread_priority(thread_priority_);
 }

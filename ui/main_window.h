@@ -126,6 +126,7 @@ private:
     void warn_if_failed(const FileResult& result);
     void report_priority_refusal();
     bool apply_worker_nice(int nice);
+    bool change_worker_priority(PriorityClass cls, ThreadPriority thread);
     void destroy();
 
     WindowServices services_;
@@ -135,6 +136,7 @@ private:
     bool running_ = false;
     bool destroyed_ = false;
     bool exit_after_stop_ = false;
+    bool restart_after_stop_ = false;   // new workers at a priority the old ones could not take
     bool status_echo_ = true;
     bool start_enabled_ = true;
     bool tray_added_ = false;

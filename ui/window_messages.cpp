@@ -130,7 +130,11 @@ void MainWindowLogic::on_stopped(std::int64_t p)
         outcome_ = write_candidates_then(write_stop_record, p - 1, run_.pmax) ? RunOutcome::stopped
                                                                              : RunOutcome::results_not_saved;
     }
+    const bool restart = restart_after_stop_ && !exit_after_stop_ && outcome_ == RunOutcome::stopped;
+    restart_after_stop_ = false;
     end_of_run();
+    if (restart)
+        start_stop();   // resumes from the point just recorded, at the new priority
 }
 
 bool MainWindowLogic::write_candidates_then(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <cstring>
 
 #include "data/status_file.h"
@@ -478,29 +480,73 @@ TEST_F(MainWindow, a_long_progress_text_is_cut_for_the_tooltip)
     EXPECT_EQ(tray.tooltip, std::string(63, 'x'));
 }
 
-// Refuses every nice value below 5: an unprivileged user whose threads run
-// at 5 cannot come back to 0.
-bool refuse_raising(pid_t, int nice)
+// The kernel as an ordinary user meets it: a thread may lower its
+// priority (raise its nice value) but never raise it again. Fake runs'
+// threads start at the nice value the window asked for.
+std::map<pid_t, int> g_nice;
+const std::vector<int>* g_started = nullptr;
+
+bool unprivileged(pid_t tid, int nice)
 {
-    return nice >= 5;
+    if (g_nice.count(tid) == 0) {
+        const auto run = static_cast<std::size_t>(tid - zud_test::kFakeWorkerTid - 1);
+        g_nice[tid] = g_started != nullptr && run < g_started->size() ? (*g_started)[run] : 0;
+    }
+    if (nice < g_nice[tid])
+        return false;
+    g_nice[tid] = nice;
+    return true;
 }
 
-TEST_F(MainWindow, a_refused_priority_change_keeps_what_is_in_force)
+TEST_F(MainWindow, every_priority_an_ordinary_user_may_have_takes_effect_and_the_window_stays_at_zero)
 {
+    g_nice.clear();
+    g_started = &started_nices;
+    zud::set_nice_setter(unprivileged);
     fake_worker = true;
     range.lower = 3001;
-    range.upper = 5000;
+    range.upper = 500000;
     window().initialize();
-    zud::set_nice_setter(refuse_raising);
-    logic->select_thread_priority(zud::ThreadPriority::normal);
-    EXPECT_EQ(view.check_mark, zud::ThreadPriority::lowest);
-    logic->select_priority_class(zud::PriorityClass::high);
-    EXPECT_EQ(view.radio, zud::PriorityClass::normal);
-    // Told once.
-    EXPECT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
+    ASSERT_EQ(started_nices, std::vector<int>{5});   // Normal class, Lowest worker
+
+    // Lowering works on the running threads.
     logic->select_priority_class(zud::PriorityClass::idle);
     EXPECT_EQ(view.radio, zud::PriorityClass::idle);
+    EXPECT_EQ(g_nice[zud_test::kFakeWorkerTid + 1], 19);
+    EXPECT_EQ(zud::stop_flag.load(), 0);
+
+    // Raising again: the run stops, records itself and goes on in new threads.
+    logic->select_priority_class(zud::PriorityClass::normal);
+    EXPECT_EQ(view.radio, zud::PriorityClass::normal);
+    EXPECT_EQ(zud::stop_flag.load(), 1);
+    logic->handle_message("#s4001");
+    EXPECT_EQ(started_nices, (std::vector<int>{5, 5}));
+    EXPECT_TRUE(logic->running());
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=500000\npmin=3001\npmin=4000\n");
+    EXPECT_EQ(view.range_line, "p=4,000 to p=500,000");
+
+    logic->select_thread_priority(zud::ThreadPriority::normal);
+    EXPECT_EQ(view.check_mark, zud::ThreadPriority::normal);
+    logic->handle_message("#s5003");
+    EXPECT_EQ(started_nices, (std::vector<int>{5, 5, 0}));
+    EXPECT_TRUE(box.shown.empty());
+
+    // Above normal needs privilege: told once, the choice in force stays.
+    logic->select_priority_class(zud::PriorityClass::high);
+    EXPECT_EQ(view.radio, zud::PriorityClass::normal);
+    logic->select_priority_class(zud::PriorityClass::high);
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
+    EXPECT_EQ(zud::stop_flag.load(), 0);
+    // The window thread was never touched.
+    EXPECT_EQ(g_nice.count(zud::current_tid()) == 0 || g_nice[zud::current_tid()] == 0, true);
+    g_started = nullptr;
+
+    // Idle saved in the profile: the next start is not stuck there.
+    logic->select_priority_class(zud::PriorityClass::idle);
+    logic->handle_message("#s6007");
+    logic->close_request();
+    EXPECT_EQ(profile.values["priority"], "I");
 }
 
 }  // namespace

@@ -107,6 +107,9 @@ public:
     int depth = 0;
 };
 
+// The thread id a fake run reports: run i (from 1) is kFakeWorkerTid + i.
+constexpr pid_t kFakeWorkerTid = 900000;
+
 class WindowTest : public TempDirTest {
 protected:
     void SetUp() override
@@ -134,8 +137,9 @@ protected:
                                          &profile, [this] { return clock_ms; }, [] { return cmov; }, {}};
             services.start_worker = [this](zud::RunRecord& run, int nice, zud::WorkerInfo& info) {
                 ++workers_started;
+                started_nices.push_back(nice);
                 if (fake_worker) {   // the test plays the worker's messages itself
-                    info.add(zud::current_tid());
+                    info.add(kFakeWorkerTid + workers_started);
                     return;
                 }
                 join_worker();
@@ -201,6 +205,8 @@ protected:
     std::function<void(const std::string&)> after_message;
     bool fake_worker = false;
     int workers_started = 0;
+    std::vector<int> started_nices;   // the nice value each run was started at
+
     bool draining = false;
     bool drained_final = false;
 };
