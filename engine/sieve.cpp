@@ -1,14 +1,16 @@
 // run_sieve: per-k set-up, search geometry, tables, and the prime loop.
 #include "engine/sieve.h"
 
+#include <cinttypes>
 #include <climits>
 #include <cmath>
 #include <cstddef>
 
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
-#include "engine/segmented_sieve.h"
+#include "engine/prime_feed.h"
 #include "engine/search.h"
+#include "engine/search_wide.h"
 #include "engine/setup.h"
 #include "run/messages.h"
 
@@ -18,7 +20,7 @@ std::atomic<std::int32_t> stop_flag{0};
 
 namespace {
 
-constexpr std::int64_t kPrimeLimit = (std::int64_t{1} << 48) - 1;
+constexpr std::int64_t kPrimeLimit = kWideSearchLimit;
 
 // Blocks from the caller's allocator, all returned when the run ends.
 class Blocks {
@@ -65,13 +67,20 @@ void report_alloc_failure(std::uint64_t bytes)
     send_message_f("Cannot allocate %llu bytes for the sieve tables", static_cast<unsigned long long>(bytes));
 }
 
-void prime_loop(SegmentedSieve& primes, std::int64_t pmax, std::int32_t progress_state, const SearchTables& tables,
+void prime_loop(PrimeFeed& primes, std::int64_t pmax, std::int32_t progress_state, const SearchTables& tables,
                 const SearchGeometry& geometry, const FactorCallback& on_factor, const ProgressCallback& on_progress,
                 std::int64_t& ended_at)
 {
     const SearchFunction search = search_function(search_mode());
+    std::int64_t unsearched = ended_at;   // where a resume must start
     for (;;) {
         const auto p = static_cast<std::int64_t>(primes.next());
+        if (p == 0) {
+            // --- wide range: the prime library ran out of memory; stop where nothing is lost.
+            send_message_f("Cannot allocate memory for the primes from %" PRId64, unsearched);
+            ended_at = unsearched;
+            return;
+        }
         // Read the stop flag once per prime: a whole prime is the unit we resume from.
         if (p > pmax || stop_flag.load(std::memory_order_relaxed) != 0) {
             ended_at = p;
@@ -81,7 +90,12 @@ void prime_loop(SegmentedSieve& primes, std::int64_t pmax, std::int32_t progress
             progress_state = static_cast<std::int32_t>(p & 0x10000);
             on_progress(p);
         }
-        search(tables, geometry, p, on_factor);
+        // --- wide range: one dispatch by p; below 2^48 the x87 searches as ever.
+        if (p < kWideSearchFrom)
+            search(tables, geometry, p, on_factor);
+        else
+            search_prime_wide(tables, geometry, p, on_factor);
+        unsearched = p + 1;
     }
 }
 
@@ -140,9 +154,10 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
         report_alloc_failure(blocks.failed_bytes());
         return 0;
     }
-    // The primes come from a segmented sieve of Eratosthenes: the same
-    // primes as the sieve of Atkin, far cheaper near 2^48. It must judge
-    // every number up to the first prime above pmax.
+    // The primes come from a segmented sieve of Eratosthenes below 2^48
+    // (the same primes as the sieve of Atkin, far cheaper near 2^48) and
+    // from the prime library above. They must be right up to the first
+    // prime above pmax.
     if (pmax > kPrimeLimit)
         pmax = kPrimeLimit;
     const std::int64_t first = pmin < 3 ? 3 : pmin;
@@ -152,15 +167,15 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
         send_message("#I", 0);
         return first;
     }
-    const auto limit = static_cast<std::uint64_t>(pmax > first ? pmax : first) + (std::uint64_t{1} << 23);
-    auto* sieve_memory = blocks.get<std::uint64_t>(SegmentedSieve::bytes_for(limit) / 8 + 1);
+    const auto limit = static_cast<std::uint64_t>(pmax > first ? pmax : first);
+    const std::uint64_t feed_bytes = PrimeFeed::bytes_for(static_cast<std::uint64_t>(first), limit);
+    auto* sieve_memory = blocks.get<std::uint64_t>(feed_bytes / 8 + 1);
     if (sieve_memory == nullptr) {
         report_alloc_failure(blocks.failed_bytes());
         return 0;
     }
-    SegmentedSieve primes;
-    primes.init(sieve_memory, limit);
-    primes.skip_to(static_cast<std::uint64_t>(first));
+    PrimeFeed primes;
+    primes.init(sieve_memory, static_cast<std::uint64_t>(first), limit);
 
     std::int64_t lcm = spacings[0];
     for (std::uint32_t i = 1; i < count; ++i)
@@ -179,7 +194,7 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
     send_message("#I", 0);
     const SearchTables tables{count,  base_terms,   step_factors, spacings, search_residues, filters,
                               active, stride_table, links,        buckets};
-    std::int64_t ended_at = 0;
+    std::int64_t ended_at = first;
     prime_loop(primes, pmax, progress_state, tables, geometry, on_factor, on_progress, ended_at);
     return ended_at;
 }

@@ -25,7 +25,7 @@ extern std::atomic<std::int32_t> stop_flag;
 
 // Runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
 // remaining n of k i; both arrays are left holding the reduced values.
-// Returns the first prime above pmax (clamped to 2^48 - 1), or the prime at
+// Returns the first prime above pmax (clamped to 2^62 - 1), or the prime at
 // which the stop flag was seen, or 0 when the set-up gave up (after sending
 // a message text).
 std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,

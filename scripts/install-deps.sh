@@ -3,7 +3,7 @@
 # is missing. Needs root (or sudo).
 set -euo pipefail
 
-packages=(g++ cmake make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
+packages=(g++ cmake make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libprimesieve-dev fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

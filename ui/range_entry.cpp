@@ -11,7 +11,7 @@ namespace zud {
 namespace {
 
 constexpr std::int64_t kBillion = 1000000000;
-constexpr std::int64_t kHighestEntry = 281474;   // billions; 2^48 - 1 is about 281,474.98 billion
+constexpr std::int64_t kHighestEntry = 4611686018;   // billions; 2^62 - 1 is about 4,611,686,018.43 billion
 
 // The entry times 10^9, or false when it does not fit.
 bool billions(const std::string& field, std::int64_t& value)

@@ -15,8 +15,8 @@ struct RangeCheck {
 };
 
 // The OK operation on the two field texts. Entries whose product with
-// 1,000,000,000 would overflow, and upper ends above 281,474 billion
-// (beyond the engine's 2^48 - 1), are rejected like the other bad entries.
+// 1,000,000,000 would overflow, and upper ends above 4,611,686,018 billion
+// (beyond the engine's 2^62 - 1), are rejected like the other bad entries.
 RangeCheck check_range_entry(const std::string& lower, const std::string& upper);
 
 // "%I64d" below 1,000,000; "%.0f billion" below 10^12; "%.3f trillion".
