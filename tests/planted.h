@@ -24,7 +24,12 @@ inline Planted plant(std::uint64_t target, int m, bool down = false)
     const std::uint64_t first = ((target - 1) >> m) | 1;
     for (std::uint64_t k = first; k > 0 && k < (std::uint64_t{1} << 31); k = down ? k - 2 : k + 2) {
         const std::uint64_t p = (k << m) + 1;
-        if (p < top && (down ? p <= target : p >= target) && k % 3 != 0 && is_prime(p))
+        if (p >= top) {
+            if (!down)
+                break;
+            continue;
+        }
+        if ((down ? p <= target : p >= target) && k % 3 != 0 && is_prime(p))
             return {static_cast<std::int32_t>(k), p};
     }
     return {0, 0};
