@@ -118,7 +118,9 @@ void ZudWindow::build_controls()
     range_->setFrame(false);
     range_->setAlignment(Qt::AlignCenter);
     range_->setFocusPolicy(Qt::NoFocus);
-    range_->setGeometry(at(7, 145, 193, 12));
+    // Wider than the log pane, to the window's right margin: a range near
+    // 2^62 takes 58 characters.
+    range_->setGeometry(at(7, 145, 247, 12));
 }
 
 void ZudWindow::build_menu()
