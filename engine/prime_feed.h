@@ -18,7 +18,7 @@ public:
     static constexpr std::uint64_t kLibraryFrom = std::uint64_t{1} << 48;
     // The library sieves this many integers at a time: near 2^62 one
     // window's set-up (about a second) is a few percent of the search of
-    // its primes, and its memory stays near 140 MB instead of the 0.5 to
+    // its primes, and its memory stays near 130 MB instead of the 0.5 to
     // 0.8 GB that one unbounded sieve up to 2^62 holds.
     static constexpr std::uint64_t kWindow = std::uint64_t{1} << 28;
 
