@@ -90,7 +90,7 @@ void prime_loop(PrimeFeed& primes, std::int64_t pmax, std::int32_t progress_stat
             progress_state = static_cast<std::int32_t>(p & 0x10000);
             on_progress(p);
         }
-        // --- wide range: one dispatch by p; below 2^48 the x87 searches as ever.
+        // --- wide range: one dispatch by p; below 2^48 the searches stay as they were.
         if (p < kWideSearchFrom)
             search(tables, geometry, p, on_factor);
         else
