@@ -15,7 +15,7 @@ namespace zud {
 namespace {
 
 constexpr int kTableChains = 8;
-constexpr int kProbeChains = 4;
+constexpr int kProbeChains = 8;
 // Past this many entries one sweep of the bucket table is cheaper than
 // visiting the used buckets.
 constexpr std::int64_t kSweepFrom = 512;
