@@ -16,18 +16,28 @@ std::uint64_t sieve_limit(std::uint64_t limit)
     return (limit < PrimeFeed::kLibraryFrom ? limit : PrimeFeed::kLibraryFrom) + kReach;
 }
 
+// Our sieve hands out the primes below this, and the first one from here
+// on; it judges well past that prime.
+std::uint64_t sieve_end(std::uint64_t limit)
+{
+    const std::uint64_t end = limit < PrimeFeed::kLibraryFrom ? limit + kReach / 2 : PrimeFeed::kLibraryFrom;
+    return end < PrimeFeed::kLibraryFrom ? end : PrimeFeed::kLibraryFrom;
+}
+
 }  // namespace
 
 std::uint64_t PrimeFeed::bytes_for(std::uint64_t first, std::uint64_t limit)
 {
-    return first >= kLibraryFrom ? 0 : SegmentedSieve::bytes_for(sieve_limit(limit));
+    return first >= sieve_end(limit) ? 0 : SegmentedSieve::bytes_for(sieve_limit(limit));
 }
 
 void PrimeFeed::init(void* memory, std::uint64_t first, std::uint64_t limit)
 {
     limit_ = limit;
     failed_ = false;
-    if (first >= kLibraryFrom) {
+    held_ = 0;
+    sieve_end_ = sieve_end(limit);
+    if (first >= sieve_end_) {
         enter_library(first);
         return;
     }
@@ -38,7 +48,7 @@ void PrimeFeed::init(void* memory, std::uint64_t first, std::uint64_t limit)
 
 void PrimeFeed::skip_to(std::uint64_t to)
 {
-    if (!in_library_ && to < kLibraryFrom) {
+    if (!in_library_ && to < sieve_end_) {
         sieve_.skip_to(to);
         return;
     }

@@ -28,7 +28,11 @@ public:
     static std::uint64_t bytes_for(std::uint64_t first, std::uint64_t limit);
     // `memory`: bytes_for(first, limit) zero-filled bytes, 8-byte aligned
     // (may be null when that is 0). The first prime handed out is the
-    // smallest not below `first`.
+    // smallest not below `first`. Past 2^48, and past `limit` by a margin,
+    // the library takes over, so the feed stays right wherever it is moved
+    // or read to later. Past min(limit, 2^48) the library takes
+    // over, so a feed stays right wherever it is moved or read to later;
+    // it is fastest when `limit` covers every range it will serve.
     void init(void* memory, std::uint64_t first, std::uint64_t limit);
     // Drops every prime below `to`; never moves back.
     void skip_to(std::uint64_t to);
@@ -38,9 +42,9 @@ public:
     {
         if (!in_library_) {
             const std::uint64_t p = sieve_.next();
-            if (p < kLibraryFrom)
+            if (p < sieve_end_)
                 return p;
-            // The sieve judges up to kLibraryFrom + 2^23, past this prime.
+            // The sieve judges up to 2^23 past min(limit, 2^48), past this prime.
             enter_library(p + 1);
             return p;
         }
@@ -60,6 +64,7 @@ private:
     std::uint64_t library_position_ = 0;   // no prime below this is still to come
     std::uint64_t held_ = 0;               // a prime taken from the library, not yet handed out
     std::uint64_t limit_ = 0;
+    std::uint64_t sieve_end_ = 0;   // our sieve's primes end at the first one from here
 };
 
 }  // namespace zud

@@ -87,6 +87,19 @@ TEST(PrimeFeed, skips_only_forward_below_and_above_2_48)
     EXPECT_EQ(feed.feed.next(), zud_test::primes_between((1ULL << 48) + 50000000, (1ULL << 48) + 50001000).front());
 }
 
+TEST(PrimeFeed, stays_right_when_moved_or_read_far_past_its_limit)
+{
+    Feed moved(3, 1000000);
+    EXPECT_EQ(moved.feed.next(), 3u);
+    moved.feed.skip_to(1000000000000ULL);   // far past what our sieve was sized for
+    EXPECT_EQ(moved.feed.next(), 1000000000039ULL);
+    Feed read(1000, 2000);
+    // Past 2000 + 2^22 the library takes over.
+    for (std::uint64_t q : zud_test::primes_below(6000000))
+        if (q >= 1000)
+            ASSERT_EQ(read.feed.next(), q);
+}
+
 TEST(PrimeFeed, a_feed_that_starts_above_2_48_needs_no_memory_of_ours)
 {
     EXPECT_EQ(zud::PrimeFeed::bytes_for(1ULL << 50, 1ULL << 51), 0u);
