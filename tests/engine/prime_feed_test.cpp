@@ -95,9 +95,11 @@ TEST(PrimeFeed, stays_right_when_moved_or_read_far_past_its_limit)
     EXPECT_EQ(moved.feed.next(), 1000000000039ULL);
     Feed read(1000, 2000);
     // Past 2000 + 2^22 the library takes over.
-    for (std::uint64_t q : zud_test::primes_below(6000000))
-        if (q >= 1000)
+    for (std::uint64_t q : zud_test::primes_below(6000000)) {
+        if (q >= 1000) {
             ASSERT_EQ(read.feed.next(), q);
+        }
+    }
 }
 
 TEST(PrimeFeed, a_feed_that_starts_above_2_48_needs_no_memory_of_ours)
