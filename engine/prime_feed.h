@@ -14,7 +14,8 @@ namespace zud {
 
 class PrimeFeed {
 public:
-    // Our sieve hands out the primes below this, the library those above.
+    // Our sieve hands out no prime above this but the first; the library
+    // those after it.
     static constexpr std::uint64_t kLibraryFrom = std::uint64_t{1} << 48;
     // The library sieves this many integers at a time: near 2^62 one
     // window's set-up (about a second) is a few percent of the search of
@@ -30,9 +31,8 @@ public:
     // (may be null when that is 0). The first prime handed out is the
     // smallest not below `first`. Past 2^48, and past `limit` by a margin,
     // the library takes over, so the feed stays right wherever it is moved
-    // or read to later. Past min(limit, 2^48) the library takes
-    // over, so a feed stays right wherever it is moved or read to later;
-    // it is fastest when `limit` covers every range it will serve.
+    // or read to later; it is fastest when `limit` covers every range it
+    // will serve (a new library window costs about a second near 2^62).
     void init(void* memory, std::uint64_t first, std::uint64_t limit);
     // Drops every prime below `to`; never moves back.
     void skip_to(std::uint64_t to);
