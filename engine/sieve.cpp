@@ -2,6 +2,7 @@
 // prime loop.
 #include "engine/sieve.h"
 
+#include <cinttypes>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -11,8 +12,9 @@
 
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
-#include "engine/segmented_sieve.h"
+#include "engine/prime_feed.h"
 #include "engine/search.h"
+#include "engine/search_wide.h"
 #include "engine/setup.h"
 
 namespace zud {
@@ -21,7 +23,7 @@ std::atomic<std::int32_t> stop_flag{0};
 
 namespace {
 
-constexpr std::int64_t kPrimeLimit = (std::int64_t{1} << 48) - 1;
+constexpr std::int64_t kPrimeLimit = kWideSearchLimit;
 
 // Blocks from the caller's allocator, all returned when the run ends.
 class Blocks {
@@ -96,8 +98,9 @@ struct SieveEngine::State {
     Blocks blocks;
     SearchTables tables{};
     SearchGeometry geometry{};
-    SegmentedSieve primes;
+    PrimeFeed primes;
     FactorCallback on_factor;
+    EngineTextCallback on_text;
     std::int64_t pmax = 0;
     // A prime fetched past the end of one range belongs to a later one.
     std::uint64_t pending = 0;
@@ -116,7 +119,8 @@ void set_engine_text_handler(EngineTextCallback handler)
     g_text_handler = std::move(handler);
 }
 
-bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmax, const std::int32_t* k_values,
+bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,
+                          const std::int32_t* k_values,
                           std::int32_t* residues, std::int32_t* spacings, std::uint32_t count, double alpha,
                           Callbacks callbacks) noexcept
 {
@@ -133,6 +137,7 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pma
     }
     State& s = *state_;
     s.on_factor = std::move(callbacks.on_factor);
+    s.on_text = callbacks.on_text;
     Blocks& blocks = s.blocks;
     auto* base_terms = blocks.get<std::int64_t>(count);
     auto* step_factors = blocks.get<std::int64_t>(count);
@@ -177,17 +182,19 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pma
         report_alloc_failure(on_text, blocks.failed_bytes());
         return false;
     }
-    // The primes come from a segmented sieve of Eratosthenes: the same
-    // primes as the sieve of Atkin, far cheaper near 2^48. It must judge
-    // every number up to the first prime above pmax.
+    // The primes come from a segmented sieve of Eratosthenes below 2^48
+    // (the same primes as the sieve of Atkin, far cheaper near 2^48) and
+    // from the prime library above. They must be right up to the first
+    // prime above pmax.
     s.pmax = pmax > kPrimeLimit ? kPrimeLimit : pmax;
-    const auto limit = static_cast<std::uint64_t>(s.pmax < 3 ? 3 : s.pmax) + (std::uint64_t{1} << 23);
-    auto* sieve_memory = blocks.get<std::uint64_t>(SegmentedSieve::bytes_for(limit) / 8 + 1);
+    const auto first = static_cast<std::uint64_t>(pmin < 3 ? 3 : pmin);
+    const auto limit = static_cast<std::uint64_t>(s.pmax) > first ? static_cast<std::uint64_t>(s.pmax) : first;
+    auto* sieve_memory = blocks.get<std::uint64_t>(PrimeFeed::bytes_for(first, limit) / 8 + 1);
     if (sieve_memory == nullptr) {
         report_alloc_failure(on_text, blocks.failed_bytes());
         return false;
     }
-    s.primes.init(sieve_memory, limit);
+    s.primes.init(sieve_memory, first, limit);
 
     std::int64_t lcm = spacings[0];
     for (std::uint32_t i = 1; i < count; ++i)
@@ -235,6 +242,7 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
     }
     const SearchFunction search = search_function(search_mode());
     auto progress_state = static_cast<std::int32_t>(lo & 0x10000);
+    std::int64_t unsearched = first;   // where a resume must start
     for (;;) {
         std::uint64_t next = s.pending;
         if (next != 0)
@@ -242,6 +250,14 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
         else
             next = s.primes.next();
         const auto p = static_cast<std::int64_t>(next);
+        if (p == 0) {
+            // The prime library ran out of memory: stop where nothing is lost.
+            char text[100];
+            std::snprintf(text, sizeof text, "Cannot allocate memory for the primes from %" PRId64, unsearched);
+            if (s.on_text)
+                s.on_text(text);
+            return unsearched;
+        }
         if (p > hi) {
             s.pending = next;
             return p;
@@ -256,7 +272,12 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
             progress_state = static_cast<std::int32_t>(p & 0x10000);
             on_progress(p);
         }
-        search(s.tables, s.geometry, p, s.on_factor);
+        // Below 2^48 the x87 and vector searches; above, 64-bit Montgomery products.
+        if (p < kWideSearchFrom)
+            search(s.tables, s.geometry, p, s.on_factor);
+        else
+            search_prime_wide(s.tables, s.geometry, p, s.on_factor);
+        unsearched = p + 1;
     }
 }
 
@@ -271,7 +292,7 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
             g_text_handler(text);
     };
     SieveEngine engine;
-    if (!engine.prepare(nmin, nmax, pmax, k_values, residues, spacings, count, alpha,
+    if (!engine.prepare(nmin, nmax, pmin, pmax, k_values, residues, spacings, count, alpha,
                         {on_factor, allocate, release, on_text}) ||
         !engine.has_work())
         return 0;

@@ -31,7 +31,7 @@ void set_engine_text_handler(EngineTextCallback handler);
 
 // Runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
 // remaining n of k i; both arrays are left holding the reduced values.
-// Returns the first prime above pmax (clamped to 2^48 - 1), or the prime at
+// Returns the first prime above pmax (clamped to 2^62 - 1), or the prime at
 // which the stop flag was seen, or 0 when the set-up gave up (after sending
 // a message text).
 std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,
@@ -57,9 +57,10 @@ public:
     SieveEngine& operator=(const SieveEngine&) = delete;
 
     // The per-k set-up on the caller's residues and spacings (reduced in
-    // place), the geometry and the tables for primes up to pmax. False
-    // after sending a text when it gives up.
-    bool prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmax, const std::int32_t* k_values,
+    // place), the geometry and the tables for primes from pmin up to pmax.
+    // False after sending a text when it gives up.
+    bool prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,
+                 const std::int32_t* k_values,
                  std::int32_t* residues, std::int32_t* spacings, std::uint32_t count, double alpha,
                  Callbacks callbacks) noexcept;
     // False when there is nothing to search (nmax below the first n).
@@ -69,7 +70,8 @@ public:
 
     // Searches the primes of [lo, hi], lo ascending from call to call.
     // Returns the first prime above hi, or the prime at which stop_flag or
-    // `abort` was seen (unsearched). Primes stop at 2^48 - 1.
+    // `abort` was seen (unsearched), or after a text the first number not
+    // searched when the primes ran out of memory. Primes stop at 2^62 - 1.
     std::int64_t sieve_range(std::int64_t lo, std::int64_t hi, const std::atomic<std::int32_t>* abort,
                              const ProgressCallback& on_progress) noexcept;
 

@@ -13,6 +13,26 @@ namespace zud {
 namespace {
 
 constexpr std::int64_t kSmallModulusLimit = 2147483647;   // 2^31 - 1
+// From here on the x87 reductions lose exactness; the check multiplies in
+// 128 bits and divides exactly instead, sharing nothing with the search.
+constexpr std::int64_t kExactModulusFrom = std::int64_t{1} << 48;
+
+__extension__ typedef unsigned __int128 Uint128;
+
+// k*2^n mod p == p - 1 by plain right-to-left powering with exact products.
+bool verify_exact(std::int64_t k, std::int64_t e, std::int64_t p)
+{
+    const auto m = static_cast<std::uint64_t>(p);
+    std::uint64_t result = 1;
+    std::uint64_t base = 2;
+    for (; e != 0; e >>= 1) {
+        if (e & 1)
+            result = static_cast<std::uint64_t>(static_cast<Uint128>(result) * base % m);
+        base = static_cast<std::uint64_t>(static_cast<Uint128>(base) * base % m);
+    }
+    const std::uint64_t kr = static_cast<std::uint64_t>(k) % m;
+    return static_cast<std::uint64_t>(static_cast<Uint128>(kr) * result % m) == m - 1;
+}
 
 std::atomic<std::int64_t> g_last_shown{-10000};
 
@@ -25,6 +45,8 @@ std::int64_t product(std::int64_t a, std::int64_t b, std::int64_t p, long double
 
 bool verify_factor(std::int32_t k, std::int32_t n, std::int64_t p)
 {
+    if (p >= kExactModulusFrom)
+        return k > 0 && n >= 0 && verify_exact(k, n, p);
     X87ControlGuard keep_callers_settings;
     set_worker_fpu_env();
     std::int64_t e = n;

@@ -37,6 +37,7 @@ constexpr double kSyncDelaySeconds = 2.0;
 // One sieving thread's own things: its copy of the per-k set-up (the engine
 // reduces it in place and keeps pointers into it) and its engine.
 struct WorkerSlot {
+    std::string engine_text;   // why the engine gave up, if it did
     std::vector<std::int32_t> residues;
     std::vector<std::int32_t> spacings;
     std::atomic<std::uint64_t> bytes{0};
@@ -69,7 +70,7 @@ public:
 
 private:
     bool prepare(int wanted);
-    bool prepare_slot(WorkerSlot& slot, std::string* failure);
+    bool prepare_slot(WorkerSlot& slot);
     void sieve(WorkerSlot& slot);
     void commit_loop();
     void collect(std::vector<ChunkResult> chunks);
@@ -102,7 +103,7 @@ void RunCoordinator::enter_thread()
         worker_priority_refused.store(true);
 }
 
-bool RunCoordinator::prepare_slot(WorkerSlot& slot, std::string* failure)
+bool RunCoordinator::prepare_slot(WorkerSlot& slot)
 {
     const CandidateSet& set = run_.candidates;
     slot.residues = set.residues;
@@ -114,13 +115,14 @@ bool RunCoordinator::prepare_slot(WorkerSlot& slot, std::string* failure)
         return std::calloc(size, 1);
     };
     callbacks.release = [](void* block) { std::free(block); };
-    callbacks.on_text = [failure](const char* text) {
-        if (failure != nullptr && failure->empty())
-            *failure = text;
+    std::string& engine_text = slot.engine_text;
+    callbacks.on_text = [&engine_text](const char* text) {
+        if (engine_text.empty())
+            engine_text = text;
     };
     // The hits of a chunk go to the list of the chunk being sieved.
     callbacks.on_factor = [](std::int32_t, std::int32_t, std::int64_t) {};
-    return slot.engine.prepare(set.nmin, set.nmax, run_.pmax, set.k_values.data(), slot.residues.data(),
+    return slot.engine.prepare(set.nmin, set.nmax, run_.pmin, run_.pmax, set.k_values.data(), slot.residues.data(),
                                slot.spacings.data(), static_cast<std::uint32_t>(set.kcount), run_.alpha,
                                std::move(callbacks));
 }
@@ -128,10 +130,9 @@ bool RunCoordinator::prepare_slot(WorkerSlot& slot, std::string* failure)
 bool RunCoordinator::prepare(int wanted)
 {
     slots_.push_back(std::make_unique<WorkerSlot>());
-    std::string failure;
-    if (!prepare_slot(*slots_[0], &failure) || !slots_[0]->engine.has_work()) {
-        if (!failure.empty())
-            send_message_f("%s", failure.c_str());
+    if (!prepare_slot(*slots_[0]) || !slots_[0]->engine.has_work()) {
+        if (!slots_[0]->engine_text.empty())
+            send_message_f("%s", slots_[0]->engine_text.c_str());
         return false;
     }
     // Every worker needs tables of its own: start no more than fit.
@@ -145,7 +146,7 @@ bool RunCoordinator::prepare(int wanted)
     }
     for (int i = 1; i < count; ++i) {
         auto slot = std::make_unique<WorkerSlot>();
-        if (!prepare_slot(*slot, nullptr))
+        if (!prepare_slot(*slot))
             break;   // the memory ran short after all: fewer workers
         slots_.push_back(std::move(slot));
     }
@@ -301,6 +302,11 @@ void RunCoordinator::run()
         thread.join();
     if (failed_check_)
         return;   // the window ends the program on "#E"
+    for (const auto& slot : slots_)
+        if (!slot->engine_text.empty()) {
+            send_message_f("%s", slot->engine_text.c_str());   // why the run ended early
+            break;
+        }
     if (dirty_)
         append_status_text("", true);
     if (recorded_ > run_.pmax)

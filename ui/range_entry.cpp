@@ -32,8 +32,8 @@ RangeCheck refuse(RangeCheck::Verdict verdict, std::string reason)
 
 }  // namespace
 
-// 2^48 - 1, the engine's limit, is about 281,474.98 billion.
-const std::int64_t kHighestEntryBillions = 281474;
+// 2^62 - 1, the engine's limit, is about 4,611,686,018.43 billion.
+const std::int64_t kHighestEntryBillions = 4611686018;
 
 RangeCheck check_range_entry(const std::string& lower, const std::string& upper)
 {

@@ -19,8 +19,8 @@ struct RangeCheck {
 extern const std::int64_t kHighestEntryBillions;
 
 // The OK operation on the two field texts. Entries whose product with
-// 1,000,000,000 would overflow, and upper ends above 281,474 billion
-// (beyond the engine's 2^48 - 1), are rejected like the other bad entries.
+// 1,000,000,000 would overflow, and upper ends above 4,611,686,018 billion
+// (beyond the engine's 2^62 - 1), are rejected like the other bad entries.
 RangeCheck check_range_entry(const std::string& lower, const std::string& upper);
 // The same rules on plain p values (the command line's --range).
 RangeCheck check_range_values(std::int64_t pmin, std::int64_t pmax);

@@ -52,6 +52,17 @@ TEST_F(StatusFile, resumes_after_the_last_factor_line_or_pmin_line)
     EXPECT_EQ(r.pmax, 7);
 }
 
+TEST_F(StatusFile, values_near_2_62_are_read_whole)
+{
+    write_file("ZudStatus.dat",
+               "pmax=4611686018000000000\npmin=4611686017000000000\n4611686017123456789 | 3061*2^40+1\n");
+    auto r = read();
+    EXPECT_EQ(r.pmax, 4611686018000000000);
+    EXPECT_EQ(r.pmin, 4611686017123456790);
+    write_file("ZudStatus.dat", "pmax=4611686018000000000\npmin=4611686017999999999\n");
+    EXPECT_EQ(read().pmin, 4611686017999999999);
+}
+
 TEST_F(StatusFile, missing_or_foreign_lines_mean_no_range)
 {
     auto r = read(true);

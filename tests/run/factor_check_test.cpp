@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <tuple>
 
 #include "engine/mod_arith.h"
+#include "planted.h"
 #include "reference.h"
 #include "run/run_record.h"
 #include "temp_dir.h"
@@ -46,6 +48,50 @@ TEST(VerifyFactor, primes_on_both_sides_of_2_31_and_up_to_2_48)
     }
     EXPECT_GE(checked_small, 3);
     EXPECT_GE(checked_large, 6);
+}
+
+TEST(VerifyFactor, exact_from_2_48_to_just_below_2_62)
+{
+    // Planted primes k*2^m+1; the large n of a real file are reached
+    // through the order of 2, which divides p - 1 = k*2^m.
+    struct Place {
+        std::uint64_t target;
+        int m;
+    };
+    for (const Place& place : {Place{1ULL << 48, 18}, Place{1ULL << 50, 21}, Place{1ULL << 55, 30},
+                               Place{100000000000000000ULL, 40}, Place{(1ULL << 62) - (1ULL << 40), 31},
+                               Place{(1ULL << 62) - (1ULL << 58), 50}}) {
+        const zud_test::Planted planted = zud_test::plant(place.target, place.m);
+        ASSERT_NE(planted.p, 0u);
+        const auto p = static_cast<std::int64_t>(planted.p);
+        EXPECT_TRUE(zud::verify_factor(planted.k, place.m, p)) << p;
+        EXPECT_FALSE(zud::verify_factor(planted.k, place.m + 1, p)) << p;
+        EXPECT_FALSE(zud::verify_factor(planted.k, place.m - 1, p)) << p;
+        EXPECT_FALSE(zud::verify_factor(planted.k + 2, place.m, p)) << p;
+    }
+    // Many true factors near 2^62, where a product rounded to 64 bits of
+    // significand misses by more than p.
+    int true_near_top = 0;
+    for (int m = 31; m <= 53; ++m) {
+        for (int gap : {6, 8}) {
+            const zud_test::Planted planted = zud_test::plant((1ULL << 62) - (1ULL << (m + gap)), m);
+            if (planted.p == 0)
+                continue;
+            EXPECT_TRUE(zud::verify_factor(planted.k, m, static_cast<std::int64_t>(planted.p))) << planted.p;
+            ++true_near_top;
+        }
+    }
+    EXPECT_GE(true_near_top, 30);
+    // Random reports, nearly all false, judged as the exact reference does.
+    std::mt19937_64 rng(248);
+    for (int i = 0; i < 300; ++i) {
+        std::uint64_t p = (1ULL << 48) + rng() % ((1ULL << 62) - (1ULL << 48));
+        while (!zud_test::is_prime(p))
+            ++p;
+        const auto k = static_cast<std::int32_t>(rng() % 2000000000) | 1;
+        const auto n = static_cast<std::int32_t>(rng() % 20000000);
+        EXPECT_EQ(zud::verify_factor(k, n, static_cast<std::int64_t>(p)), zud_test::divides(p, k, n));
+    }
 }
 
 TEST(VerifyFactor, leaves_the_callers_floating_point_settings)

@@ -213,6 +213,7 @@ TEST(ProgressText, scales_and_cuts_the_figure)
     EXPECT_EQ(zud::progress_text(999999999989), "#SSieved up to 999999999989 (999.9 billion)");
     EXPECT_EQ(zud::progress_text(1000000000039), "#SSieved up to 1000000000039 (1.0 trillion)");
     EXPECT_EQ(zud::progress_text(281474976710597), "#SSieved up to 281474976710597 (281.4 trillion)");
+    EXPECT_EQ(zud::progress_text(4611686018427387847), "#SSieved up to 4611686018427387847 (4611686.0 trillion)");
 }
 
 std::atomic<std::int64_t> g_now{1000000};

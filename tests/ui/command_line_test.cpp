@@ -52,7 +52,7 @@ TEST(CommandLine, refusals_say_what_was_wrong)
         {{"--range", "1e9", "-2"}, "--range: the upper end '-2' is refused: digits or an exponent form such as 3e9"},
         {{"--range", "5e9", "5e9"}, "--range: the upper end is refused: more than the lower end"},
         {{"--range", "0", "0"}, "--range: the upper end is refused: more than 0"},
-        {{"--range", "1e9", "3e14"}, "--range: the upper end is refused: at most 281,474 billion"},
+        {{"--range", "1e9", "5e18"}, "--range: the upper end is refused: at most 4,611,686,018 billion"},
     };
     for (const auto& [args, error] : refused) {
         const CommandLine line = parse(args);
@@ -84,12 +84,12 @@ TEST(RangeEntry, a_refusal_carries_its_reason)
 {
     const std::tuple<const char*, const char*, zud::RangeCheck::Verdict, const char*> cases[] = {
         {"-1", "5", zud::RangeCheck::Verdict::focus_lower, "at least 0"},
-        {"99999999999", "5", zud::RangeCheck::Verdict::focus_lower, "at most 281,474 billion"},
+        {"99999999999", "5", zud::RangeCheck::Verdict::focus_lower, "at most 4,611,686,018 billion"},
         {"", "", zud::RangeCheck::Verdict::focus_upper, "more than 0"},
         {"10", "5", zud::RangeCheck::Verdict::focus_upper, "more than the lower end"},
-        {"1", "281475", zud::RangeCheck::Verdict::focus_upper, "at most 281,474 billion"},
-        {"1", "99999999999", zud::RangeCheck::Verdict::focus_upper, "at most 281,474 billion"},
-        {"1", "281474", zud::RangeCheck::Verdict::confirm, ""},
+        {"1", "4611686019", zud::RangeCheck::Verdict::focus_upper, "at most 4,611,686,018 billion"},
+        {"1", "99999999999", zud::RangeCheck::Verdict::focus_upper, "at most 4,611,686,018 billion"},
+        {"1", "4611686018", zud::RangeCheck::Verdict::confirm, ""},
     };
     for (auto [lower, upper, verdict, reason] : cases) {
         const zud::RangeCheck check = zud::check_range_entry(lower, upper);
@@ -99,7 +99,7 @@ TEST(RangeEntry, a_refusal_carries_its_reason)
     // Plain p values need not be whole billions.
     const zud::RangeCheck check = zud::check_range_values(3001, 400000);
     EXPECT_EQ(check.verdict, zud::RangeCheck::Verdict::confirm);
-    EXPECT_EQ(zud::check_range_values(1, 281474000000001).reason, "at most 281,474 billion");
+    EXPECT_EQ(zud::check_range_values(1, 4611686018000000001).reason, "at most 4,611,686,018 billion");
 }
 
 class DataFolder : public zud_test::TempDirTest {

@@ -71,7 +71,7 @@ TEST(RangeEntry, rejections_go_to_the_offending_field)
         {"", "", V::focus_upper},         {"3", "3", V::focus_upper},
         {"10", "5", V::focus_upper},      {"-1", "5", V::focus_lower},
         {"99999999999", "5", V::focus_lower},   // times 10^9 overflows
-        {"1", "99999999999", V::focus_upper},   {"1", "281475", V::focus_upper},
+        {"1", "99999999999", V::focus_upper},   {"1", "4611686019", V::focus_upper},
         {"1", "99999999999999999999999", V::focus_upper},
     };
     for (auto [lower, upper, verdict] : cases)
@@ -91,6 +91,19 @@ TEST(RangeEntry, confirmation_in_words)
     EXPECT_EQ(zud::check_range_entry("1.5", "1000").pmin, 1000000000);
     EXPECT_EQ(zud::value_in_words(1000000000000), "1.000 trillion");
     EXPECT_EQ(zud::check_range_entry("5", "281474").verdict, zud::RangeCheck::Verdict::confirm);
+}
+
+TEST(RangeEntry, the_upper_end_reaches_4611686018_billion_and_not_one_more)
+{
+    auto check = zud::check_range_entry("281474", "4611686018");
+    ASSERT_EQ(check.verdict, zud::RangeCheck::Verdict::confirm);
+    EXPECT_EQ(check.pmax, 4611686018000000000);   // below 2^62 - 1 = 4611686018427387903
+    EXPECT_EQ(check.question, "You are sieving from p=281474000000000 (281.474 trillion) to p=4611686018000000000 "
+                              "(4611686.018 trillion) - are you sure?");
+    EXPECT_EQ(zud::check_range_entry("281474", "4611686019").verdict, zud::RangeCheck::Verdict::focus_upper);
+    EXPECT_EQ(zud::check_range_entry("4611686018", "4611686019").verdict, zud::RangeCheck::Verdict::focus_upper);
+    EXPECT_EQ(zud::range_line(4611686017000000000, 4611686018000000000),
+              "p=4,611,686,017,000,000,000 to p=4,611,686,018,000,000,000");
 }
 
 TEST(RangeLine, commas_every_three_digits)

@@ -135,7 +135,7 @@ void ZudWindow::build_controls()
     progress_->setFormat(QStringLiteral("%p%"));
     progress_->setMaximumHeight(du.size(0, 10).height());
     lay_out(group);
-    resize(du.size(261, 170) + QSize(0, menu_bar_->sizeHint().height()));
+    resize(du.size(275, 170) + QSize(0, menu_bar_->sizeHint().height()));
 }
 
 // The log pane takes whatever room the window gains.

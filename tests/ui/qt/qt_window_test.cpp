@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_fixture.h"
+#include "ui/range_entry.h"
 
 namespace {
 
@@ -202,6 +204,43 @@ TEST(QtRangeDialog, rejections_move_the_focus_and_a_confirmed_range_is_accepted)
     EXPECT_EQ(dialog.pmin(), 0);
     EXPECT_EQ(dialog.pmax(), 1000000000);
     EXPECT_EQ(box.shown.back().text, "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?");
+}
+
+TEST(QtRangeDialog, the_upper_end_goes_to_4611686018_billion_and_not_one_more)
+{
+    zud_test::ScriptedBox box;
+    zud::qt::RangeDialogQt dialog(nullptr, box);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    dialog.lower()->setText("4611686017");
+    dialog.upper()->setText("4611686019");
+    dialog.accept();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dialog.upper()->hasFocus());
+    EXPECT_TRUE(box.shown.empty());
+    dialog.upper()->setText("4611686018");
+    box.answers = {zud::BoxAnswer::yes};
+    dialog.accept();
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown.back().text, "You are sieving from p=4611686017000000000 (4611686.017 trillion) to "
+                                     "p=4611686018000000000 (4611686.018 trillion) - are you sure?");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.pmax(), 4611686018000000000);
+    // Ten digits show whole in the fields.
+    const QFontMetrics metrics(dialog.upper()->font());
+    EXPECT_LT(metrics.horizontalAdvance(QStringLiteral("4611686018")), dialog.upper()->width() - 4);
+}
+
+TEST_F(QtWindow, the_widest_range_line_and_progress_text_fit_their_fields)
+{
+    ZudWindow window(parts(false));
+    window.show();
+    const QString range = QString::fromStdString(zud::range_line(4611686017000000000, 4611686018000000000));
+    const QFontMetrics range_metrics(window.range_line_field()->font());
+    EXPECT_LE(range_metrics.horizontalAdvance(range), window.range_line_field()->width()) << range.toStdString();
+    const QString status = QStringLiteral("Sieved up to 4611686018427387903 (4611686.0 trillion)");
+    const QFontMetrics status_metrics(window.status_line()->font());
+    EXPECT_LE(status_metrics.horizontalAdvance(status), window.status_line()->width() - 4);
 }
 
 }  // namespace
