@@ -1,6 +1,7 @@
 // Entry point: the command line, then the window where there is a display,
 // else the console.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +75,8 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // A closed output pipe ends the output, never a run.
+    std::signal(SIGPIPE, SIG_IGN);
     const int status = run(argc, argv);
     std::fflush(nullptr);
     // A worker may still run (an exit during a run) or be leaving its last

@@ -131,6 +131,32 @@ TEST_F(ConsoleSafety, a_closed_output_pipe_ends_the_output_not_the_run)
     }
 }
 
+TEST_F(ConsoleSafety, the_window_ends_on_sigterm_after_recording_its_resume_point)
+{
+    write_file("ZudStatus.dat", "pmax=3000000000\npmin=3\n");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        execl(ZUD_SIEVE_BINARY, ZUD_SIEVE_BINARY, dir_.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Sieving once the status file has its first factor lines.
+    for (int i = 0; i < 1000 && factor_lines(read_file("ZudStatus.dat")).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_exit_within(pid, 30), 0) << read_file("out.txt");
+    const std::string status = read_file("ZudStatus.dat");
+    const std::size_t last = status.rfind("pmin=");
+    ASSERT_GT(last, 10u) << status;
+    const auto lines = factor_lines(status);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_GT(std::stoll(status.substr(last + 5)), std::stoll(lines.back()));
+}
+
 TEST_F(ConsoleSafety, what_is_not_a_regular_file_is_refused_at_once)
 {
     ASSERT_EQ(unlink("Zud.dat"), 0);

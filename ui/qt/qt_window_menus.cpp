@@ -10,7 +10,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <atomic>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -156,6 +158,42 @@ int serve_window(ZudWindow& window)
     return window.logic().outcome() == RunOutcome::verification_failed ? 2 : 0;
 }
 
+namespace {
+
+std::atomic<int> g_end_signals{0};
+
+extern "C" void on_end_signal(int)
+{
+    g_end_signals.fetch_add(1);
+}
+
+// SIGTERM, SIGHUP (the session ends) and SIGINT end the window as a
+// confirmed exit does: the run stops and records itself first. A second
+// signal ends it at once.
+void end_on_signals(ZudWindow& window)
+{
+    struct sigaction action {};
+    action.sa_handler = on_end_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal_number : {SIGTERM, SIGHUP, SIGINT})
+        sigaction(signal_number, &action, nullptr);
+    auto* timer = new QTimer(&window);
+    QObject::connect(timer, &QTimer::timeout, &window, [&window, handled = 0]() mutable {
+        const int received = g_end_signals.load();
+        if (received == handled)
+            return;
+        if (handled == 0)
+            window.logic().exit_confirmed();
+        else
+            window.logic().exit_now();
+        handled = received;
+    });
+    timer->start(200);
+}
+
+}  // namespace
+
 int run_window(int argc, char** argv, const StartOptions& options)
 {
     QApplication app(argc, argv);
@@ -163,6 +201,7 @@ int run_window(int argc, char** argv, const StartOptions& options)
     // the decimal point whatever the locale says.
     std::setlocale(LC_NUMERIC, "C");
     ZudWindow window({}, options);
+    end_on_signals(window);
     const int status = serve_window(window);
     // The exit line, the profile and the tray are done with; a worker may
     // still run or be blocked in a send to this window, so end here, before
