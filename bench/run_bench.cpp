@@ -1,0 +1,74 @@
+// Whole runs as the program makes them: the coordinator, its sieving
+// workers, the ordered commit and the status file, over the benchmark file
+// near 10^12, with 1 and 2 workers.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "bench_data.h"
+#include "run/messages.h"
+#include "run/run_record.h"
+#include "run/worker.h"
+
+namespace {
+
+constexpr std::int64_t kRunFrom = 1000000000000;
+constexpr std::int64_t kRunSpan = 60000000;
+
+// Handles every text at once on the sending thread: nothing else waits.
+class CountingSink : public zud::MessageSink {
+public:
+    void deliver(const char*) override { ++texts; }
+    std::atomic<long> texts{0};
+};
+
+// A folder of its own for the status file, gone afterwards.
+class ScratchFolder {
+public:
+    ScratchFolder()
+    {
+        char pattern[] = "/tmp/zudbench.XXXXXX";
+        if (getcwd(previous_, sizeof previous_) == nullptr || mkdtemp(pattern) == nullptr || chdir(pattern) != 0)
+            std::abort();
+        folder_ = pattern;
+    }
+    ~ScratchFolder()
+    {
+        if (chdir(previous_) != 0)
+            std::abort();
+        std::system(("rm -rf '" + folder_ + "'").c_str());
+    }
+
+private:
+    char previous_[4096];
+    std::string folder_;
+};
+
+void BM_whole_run_near_1e12(benchmark::State& state)
+{
+    const int workers = static_cast<int>(state.range(0));
+    ScratchFolder folder;
+    CountingSink sink;
+    zud::set_message_sink(&sink);
+    double seconds = 0;
+    for (auto _ : state) {
+        zud::RunRecord run;
+        run.candidates = zud_bench::bench_set();
+        run.pmin = kRunFrom;
+        run.pmax = kRunFrom + kRunSpan;
+        run.workers = workers;
+        const auto began = std::chrono::steady_clock::now();
+        zud::worker_procedure(&run, 0, nullptr);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    }
+    zud::set_message_sink(nullptr);
+    state.counters["p/s"] = static_cast<double>(kRunSpan) * static_cast<double>(state.iterations()) / seconds;
+    state.counters["texts"] = static_cast<double>(sink.texts.load());
+}
+BENCHMARK(BM_whole_run_near_1e12)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+}  // namespace
