@@ -2,47 +2,20 @@
 // and the range questions at the top of the range.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <map>
 #include <set>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
+#include "console_fixture.h"
 #include "planted.h"
 #include "status_lines.h"
-#include "temp_dir.h"
 
 namespace {
 
 using zud_test::factor_lines;
 using zud_test::Planted;
 
-class DeepConsole : public zud_test::TempDirTest {
+class DeepConsole : public zud_test::Console {
 protected:
-    pid_t start(const std::string& input_file = "/dev/null")
-    {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int in = open(input_file.c_str(), O_RDONLY);
-            const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(in, 0);
-            dup2(out, 1);
-            dup2(out, 2);
-            setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-            execl(ZUD_SIEVE_BINARY, ZUD_SIEVE_BINARY, "--console", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return pid;
-    }
-    static int wait_exit(pid_t pid)
-    {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
     // Sieves [pmin, pmax] from a fresh status file; the factor lines found.
     std::set<std::string> sieve(std::uint64_t pmin, std::uint64_t pmax)
     {
