@@ -53,12 +53,12 @@ protected:
 
 TEST_F(ConsoleSafety, kill_9_at_twenty_moments_loses_and_doubles_nothing)
 {
-    const std::string range = "pmax=20000000\npmin=3\n";
+    const std::string range = "pmax=60000000\npmin=3\n";
     write_file("Zud.dat", dense_candidates());
     write_file("ZudStatus.dat", range);
     std::mt19937 random(12345);
     int kills = 0;
-    for (int i = 0; i < 25 && kills < 20; ++i) {
+    for (int i = 0; i < 30 && kills < 20; ++i) {
         const pid_t pid = start();
         std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 300));
         kill(pid, SIGKILL);
