@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "bench_data.h"
+#include "engine/sieve.h"
 #include "run/messages.h"
 #include "run/run_record.h"
 #include "run/worker.h"
@@ -70,5 +71,29 @@ void BM_whole_run_near_1e12(benchmark::State& state)
     state.counters["texts"] = static_cast<double>(sink.texts.load());
 }
 BENCHMARK(BM_whole_run_near_1e12)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+// What one worker's tables take for that run: every worker holds its own.
+void BM_worker_tables_near_1e12(benchmark::State& state)
+{
+    const zud::CandidateSet& set = zud_bench::bench_set();
+    std::uint64_t bytes = 0;
+    for (auto _ : state) {
+        auto residues = set.residues;
+        auto spacings = set.spacings;
+        bytes = 0;
+        zud::SieveEngine engine;
+        zud::SieveEngine::Callbacks callbacks;
+        callbacks.allocate = [&bytes](std::uint32_t size) {
+            bytes += size;
+            return std::calloc(size, 1);
+        };
+        callbacks.release = [](void* block) { std::free(block); };
+        engine.prepare(set.nmin, set.nmax, kRunFrom, kRunFrom + kRunSpan, set.k_values.data(), residues.data(),
+                       spacings.data(), static_cast<std::uint32_t>(set.kcount), 2.5, callbacks);
+    }
+    state.counters["MB"] = static_cast<double>(bytes) / (1 << 20);
+    state.counters["candidate set MB"] = static_cast<double>(set.bits.size() * 4) / (1 << 20);
+}
+BENCHMARK(BM_worker_tables_near_1e12)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -59,7 +59,7 @@ TEST_F(ConsoleSafety, kill_9_at_twenty_moments_loses_and_doubles_nothing)
     std::mt19937 random(12345);
     int kills = 0;
     for (int i = 0; i < 30 && kills < 20; ++i) {
-        const pid_t pid = start();
+        const pid_t pid = start("/dev/null", {"--workers", "2"});
         std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 300));
         kill(pid, SIGKILL);
         if (wait_exit(pid) == 128 + SIGKILL)
