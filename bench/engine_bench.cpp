@@ -123,6 +123,8 @@ BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, avx2, zud::SearchMode::avx2, "avx2")
     ->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, vector, zud::SearchMode::vector, "vector")
     ->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, filtered, zud::SearchMode::filtered, "filtered")
+    ->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // The same candidate file at the top of the engine's range, where the
 // prime source costs most.

@@ -7,6 +7,7 @@
 
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
+#include "engine/power_filter.h"
 #include "engine/segmented_sieve.h"
 #include "engine/search.h"
 #include "engine/setup.h"
@@ -166,8 +167,11 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
     for (std::uint32_t i = 1; i < count; ++i)
         lcm = lcm / gcd(static_cast<std::int32_t>(lcm), spacings[i]) * spacings[i];
     const SearchGeometry geometry = plan_geometry(nmin_eff, nmax, lcm, alpha);
-    auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(geometry.stride_count));
-    auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(geometry.stride_count));
+    // The filtered search picks its own stride per prime: room for more entries.
+    const std::int64_t table_capacity = filtered_table_capacity(geometry);
+    auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(table_capacity));
+    auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(table_capacity));
+    void* filter_block = blocks.get<unsigned char>(power_filter_bytes(count));
     auto* buckets = blocks.get<std::uint32_t>(2 * kBuckets);
     if (buckets == nullptr) {
         report_alloc_failure(blocks.failed_bytes());
@@ -177,10 +181,13 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
         filters[i] = filter_value(k_values[i]);
 
     send_message("#I", 0);
+    PowerFilter* power_filter =
+        init_power_filter(filter_block, count, static_cast<std::int64_t>(nmax) + 1 - nmin_eff, table_capacity);
     const SearchTables tables{count,  base_terms,   step_factors, spacings, search_residues, filters,
-                              active, stride_table, links,        buckets};
+                              active, stride_table, links,        buckets,  power_filter};
     std::int64_t ended_at = 0;
     prime_loop(primes, pmax, progress_state, tables, geometry, on_factor, on_progress, ended_at);
+    publish_filter_stats(power_filter);
     return ended_at;
 }
 
