@@ -125,8 +125,21 @@ std::int64_t lcm_capped(std::int64_t a, std::int64_t b)
     return l > kMostUnit / b ? kMostUnit : l * b;
 }
 
-// The first pass: 2^-nmin_eff, the filter symbols of 2 and of every active
-// k; keeps in the scratch, for each k left, its first j and class step.
+// Whether the reference's quadratic rule keeps k, from the position `at`
+// of Z = (-k)^((p-1)/L) among the powers of A = 2^((p-1)/L), L even:
+// (-k / p) = Z^(L/2) = (2 / p)^at, and (-2k / p) = (2 / p)^(at + 1).
+bool quadratic_rule_keeps(std::int64_t filter, std::int64_t k, std::int64_t at, std::int64_t p)
+{
+    if (filter == kAlwaysActive)
+        return true;
+    const bool two_is_square = p % 8 == 1 || p % 8 == 7;
+    const std::int64_t power = filter == -k ? at : at + 1;
+    return two_is_square || power % 2 == 0;
+}
+
+// The first pass: 2^-nmin_eff, the filter symbols of 2 and of every k that
+// can be active; keeps in the scratch, for each k left, its first j and
+// class step. It stands for the quadratic rule of select_active too.
 ZUD_IFMA Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, PowerFilter& pf, const Field& f,
                             std::int64_t& inverse_nmin)
 {
@@ -137,12 +150,12 @@ ZUD_IFMA Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, Po
     pf.lane_exponent[lanes++] = (p - 1) / modulus;
     pf.lane_base[lanes] = (p + 1) / 2;
     pf.lane_exponent[lanes++] = geo.nmin_eff;
-    std::int64_t active = 0;
+    std::int64_t tested = 0;
     for (std::uint32_t i = 0; i < t.count; ++i) {
-        if (!t.active[i])
+        if (t.filters[i] == kNeverActive)
             continue;
         const std::int64_t k = t.base_terms[i] >> t.residues[i];
-        pf.survivor[active++] = static_cast<std::int32_t>(i);
+        pf.survivor[tested++] = static_cast<std::int32_t>(i);
         pf.lane_base[lanes] = p - k % p;
         pf.lane_exponent[lanes++] = (p - 1) / modulus;
     }
@@ -151,11 +164,11 @@ ZUD_IFMA Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, Po
     alignas(64) std::int64_t powers[kMostModulus + kLanes];
     const std::int64_t e = powers_of(pf.lane_result[0], modulus, f, powers);
     Survivors s;
-    for (std::int64_t a = 0; a < active; ++a) {
+    for (std::int64_t a = 0; a < tested; ++a) {
         const std::int64_t at = find_power(powers, e, pf.lane_result[2 + a]);
         const std::int32_t i = pf.survivor[a];
         std::int64_t first = 0, step = 0;
-        if (at < 0)
+        if (at < 0 || !quadratic_rule_keeps(t.filters[i], t.base_terms[i] >> t.residues[i], at, p))
             continue;
         // 2^n = (-k)^-1 gives A^n = Z^-1: n = -at (mod e).
         std::int64_t class_of_j = ((e - at) % e - geo.nmin_eff) % e;
@@ -171,10 +184,21 @@ ZUD_IFMA Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, Po
         s.inverse_steps += 1.0 / static_cast<double>(step);
     }
     pf.stats.primes += 1;
-    pf.stats.k_tested += static_cast<std::uint64_t>(active);
-    pf.stats.k_dropped += static_cast<std::uint64_t>(active - s.count);
+    pf.stats.k_tested += static_cast<std::uint64_t>(tested);
+    pf.stats.k_dropped += static_cast<std::uint64_t>(tested - s.count);
     pf.stats.class_modulus += static_cast<std::uint64_t>(e);
     return s;
+}
+
+// Returns the bucket table to zero entry by entry: cheaper than sweeping
+// all of it for the short tables of this search.
+void clear_used_buckets(const SearchTables& t, const SearchGeometry& geo)
+{
+    for (std::int64_t i = 0; i < geo.stride_count; ++i) {
+        const std::uint32_t u = bucket_of(t.stride_table[i]);
+        t.buckets[2 * u] = 0;
+        t.buckets[2 * u + 1] = 0;
+    }
 }
 
 // Entry t of the table is -2^-(nmin_eff + t*m) in Montgomery form.
@@ -237,8 +261,6 @@ ZUD_IFMA void search_prime_filtered(const SearchTables& t, const SearchGeometry&
         search_prime_vector(t, geo, p, on_factor);
         return;
     }
-    if (!select_active(t, p))
-        return;
     const Montgomery m = montgomery_for(p);
     const Field f{m, to_montgomery(_mm512_set1_epi64(1), m), p};
     std::int64_t inverse_nmin = 0;
@@ -246,7 +268,7 @@ ZUD_IFMA void search_prime_filtered(const SearchTables& t, const SearchGeometry&
     if (s.count == 0)
         return;
     if (s.lcm >= kMostUnit) {
-        search_prime_vector(t, geo, p, on_factor);
+        search_prime_vector(t, geo, p, on_factor);   // applies the quadratic rule itself
         return;
     }
     const PrimeStride stride = choose_stride(pf->range, pf->capacity, s.lcm, s.inverse_steps);
@@ -271,7 +293,7 @@ ZUD_IFMA void search_prime_filtered(const SearchTables& t, const SearchGeometry&
                                                          pf->lane_result[2 + 2 * a], f, on_factor));
     pf->stats.probes += probes;
     pf->stats.table_entries += static_cast<std::uint64_t>(stride.count);
-    clear_bucket_table(t, prime_geo);
+    clear_used_buckets(t, prime_geo);
 }
 
 }  // namespace zud

@@ -17,8 +17,8 @@ namespace zud {
 // Counted over a run, for the benchmark notes.
 struct FilterStats {
     std::uint64_t primes = 0;         // primes that reached the filter
-    std::uint64_t k_tested = 0;       // k that passed the quadratic rule
-    std::uint64_t k_dropped = 0;      // of those, dropped by the power residues
+    std::uint64_t k_tested = 0;       // k put to the filters
+    std::uint64_t k_dropped = 0;      // of those, dropped by the quadratic rule or the power residues
     std::uint64_t probes = 0;
     std::uint64_t table_entries = 0;
     std::uint64_t class_modulus = 0;  // sum of the orders e
