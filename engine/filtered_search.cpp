@@ -16,7 +16,7 @@ using namespace ifma;
 // Below this the run's own geometry is searched: small p hardly occur.
 constexpr std::int64_t kSmallestFiltered = std::int64_t{1} << 20;
 // The order e is found among the first kMostModulus powers of A.
-constexpr std::int64_t kMostModulus = 256;
+constexpr std::int64_t kMostModulus = 1024;
 constexpr int kTableVectors = 4;
 
 struct Field {

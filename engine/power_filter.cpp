@@ -11,7 +11,7 @@ namespace {
 
 // Entries of the stride table cost a product and a link, probes a product
 // and a presence test: an entry is the dearer by about this much.
-constexpr double kEntryWeight = 1.5;
+constexpr double kEntryWeight = 2.0;
 constexpr std::int64_t kMostEntries = std::int64_t{1} << 20;
 
 thread_local FilterStats t_last_stats;
