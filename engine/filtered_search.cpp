@@ -137,14 +137,18 @@ bool quadratic_rule_keeps(std::int64_t filter, std::int64_t k, std::int64_t at, 
     return two_is_square || power % 2 == 0;
 }
 
-// The first pass: 2^-nmin_eff, the filter symbols of 2 and of every k that
-// can be active; keeps in the scratch, for each k left, its first j and
-// class step. It stands for the quadratic rule of select_active too.
-ZUD_IFMA Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, PowerFilter& pf, const Field& f,
-                            std::int64_t& inverse_nmin)
+inline std::int64_t k_of(const SearchTables& t, std::uint32_t i)
+{
+    return t.base_terms[i] >> t.residues[i];
+}
+
+// The first pass: the filter symbols of 2 (lane 0) and of every k that can
+// be active (lanes 2 ..., their indices in pf.survivor), and 2^-nmin_eff
+// (lane 1). Returns the number of k.
+ZUD_IFMA std::int64_t first_pass(const SearchTables& t, const SearchGeometry& geo, PowerFilter& pf, const Field& f,
+                                 std::int64_t modulus)
 {
     const std::int64_t p = f.p;
-    const std::int64_t modulus = class_modulus(p, kMostModulus);
     std::int64_t lanes = 0;
     pf.lane_base[lanes] = 2;
     pf.lane_exponent[lanes++] = (p - 1) / modulus;
@@ -154,29 +158,44 @@ ZUD_IFMA Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, Po
     for (std::uint32_t i = 0; i < t.count; ++i) {
         if (t.filters[i] == kNeverActive)
             continue;
-        const std::int64_t k = t.base_terms[i] >> t.residues[i];
         pf.survivor[tested++] = static_cast<std::int32_t>(i);
-        pf.lane_base[lanes] = p - k % p;
+        pf.lane_base[lanes] = p - k_of(t, i) % p;
         pf.lane_exponent[lanes++] = (p - 1) / modulus;
     }
     pow_lanes(pf, lanes, f);
+    return tested;
+}
+
+// k's class of j from Z = A^at, A of order e; false when k has no hit.
+bool class_of_k(const SearchTables& t, const SearchGeometry& geo, std::uint32_t i, std::int64_t at,
+                std::int64_t e, std::int64_t p, std::int64_t& first, std::int64_t& step)
+{
+    if (at < 0 || !quadratic_rule_keeps(t.filters[i], k_of(t, i), at, p))
+        return false;
+    // 2^n = (-k)^-1 gives A^n = Z^-1: n = -at (mod e).
+    std::int64_t class_of_j = ((e - at) % e - geo.nmin_eff) % e;
+    if (class_of_j < 0)
+        class_of_j += e;
+    return combine_classes(t.residues[i], t.spacings[i], class_of_j, e, first, step);
+}
+
+// Keeps in the scratch, for each k left, its first j and class step, and
+// sets 2^-nmin_eff. It stands for the quadratic rule of select_active too.
+ZUD_IFMA Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, PowerFilter& pf, const Field& f,
+                            std::int64_t& inverse_nmin)
+{
+    const std::int64_t modulus = class_modulus(f.p, kMostModulus);
+    const std::int64_t tested = first_pass(t, geo, pf, f, modulus);
     inverse_nmin = pf.lane_result[1];
     alignas(64) std::int64_t powers[kMostModulus + kLanes];
     const std::int64_t e = powers_of(pf.lane_result[0], modulus, f, powers);
     Survivors s;
     for (std::int64_t a = 0; a < tested; ++a) {
-        const std::int64_t at = find_power(powers, e, pf.lane_result[2 + a]);
-        const std::int32_t i = pf.survivor[a];
+        const auto i = static_cast<std::uint32_t>(pf.survivor[a]);
         std::int64_t first = 0, step = 0;
-        if (at < 0 || !quadratic_rule_keeps(t.filters[i], t.base_terms[i] >> t.residues[i], at, p))
+        if (!class_of_k(t, geo, i, find_power(powers, e, pf.lane_result[2 + a]), e, f.p, first, step))
             continue;
-        // 2^n = (-k)^-1 gives A^n = Z^-1: n = -at (mod e).
-        std::int64_t class_of_j = ((e - at) % e - geo.nmin_eff) % e;
-        if (class_of_j < 0)
-            class_of_j += e;
-        if (!combine_classes(t.residues[i], t.spacings[i], class_of_j, e, first, step))
-            continue;
-        pf.survivor[s.count] = i;
+        pf.survivor[s.count] = static_cast<std::int32_t>(i);
         pf.first_j[s.count] = first;
         pf.class_step[s.count] = step;
         ++s.count;
@@ -234,7 +253,7 @@ ZUD_IFMA std::int64_t probe_class(const SearchTables& t, const SearchGeometry& g
                                   std::int64_t first, std::int64_t step, std::int64_t power_first,
                                   std::int64_t power_step, const Field& f, const FactorCallback& on_factor)
 {
-    const std::int64_t k = t.base_terms[i] >> t.residues[i];
+    const std::int64_t k = k_of(t, static_cast<std::uint32_t>(i));
     const __m512i start = mont_mul(_mm512_set1_epi64(power_first), broadcast_montgomery(k, f.m), f.m);
     __m512i step8;
     __m512i z = mont_mul(start, powers_0_to_7(power_step, f, step8), f.m);

@@ -1,4 +1,5 @@
 #include "engine/fast_search.h"
+#include "engine/mod_arith.h"
 #include "engine/power_filter.h"
 
 #include <gtest/gtest.h>
@@ -202,6 +203,28 @@ TEST(FilteredSearch, long_ranges_with_many_strides)
         plant_factors(rng, c, 6);
         EXPECT_GE(expect_reference_hits(c, "alpha " + std::to_string(alpha)), 3u);
     }
+}
+
+TEST(FilteredSearch, the_worker_environment_holds_in_the_callbacks)
+{
+    std::mt19937_64 rng(17);
+    SieveCase c = random_case(rng, (std::int64_t{1} << 31) - 20000, 40000, 5000);
+    plant_factors(rng, c, 10);
+    zud::set_search_mode(SearchMode::filtered);
+    bool all_down = true;
+    int calls = 0;
+    zud::run_sieve(
+        c.nmin, c.nmax, c.pmin, c.pmax, c.k.data(), c.residues.data(), c.spacings.data(),
+        static_cast<std::uint32_t>(c.k.size()),
+        [&](std::int32_t, std::int32_t, std::int64_t) {
+            ++calls;
+            all_down = all_down && zud::x87_rounding() == zud::X87Rounding::down;
+        },
+        [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
+        [](std::int64_t) {}, c.alpha);
+    zud::set_search_mode(SearchMode::best);
+    EXPECT_GE(calls, 5);
+    EXPECT_TRUE(all_down);
 }
 
 TEST(PowerFilter, joined_classes_are_exactly_the_common_n)
