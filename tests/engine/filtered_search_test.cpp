@@ -100,7 +100,8 @@ void plant_factors(std::mt19937_64& rng, SieveCase& c, int wanted)
     for (std::int64_t p = c.pmin | 1; p < c.pmax && planted < wanted; p += 2) {
         if (!zud_test::is_prime(static_cast<std::uint64_t>(p)))
             continue;
-        const std::int32_t n = c.nmin + static_cast<std::int32_t>(rng() % static_cast<std::uint64_t>(c.nmax - c.nmin));
+        const auto width = static_cast<std::uint64_t>(std::int64_t{c.nmax} - c.nmin + 1);
+        const auto n = static_cast<std::int32_t>(c.nmin + static_cast<std::int64_t>(rng() % width));
         const auto up = static_cast<std::uint64_t>(p);
         const std::uint64_t k = up - zud_test::pow_mod128(2, (up - 1) - static_cast<std::uint64_t>(n) % (up - 1), up);
         if (k >= (1u << 31))
@@ -203,6 +204,22 @@ TEST(FilteredSearch, long_ranges_with_many_strides)
         plant_factors(rng, c, 6);
         EXPECT_GE(expect_reference_hits(c, "alpha " + std::to_string(alpha)), 3u);
     }
+}
+
+TEST(FilteredSearch, the_top_of_the_n_range_and_tiny_ranges)
+{
+    std::mt19937_64 rng(31);
+    std::size_t hits = 0;
+    for (std::int32_t nmax : {INT32_MAX, 2000000000, 60}) {
+        for (std::int32_t width : {0, 1, 7, 3000}) {
+            SieveCase c = random_case(rng, (std::int64_t{1} << 32) - 3000, 6000, 0);
+            c.nmax = nmax;
+            c.nmin = nmax - width < 1 ? 1 : nmax - width;
+            plant_factors(rng, c, 3);
+            hits += expect_reference_hits(c, "nmax " + std::to_string(nmax) + " width " + std::to_string(width));
+        }
+    }
+    EXPECT_GE(hits, 10u);
 }
 
 TEST(FilteredSearch, the_worker_environment_holds_in_the_callbacks)
