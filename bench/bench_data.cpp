@@ -51,4 +51,61 @@ const zud::CandidateSet& bench_set()
     return set;
 }
 
+namespace {
+
+// Clears every n with p | k*2^n+1: they repeat with the order of 2 mod p.
+void remove_multiples(zud::CandidateSet& set, std::int32_t index, std::int64_t p)
+{
+    const std::int64_t k = set.k_values[static_cast<std::size_t>(index)] % p;
+    std::int64_t order = 1, power = 2 % p;
+    while (power != 1) {
+        power = power * 2 % p;
+        ++order;
+    }
+    std::int64_t value = k * ((std::int64_t{1} << 20) % p) % p;   // k*2^20; every n is above 2^20
+    for (std::int64_t n = 1 << 20; n < (1 << 20) + order; ++n, value = value * 2 % p) {
+        if (value != p - 1)
+            continue;
+        std::int64_t first = n + (set.nmin - n + order - 1) / order * order;
+        for (std::int64_t m = first; m <= set.nmax; m += order) {
+            const auto d = static_cast<std::uint32_t>(m - set.nmin);
+            set.bitmap(index)[d / 32] &= ~(1u << (d % 32));
+        }
+    }
+}
+
+}  // namespace
+
+const zud::CandidateSet& parity_set()
+{
+    static zud::CandidateSet set;
+    if (!set.empty())
+        return set;
+    set.nmin = 1000000;
+    set.nmax = 20000000;
+    set.k_values = {12343, 23459, 34567, 45673, 56789, 67891, 78901, 89123};
+    set.kcount = static_cast<std::int32_t>(set.k_values.size());
+    set.words_per_k = (set.nmax - set.nmin + 1) / 32 + 1;
+    set.bits.assign(static_cast<std::size_t>(set.kcount) * set.words_per_k, 0);
+    for (std::int32_t i = 0; i < set.kcount; ++i) {
+        // k = 1 (mod 3) keeps the even n, k = 2 (mod 3) the odd ones.
+        const std::int32_t parity = set.k_values[i] % 3 == 1 ? 0 : 1;
+        for (std::int32_t n = set.nmin; n <= set.nmax; ++n)
+            if (n % 2 == parity) {
+                const auto d = static_cast<std::uint32_t>(n - set.nmin);
+                set.bitmap(i)[d / 32] |= 1u << (d % 32);
+            }
+        for (std::int64_t p = 5; p < kParitySieveLimit; p += 2) {
+            bool prime = true;
+            for (std::int64_t q = 3; q * q <= p && prime; q += 2)
+                prime = p % q != 0;
+            if (prime)
+                remove_multiples(set, i, p);
+        }
+        set.residues.push_back((parity - set.nmin % 2 + 2) % 2);
+        set.spacings.push_back(2);
+    }
+    return set;
+}
+
 }  // namespace zud_bench

@@ -13,5 +13,10 @@ void take_file_argument(int& argc, char** argv);
 const std::string& candidate_path();
 // Reads the candidate file once (cached); exits with a message when missing.
 const zud::CandidateSet& bench_set();
+// The parity-only workload: the benchmark file's 8 k over n from 10^6 to
+// 2*10^7, every n of the parity that 3 leaves, less those with a factor
+// below kParitySieveLimit. Built once, deterministically.
+constexpr std::int64_t kParitySieveLimit = 1000;
+const zud::CandidateSet& parity_set();
 
 }  // namespace zud_bench

@@ -11,6 +11,7 @@
 #include "bench/bench_data.h"
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
+#include "engine/power_filter.h"
 #include "engine/prime_source.h"
 #include "engine/segmented_sieve.h"
 #include "engine/sieve.h"
@@ -123,6 +124,8 @@ BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, avx2, zud::SearchMode::avx2, "avx2")
     ->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, vector, zud::SearchMode::vector, "vector")
     ->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, filtered, zud::SearchMode::filtered, "filtered")
+    ->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // The same candidate file at the top of the engine's range, where the
 // prime source costs most.
@@ -144,6 +147,57 @@ void BM_run_sieve_near_2_48(benchmark::State& state)
         benchmark::Counter(static_cast<double>(primes) * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_run_sieve_near_2_48)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The workloads of the filtered search, each with today's vector search
+// beside it: the benchmark file and the parity-only set near 10^12 and
+// 10^14, the benchmark file just below 2^48. The filtered runs also report
+// what the filter did, per prime of the window.
+using SetSource = const zud::CandidateSet& (*)();
+
+void BM_workload(benchmark::State& state, SetSource source, std::int64_t pmin, std::int64_t span, zud::SearchMode mode)
+{
+    const zud::CandidateSet& set = source();
+    const std::int64_t primes = primes_between(pmin, pmin + span);
+    zud::set_search_mode(mode);
+    std::int64_t hits = 0;
+    for (auto _ : state) {
+        auto residues = set.residues;
+        auto spacings = set.spacings;
+        hits = 0;
+        zud::run_sieve(set.nmin, set.nmax, pmin, pmin + span, set.k_values.data(), residues.data(), spacings.data(),
+                       static_cast<std::uint32_t>(set.kcount),
+                       [&](std::int32_t, std::int32_t, std::int64_t) { ++hits; },
+                       [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
+                       [](std::int64_t) {}, 2.5);
+    }
+    zud::set_search_mode(zud::SearchMode::best);
+    state.counters["primes/s"] =
+        benchmark::Counter(static_cast<double>(primes) * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["hits"] = static_cast<double>(hits);
+    const zud::FilterStats f = zud::last_filter_stats();
+    if (mode != zud::SearchMode::filtered || f.k_tested == 0)
+        return;
+    const auto per_prime = [&](std::uint64_t v) { return static_cast<double>(v) / static_cast<double>(primes); };
+    state.counters["k/p"] = per_prime(f.k_tested);
+    state.counters["k_dropped%"] = 100.0 * static_cast<double>(f.k_dropped) / static_cast<double>(f.k_tested);
+    state.counters["probes/p"] = per_prime(f.probes);
+    state.counters["entries/p"] = per_prime(f.table_entries);
+    state.counters["order_e"] = static_cast<double>(f.class_modulus) / static_cast<double>(f.primes);
+}
+
+constexpr std::int64_t k1e12 = 1000000000000;
+constexpr std::int64_t k1e14 = 100000000000000;
+constexpr std::int64_t kBelow248 = (std::int64_t{1} << 48) - 4000000;
+#define ZUD_WORKLOAD(name, source, pmin, span)                                                                   \
+    BENCHMARK_CAPTURE(BM_workload, name##_vector, source, pmin, span, zud::SearchMode::vector)                 \
+        ->Unit(benchmark::kMillisecond)->Iterations(2);                                                        \
+    BENCHMARK_CAPTURE(BM_workload, name##_filtered, source, pmin, span, zud::SearchMode::filtered)             \
+        ->Unit(benchmark::kMillisecond)->Iterations(3)
+ZUD_WORKLOAD(file_1e12, zud_bench::bench_set, k1e12, 2000000);
+ZUD_WORKLOAD(file_1e14, zud_bench::bench_set, k1e14, 2000000);
+ZUD_WORKLOAD(parity_1e12, zud_bench::parity_set, k1e12, 2000000);
+ZUD_WORKLOAD(parity_1e14, zud_bench::parity_set, k1e14, 2000000);
+ZUD_WORKLOAD(file_below_2_48, zud_bench::bench_set, kBelow248, 3840000);
 
 void BM_read_candidate_file(benchmark::State& state)
 {
@@ -181,7 +235,7 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (g_rates.count("reference") != 0)
-        for (const char* fast : {"portable", "avx2", "vector"})
+        for (const char* fast : {"portable", "avx2", "vector", "filtered"})
             if (g_rates.count(fast) != 0)
                 std::printf("run_sieve near 10^12: %s %.0f primes/s, reference %.0f primes/s, ratio %.2f\n", fast,
                             g_rates[fast], g_rates["reference"], g_rates[fast] / g_rates["reference"]);

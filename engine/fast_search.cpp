@@ -145,8 +145,12 @@ SearchFunction search_function(SearchMode mode)
         return search_prime_reference;
     case SearchMode::portable:
         return search_prime_portable;
-    case SearchMode::vector:
+    case SearchMode::filtered:
     case SearchMode::best:
+        if (vector_search_available())
+            return search_prime_filtered;
+        return avx2_search_available() ? search_prime_avx2 : search_prime_portable;
+    case SearchMode::vector:
         if (vector_search_available())
             return search_prime_vector;
         [[fallthrough]];

@@ -14,7 +14,8 @@ enum class SearchMode {
     portable,    // interleaved x87 chains, any x86-64 processor
     avx2,        // double-precision FMA products, 4 lanes
     vector,      // AVX-512 IFMA Montgomery products, 8 lanes
-    best,        // the fastest the processor has: vector, avx2, portable
+    filtered,    // power-residue filters and a stride per prime, on IFMA
+    best,        // the fastest the processor has: filtered, avx2, portable
 };
 
 using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
@@ -33,6 +34,10 @@ void search_prime_portable(const SearchTables& tables, const SearchGeometry& geo
                            const FactorCallback& on_factor);
 void search_prime_avx2(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                        const FactorCallback& on_factor);
+// Needs tables.power_filter and a stride table of filtered_table_capacity
+// entries; without them, or for small p, it is the vector search.
+void search_prime_filtered(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                           const FactorCallback& on_factor);
 void search_prime_vector(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                          const FactorCallback& on_factor);
 

@@ -16,6 +16,7 @@ struct SearchGeometry {
 };
 
 constexpr int kBuckets = 4096;
+struct PowerFilter;
 // Filter values that are not quadratic-residue tests.
 constexpr std::int64_t kAlwaysActive = 0;
 constexpr std::int64_t kNeverActive = 1;
@@ -32,6 +33,7 @@ struct SearchTables {
     std::int64_t* stride_table;         // g entries, each in [0, p)
     std::uint32_t* links;               // g entries: previous index in the bucket, 0 ends
     std::uint32_t* buckets;             // kBuckets pairs: presence bits, newest index
+    PowerFilter* power_filter = nullptr;   // per-run state of the filtered search
 };
 
 // Marks the k to search for p; false when none is.

@@ -12,6 +12,7 @@
 
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
+#include "engine/power_filter.h"
 #include "engine/prime_feed.h"
 #include "engine/search.h"
 #include "engine/search_wide.h"
@@ -200,8 +201,11 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     for (std::uint32_t i = 1; i < count; ++i)
         lcm = lcm / gcd(static_cast<std::int32_t>(lcm), spacings[i]) * spacings[i];
     s.geometry = plan_geometry(nmin_eff, nmax, lcm, alpha);
-    auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(s.geometry.stride_count));
-    auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(s.geometry.stride_count));
+    // The filtered search picks its own stride per prime: room for more entries.
+    const std::int64_t table_capacity = filtered_table_capacity(s.geometry);
+    auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(table_capacity));
+    auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(table_capacity));
+    void* filter_block = blocks.get<unsigned char>(power_filter_bytes(count));
     auto* buckets = blocks.get<std::uint32_t>(2 * kBuckets);
     if (buckets == nullptr) {
         report_alloc_failure(on_text, blocks.failed_bytes());
@@ -209,8 +213,10 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     }
     for (std::uint32_t i = 0; i < count; ++i)
         filters[i] = filter_value(k_values[i]);
+    PowerFilter* power_filter =
+        init_power_filter(filter_block, count, static_cast<std::int64_t>(nmax) + 1 - nmin_eff, table_capacity);
     s.tables = SearchTables{count,  base_terms,   step_factors, spacings, search_residues, filters,
-                            active, stride_table, links,        buckets};
+                            active, stride_table, links,        buckets,  power_filter};
     s.has_work = true;
     return true;
 }
@@ -218,6 +224,12 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
 bool SieveEngine::has_work() const
 {
     return state_ != nullptr && state_->has_work;
+}
+
+void SieveEngine::publish_filter_stats() const
+{
+    if (state_ != nullptr)
+        zud::publish_filter_stats(state_->tables.power_filter);
 }
 
 void SieveEngine::set_factor_callback(FactorCallback on_factor)
@@ -304,7 +316,9 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
         return first;
     }
     on_text("#I");
-    return engine.sieve_range(pmin, pmax, nullptr, on_progress);
+    const std::int64_t ended_at = engine.sieve_range(pmin, pmax, nullptr, on_progress);
+    engine.publish_filter_stats();
+    return ended_at;
 }
 
 }  // namespace zud

@@ -65,6 +65,8 @@ public:
                  Callbacks callbacks) noexcept;
     // False when there is nothing to search (nmax below the first n).
     bool has_work() const;
+    // The filtered search's counts of this engine, for the benchmarks.
+    void publish_filter_stats() const;
     // Where the hits of the following ranges go (after prepare).
     void set_factor_callback(FactorCallback on_factor);
 

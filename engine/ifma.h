@@ -1,0 +1,65 @@
+// Montgomery products modulo p < 2^48 (R = 2^52) in the AVX-512 IFMA units,
+// eight lanes at a time, shared by the vector searches. Only code compiled
+// for avx512f,avx512ifma may call these.
+#pragma once
+
+// GCC 12 takes the undefined pass-through operands of some AVX-512
+// intrinsics for uninitialised variables.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+#define ZUD_IFMA __attribute__((target("avx512f,avx512ifma")))
+
+namespace zud {
+namespace ifma {
+
+constexpr std::uint64_t kMask52 = (std::uint64_t{1} << 52) - 1;
+constexpr int kLanes = 8;
+
+struct Montgomery {
+    __m512i p;
+    __m512i neg_inverse;   // -p^-1 mod 2^52
+    __m512i r2;            // 2^104 mod p: the factor that enters Montgomery form
+};
+
+// a*b/R mod p, for a < 2^52, b < p < 2^52; the result is in [0, p).
+ZUD_IFMA inline __m512i mont_mul(__m512i a, __m512i b, const Montgomery& m)
+{
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i lo = _mm512_madd52lo_epu64(zero, a, b);
+    const __m512i hi = _mm512_madd52hi_epu64(zero, a, b);
+    const __m512i q = _mm512_madd52lo_epu64(zero, lo, m.neg_inverse);
+    __m512i r = _mm512_madd52hi_epu64(hi, q, m.p);
+    // lo + low52(q*p) is 0 or 2^52: a carry exactly when lo is not 0.
+    r = _mm512_mask_add_epi64(r, _mm512_test_epi64_mask(lo, lo), r, _mm512_set1_epi64(1));
+    return _mm512_mask_sub_epi64(r, _mm512_cmpge_epu64_mask(r, m.p), r, m.p);
+}
+
+ZUD_IFMA inline Montgomery montgomery_for(std::int64_t p)
+{
+    const auto up = static_cast<std::uint64_t>(p);
+    std::uint64_t inverse = up;   // right to 3 bits for odd p; each step doubles that
+    for (int i = 0; i < 5; ++i)
+        inverse *= 2 - up * inverse;
+    __extension__ typedef unsigned __int128 Wide;
+    const auto r2 = static_cast<std::uint64_t>((static_cast<Wide>(1) << 104) % up);
+    return {_mm512_set1_epi64(p), _mm512_set1_epi64(static_cast<long long>((0 - inverse) & kMask52)),
+            _mm512_set1_epi64(static_cast<long long>(r2))};
+}
+
+// Any value below 2^52 into Montgomery form in [0, p).
+ZUD_IFMA inline __m512i to_montgomery(__m512i v, const Montgomery& m)
+{
+    return mont_mul(v, m.r2, m);
+}
+
+ZUD_IFMA inline __m512i broadcast_montgomery(std::int64_t x, const Montgomery& m)
+{
+    return to_montgomery(_mm512_set1_epi64(x), m);
+}
+
+}  // namespace ifma
+}  // namespace zud

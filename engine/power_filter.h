@@ -1,0 +1,73 @@
+// Power-residue filters for the search of one prime. For L | p-1 the map
+// x -> x^((p-1)/L) sends both sides of 2^n = -1/k into the L-th roots of
+// unity, so a hit needs A^n = Z^-1 with A = 2^((p-1)/L), Z = (-k)^((p-1)/L):
+// either Z is no power of A and k has no hit for p, or n is fixed modulo
+// the order e of A. With each k's own class n = r (mod d) that leaves one
+// class modulo lcm(d, e) or nothing, and the stride of the search is then
+// chosen for that prime alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/search.h"
+
+namespace zud {
+
+// Counted over a run, for the benchmark notes.
+struct FilterStats {
+    std::uint64_t primes = 0;         // primes that reached the filter
+    std::uint64_t k_tested = 0;       // k put to the filters
+    std::uint64_t k_dropped = 0;      // of those, dropped by the quadratic rule or the power residues
+    std::uint64_t probes = 0;
+    std::uint64_t table_entries = 0;
+    std::uint64_t class_modulus = 0;  // sum of the orders e
+};
+
+// Per-run state of the filtered search, in one block from the caller's
+// allocator, so that every worker holds its own.
+struct PowerFilter {
+    std::uint32_t count;
+    std::int64_t range;      // exponents nmin_eff .. nmin_eff + range - 1
+    std::int64_t capacity;   // entries of the stride table and link array
+    // Scratch for one prime, each at least lane_capacity long.
+    std::int64_t lane_capacity;
+    std::int64_t* lane_base;
+    std::int64_t* lane_exponent;
+    std::int64_t* lane_result;
+    std::int32_t* survivor;   // k index
+    std::int64_t* first_j;    // smallest j of the k's class
+    std::int64_t* class_step; // lcm(d, e)
+    FilterStats stats;
+};
+
+// The stride-table entries to allocate when the filtered search may run:
+// room for a shorter stride than the run's own when few n are left.
+std::int64_t filtered_table_capacity(const SearchGeometry& geometry);
+std::size_t power_filter_bytes(std::uint32_t count);
+// Lays the state out in a zero-filled block of power_filter_bytes(count).
+PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t range, std::int64_t capacity);
+
+// The modulus L of the filter for p: the largest product of powers of
+// small primes dividing p - 1 that a greedy pick keeps within `most`.
+std::int64_t class_modulus(std::int64_t p, std::int64_t most);
+
+// Joins n - nmin_eff = r (mod d) with n - nmin_eff = t (mod e): false when
+// they contradict; else the first j in [0, lcm) and lcm = lcm(d, e).
+bool combine_classes(std::int64_t r, std::int64_t d, std::int64_t t, std::int64_t e, std::int64_t& first,
+                     std::int64_t& step);
+
+struct PrimeStride {
+    std::int64_t stride;   // a multiple of `multiple_of`
+    std::int64_t count;    // stride * count >= range, count <= capacity
+};
+// Balances table entries (range / stride) against probes (stride * sum of
+// 1 / class step over the surviving k).
+PrimeStride choose_stride(std::int64_t range, std::int64_t capacity, std::int64_t multiple_of,
+                          double inverse_steps);
+
+// The counts of the last run that used the filtered search on this thread.
+FilterStats last_filter_stats();
+void publish_filter_stats(const PowerFilter* filter);
+
+}  // namespace zud
