@@ -5,8 +5,8 @@
 #include "engine/search_wide.h"
 
 #include <climits>
-#include <cstring>
 
+#include "engine/fast_search.h"
 #include "engine/mod_arith.h"
 #include "engine/mont64.h"
 
@@ -16,9 +16,6 @@ namespace {
 
 constexpr int kTableChains = 8;
 constexpr int kProbeChains = 8;
-// Past this many entries one sweep of the bucket table is cheaper than
-// visiting the used buckets.
-constexpr std::int64_t kSweepFrom = 512;
 
 bool select_active_wide(const SearchTables& t, std::int64_t p)
 {
@@ -52,30 +49,6 @@ void fill_table(const SearchTables& t, const SearchGeometry& geo, const Mont64& 
     }
     for (int c = 0; t0 + c < g; ++c)
         t.stride_table[t0 + c] = static_cast<std::int64_t>(x[c]);
-}
-
-void link_table(const SearchTables& t, const SearchGeometry& geo)
-{
-    for (std::int64_t i = 0; i < geo.stride_count; ++i) {
-        const std::int64_t x = t.stride_table[i];
-        const std::uint32_t u = bucket_of(x);
-        t.buckets[2 * u] |= 1u << (x & 31);
-        t.links[i] = t.buckets[2 * u + 1];
-        t.buckets[2 * u + 1] = static_cast<std::uint32_t>(i);
-    }
-}
-
-void clear_table(const SearchTables& t, const SearchGeometry& geo)
-{
-    if (geo.stride_count > kSweepFrom) {
-        std::memset(t.buckets, 0, 2 * kBuckets * sizeof(std::uint32_t));
-        return;
-    }
-    for (std::int64_t i = 0; i < geo.stride_count; ++i) {
-        const std::uint32_t u = bucket_of(t.stride_table[i]);
-        t.buckets[2 * u] = 0;
-        t.buckets[2 * u + 1] = 0;
-    }
 }
 
 void report(const FactorCallback& on_factor, std::int32_t k_index, std::int64_t n, std::int64_t p)
@@ -133,11 +106,11 @@ void search_prime_wide(const SearchTables& t, const SearchGeometry& geo, std::in
         return;
     const Mont64 m(static_cast<std::uint64_t>(p));
     fill_table(t, geo, m);
-    link_table(t, geo);
+    link_stride_table(t, geo);
     for (std::uint32_t i = 0; i < t.count; ++i)
         if (t.active[i])
             probe_k(t, geo, i, m, on_factor);
-    clear_table(t, geo);
+    clear_bucket_table(t, geo);
 }
 
 }  // namespace zud
