@@ -258,15 +258,7 @@ ZUD_IFMA std::int64_t probe_class(const SearchTables& t, const SearchGeometry& g
     __m512i step8;
     __m512i z = mont_mul(start, powers_0_to_7(power_step, f, step8), f.m);
     const std::int64_t probes = (geo.stride - first + step - 1) / step;
-    alignas(64) std::int64_t lanes[kLanes];
-    for (std::int64_t done = 0; done < probes; done += kLanes) {
-        _mm512_store_si512(lanes, z);
-        const int count = probes - done < kLanes ? static_cast<int>(probes - done) : kLanes;
-        for (int c = 0; c < count; ++c)
-            if (may_match(t, lanes[c]))
-                probe(t, geo, lanes[c], first + (done + c) * step, i, f.p, on_factor);
-        z = mont_mul(z, step8, f.m);
-    }
+    probe_lanes(t, geo, z, step8, f.m, probes, first, step, i, f.p, on_factor);
     return probes;
 }
 

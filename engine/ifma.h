@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "engine/search.h"
+
 #define ZUD_IFMA __attribute__((target("avx512f,avx512ifma")))
 
 namespace zud {
@@ -59,6 +61,24 @@ ZUD_IFMA inline __m512i to_montgomery(__m512i v, const Montgomery& m)
 ZUD_IFMA inline __m512i broadcast_montgomery(std::int64_t x, const Montgomery& m)
 {
     return to_montgomery(_mm512_set1_epi64(x), m);
+}
+
+// The presence tests of one k: `probes` values z, z*step, z*step^2, ...,
+// eight lanes at a time (`step8` = step^8); probe j stands for the exponent
+// offset first + j*spacing.
+ZUD_IFMA inline void probe_lanes(const SearchTables& t, const SearchGeometry& geo, __m512i z, __m512i step8,
+                                 const Montgomery& m, std::int64_t probes, std::int64_t first, std::int64_t spacing,
+                                 std::int32_t k_index, std::int64_t p, const FactorCallback& on_factor)
+{
+    alignas(64) std::int64_t lanes[kLanes];
+    for (std::int64_t done = 0; done < probes; done += kLanes) {
+        _mm512_store_si512(lanes, z);
+        const int count = probes - done < kLanes ? static_cast<int>(probes - done) : kLanes;
+        for (int c = 0; c < count; ++c)
+            if (may_match(t, lanes[c]))
+                probe(t, geo, lanes[c], first + (done + c) * spacing, k_index, p, on_factor);
+        z = mont_mul(z, step8, m);
+    }
 }
 
 }  // namespace ifma

@@ -61,15 +61,7 @@ ZUD_IFMA void probe_k(const SearchTables& t, const SearchGeometry& geo, std::uin
     __m512i z = to_montgomery(geometric_lanes(z0, factor, p, recip), m);
     const __m512i step = broadcast_montgomery(power_mod(factor, kLanes, p, recip), m);
     const std::int64_t probes = (geo.stride - t.residues[i] + d - 1) / d;
-    alignas(64) std::int64_t lanes[kLanes];
-    for (std::int64_t done = 0; done < probes; done += kLanes) {
-        _mm512_store_si512(lanes, z);
-        const int count = probes - done < kLanes ? static_cast<int>(probes - done) : kLanes;
-        for (int c = 0; c < count; ++c)
-            if (may_match(t, lanes[c]))
-                probe(t, geo, lanes[c], t.residues[i] + (done + c) * d, k_index, p, on_factor);
-        z = mont_mul(z, step, m);
-    }
+    probe_lanes(t, geo, z, step, m, probes, t.residues[i], d, k_index, p, on_factor);
 }
 
 }  // namespace
