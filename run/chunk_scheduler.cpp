@@ -7,8 +7,11 @@
 
 namespace zud {
 
+// No prime source reaches past 2^62, so a pmax from a status file is cut
+// well below the point where chunk ends could overflow.
 ChunkScheduler::ChunkScheduler(std::int64_t pmin, std::int64_t pmax, int workers)
-    : next_lo_(pmin), span_(kFirstSpan), pmax_(pmax), workers_(workers < 1 ? 1 : workers)
+    : next_lo_(pmin), span_(kFirstSpan), pmax_(pmax < (std::int64_t{1} << 62) ? pmax : std::int64_t{1} << 62),
+      workers_(workers < 1 ? 1 : workers)
 {
 }
 

@@ -357,6 +357,14 @@ TEST_F(Workers, chunks_tile_the_range_exactly_once)
             EXPECT_EQ(expected_lo, pmax + 1);
         }
     }
+    // A status file's pmax far beyond the primes: no end overflows.
+    zud::ChunkScheduler scheduler((std::int64_t{1} << 62) - 100, INT64_MAX, 2);
+    std::int64_t lo = 0, hi = 0, last = 0;
+    while (scheduler.next(lo, hi)) {
+        EXPECT_GT(hi, last);
+        last = hi;
+    }
+    EXPECT_EQ(last, std::int64_t{1} << 62);
 }
 
 TEST(FirstPrime, from_any_start)
