@@ -1,7 +1,6 @@
 // Parsing and the texts of the command line.
 #include "ui/command_line.h"
 
-
 #include "ui/range_entry.h"
 
 namespace zud {
@@ -58,8 +57,15 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
         } else if (arg == "--yes") {
             line.start.yes = true;
         } else if (arg == "--workers") {
-            if (i + 1 == args.size() || !parse_workers(args[i + 1], processors, line.start.workers))
+            if (i + 1 == args.size())
                 return refuse("--workers needs a number from 1 to " + std::to_string(processors));
+            // A number out of range is no reason to sieve nothing: say so
+            // and go on with the Workers setting.
+            if (!parse_workers(args[i + 1], processors, line.start.workers)) {
+                line.start.workers = 0;
+                line.warning = "--workers needs a number from 1 to " + std::to_string(processors) + ", not '" +
+                               args[i + 1] + "': the Workers setting is used";
+            }
             ++i;
         } else if (arg == "--range") {
             if (i + 2 >= args.size())

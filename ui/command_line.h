@@ -16,6 +16,7 @@ struct CommandLine {
     std::string folder;    // DIR; empty when not given
     StartOptions start;
     std::string error;     // for refused: what was wrong
+    std::string warning;   // for a run: a value that was set aside for the default
 };
 
 // `args` without the program name; `processors` bounds --workers.

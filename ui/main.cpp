@@ -53,6 +53,8 @@ int run(int argc, char** argv)
     case zud::CommandLine::Action::run:
         break;
     }
+    if (!line.warning.empty())
+        std::cerr << "zudsieve: " << line.warning << "\n";
     // The data files are opened by name: work in the folder they are in.
     if (!line.folder.empty() && ::chdir(line.folder.c_str()) != 0)
         return refuse("cannot work in the folder '" + line.folder + "' (" + std::strerror(errno) + ")");

@@ -44,9 +44,6 @@ TEST(CommandLine, refusals_say_what_was_wrong)
         {{"-x"}, "unknown option '-x'"},
         {{"a", "b"}, "only one folder may be given"},
         {{"--workers"}, "--workers needs a number from 1 to 4"},
-        {{"--workers", "0"}, "--workers needs a number from 1 to 4"},
-        {{"--workers", "5"}, "--workers needs a number from 1 to 4"},
-        {{"--workers", "2x"}, "--workers needs a number from 1 to 4"},
         {{"--range", "1"}, "--range needs two values, FROM and TO"},
         {{"--range", "1e9x", "2e9"}, "--range: the lower end '1e9x' is refused: digits or an exponent form such as 3e9"},
         {{"--range", "1e9", "-2"}, "--range: the upper end '-2' is refused: digits or an exponent form such as 3e9"},
@@ -61,6 +58,15 @@ TEST(CommandLine, refusals_say_what_was_wrong)
     }
     EXPECT_NE(zud::help_text().find("--workers N"), std::string::npos);
     EXPECT_EQ(zud::usage_text().rfind("Usage: zudsieve", 0), 0u);
+    // A worker count out of range is set aside for the Workers setting, with a word.
+    for (const char* bad : {"0", "5", "2x"}) {
+        const CommandLine line = parse({"--workers", bad, "--console"});
+        EXPECT_EQ(line.action, CommandLine::Action::run) << bad;
+        EXPECT_TRUE(line.console);
+        EXPECT_EQ(line.start.workers, 0);
+        EXPECT_EQ(line.warning,
+                  std::string("--workers needs a number from 1 to 4, not '") + bad + "': the Workers setting is used");
+    }
     EXPECT_GE(zud::default_worker_count(), 1);
 }
 
