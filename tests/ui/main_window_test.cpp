@@ -550,3 +550,35 @@ TEST_F(MainWindow, every_priority_an_ordinary_user_may_have_takes_effect_and_the
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainWindow, a_status_file_that_cannot_be_written_is_told_and_the_run_goes_on)
+{
+    fake_worker = true;
+    range.lower = 3001;
+    range.upper = 400000;
+    window().initialize();
+    logic->handle_message("#WThe file 'ZudStatus.dat' could not be written (No space left on device)! The factors "
+                          "found are kept and written as soon as the file can be written.");
+    EXPECT_EQ(logic->display_text(1), "Waiting to write 'ZudStatus.dat'...");
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
+    EXPECT_EQ(box.shown[0].text.find("The file 'ZudStatus.dat' could not be written (No space left on device)!"), 0u);
+    EXPECT_TRUE(logic->running());
+    // The run's own stop still works, and a record that cannot be written
+    // is not reported as saved.
+    zud::set_file_opener([](const char* path, const char* mode) -> std::FILE* {
+        if (std::strncmp(path, "ZudStatus.dat", 13) == 0) {
+            errno = ENOSPC;
+            return nullptr;
+        }
+        return std::fopen(path, mode);
+    });
+    logic->stop_confirmed();
+    logic->handle_message("#s5003");
+    EXPECT_FALSE(logic->running());
+    EXPECT_EQ(logic->outcome(), RunOutcome::results_not_saved);
+}
+
+}  // namespace
