@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include <cstring>
+#include <map>
 
 #include "data/status_file.h"
 #include "status_lines.h"
