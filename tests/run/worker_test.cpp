@@ -11,6 +11,7 @@
 #include "engine/prime_source.h"
 #include "engine/sieve.h"
 #include "capture_sink.h"
+#include "dense_candidates.h"
 #include "reference.h"
 #include "run/chunk_scheduler.h"
 #include "run/factor_check.h"
@@ -253,17 +254,9 @@ TEST_F(Worker, checkpoints_never_pass_a_factor_that_is_not_yet_written)
 
 namespace {
 
-// Every n of [1, 3000] for four k: from p = 3 on, most primes have several
-// factor lines.
 std::string dense_candidates()
 {
-    std::string text = "4\n1\n3000\n";
-    for (int k : {5, 7, 11, 13}) {
-        text += "k=" + std::to_string(k) + "\n1\n";
-        for (int n = 2; n <= 3000; ++n)
-            text += "+1\n";
-    }
-    return text;
+    return zud_test::dense_candidates(3000);
 }
 
 class Workers : public zud_test::TempDirTest {

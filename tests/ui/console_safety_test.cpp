@@ -9,23 +9,17 @@
 #include <sys/stat.h>
 
 #include "console_fixture.h"
+#include "dense_candidates.h"
 #include "status_lines.h"
 
 namespace {
 
 using zud_test::factor_lines;
 
-// Four k with every n up to 20,000: from p = 3 on, most primes have
-// several factor lines (3 alone has 40,000).
+// Up to n = 20,000: 3 alone has 40,000 factor lines.
 std::string dense_candidates()
 {
-    std::string text = "4\n1\n20000\n";
-    for (int k : {5, 7, 11, 13}) {
-        text += "k=" + std::to_string(k) + "\n1\n";
-        for (int n = 2; n <= 20000; ++n)
-            text += "+1\n";
-    }
-    return text;
+    return zud_test::dense_candidates(20000);
 }
 
 class ConsoleSafety : public zud_test::Console {
