@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/sieve.h"
+#include "reference.h"
 
 namespace zud_test {
 
@@ -20,6 +21,27 @@ struct Hit {
     bool operator<(const Hit& o) const { return std::tie(p, k_index, n) < std::tie(o.p, o.k_index, o.n); }
     bool operator==(const Hit& o) const { return p == o.p && k_index == o.k_index && n == o.n; }
 };
+
+// Primes p = k*2^n+1 just below 2^top (n = 21 below 2^40, 27 below 2^48;
+// k odd and not a multiple of 3): each divides its own k*2^n+1.
+struct OwnFactor {
+    std::int64_t k;
+    std::int32_t n;
+    std::int64_t p;
+};
+
+inline std::vector<OwnFactor> own_factor_primes(int top, int count)
+{
+    std::vector<OwnFactor> found;
+    const int n = top == 40 ? 21 : 27;
+    const std::int64_t end = std::int64_t{1} << (top - n);
+    for (std::int64_t k = end - 1 - 2 * 2000; static_cast<int>(found.size()) < count && k < end; k += 2) {
+        const std::int64_t p = (k << n) + 1;
+        if (k % 3 != 0 && is_prime(static_cast<std::uint64_t>(p)))
+            found.push_back({k, n, p});
+    }
+    return found;
+}
 
 // Collects the engine's texts while it lives.
 class EngineTexts {
