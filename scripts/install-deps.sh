@@ -6,7 +6,7 @@ set -euo pipefail
 # libprimesieve hands out the primes beyond 2^48. The window's tests under a real X server need Xvfb (with xauth), a tray
 # host (trayer) and xdotool to click its icon; the install test checks the
 # desktop entry with desktop-file-validate and packages with dpkg-dev.
-packages=(g++ cmake make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libprimesieve-dev fonts-dejavu-core
+packages=(g++ cmake make python3 qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libprimesieve-dev fonts-dejavu-core
           xvfb xauth trayer xdotool desktop-file-utils dpkg-dev)
 
 missing=()

@@ -8,7 +8,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/usr" >/dev/null
-for f in bin/zudsieve share/applications/zudsieve.desktop share/man/man1/zudsieve.1; do
+for f in bin/zudsieve bin/zudsieve-project share/applications/zudsieve.desktop share/man/man1/zudsieve.1; do
   [ -f "$work/usr/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -17,6 +17,7 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 desktop-file-validate "$work/usr/share/applications/zudsieve.desktop"
 [ "$("$work/usr/bin/zudsieve" --version)" = "ZudSieve 1.24" ]
+"$work/usr/bin/zudsieve-project" --help | grep -q validate-compare
 man -l "$work/usr/share/man/man1/zudsieve.1" 2>/dev/null | grep -q -- "--workers" || {
   command -v man >/dev/null && { echo "manual page does not render"; exit 1; }
 }
@@ -24,7 +25,7 @@ man -l "$work/usr/share/man/man1/zudsieve.1" 2>/dev/null | grep -q -- "--workers
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" >/dev/null)
 deb=$(ls "$work"/package/*.deb)
 contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/zudsieve ./usr/share/applications/zudsieve.desktop \
+for f in ./usr/bin/zudsieve ./usr/bin/zudsieve-project ./usr/share/applications/zudsieve.desktop \
          ./usr/share/icons/hicolor/48x48/apps/zudsieve.png ./usr/share/man/man1/zudsieve.1; do
   grep -q " $f\$" <<<"$contents" || { echo "not in the package: $f"; exit 1; }
 done
