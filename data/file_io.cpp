@@ -13,9 +13,9 @@
 
 namespace zud {
 
-const char* const kCandidateFile = "Zud.dat";
+const char* kCandidateFile = "Zud.dat";
 const char* const kCandidateBackup = "Zud.dat~";
-const char* const kStatusFile = "ZudStatus.dat";
+const char* kStatusFile = "ZudStatus.dat";
 
 std::atomic<bool> read_interrupted{false};
 

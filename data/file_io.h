@@ -10,9 +10,12 @@
 
 namespace zud {
 
-extern const char* const kCandidateFile;   // "Zud.dat"
+// The data files: "Zud.dat" and "ZudStatus.dat" in the current folder,
+// unless a BOINC client maps them to files elsewhere (set once at start,
+// before any file is opened; the texts must live as long as the program).
+extern const char* kCandidateFile;         // "Zud.dat"
 extern const char* const kCandidateBackup; // "Zud.dat~"
-extern const char* const kStatusFile;      // "ZudStatus.dat"
+extern const char* kStatusFile;            // "ZudStatus.dat"
 
 using FileOpener = std::FILE* (*)(const char* path, const char* mode);
 

@@ -3,10 +3,13 @@
 # is missing. Needs root (or sudo).
 set -euo pipefail
 
-# libprimesieve hands out the primes beyond 2^48. The window's tests under a real X server need Xvfb (with xauth), a tray
-# host (trayer) and xdotool to click its icon; the install test checks the
-# desktop entry with desktop-file-validate and packages with dpkg-dev.
+# libprimesieve hands out the primes beyond 2^48; libboinc-app-dev builds the
+# BOINC mode, whose end-to-end test runs the real boinc-client. The window's
+# tests under a real X server need Xvfb (with xauth), a tray host (trayer)
+# and xdotool to click its icon; the install test checks the desktop entry
+# with desktop-file-validate and packages with dpkg-dev.
 packages=(g++ cmake make python3 qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libprimesieve-dev fonts-dejavu-core
+          libboinc-app-dev boinc-client
           xvfb xauth trayer xdotool desktop-file-utils dpkg-dev)
 
 missing=()

@@ -1,5 +1,6 @@
 // Entry point: the command line, then the window where there is a display,
 // else the console.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -11,8 +12,12 @@
 #include <vector>
 
 #include "run/worker.h"
+#include "ui/boinc_task.h"
 #include "ui/command_line.h"
 #include "ui/console.h"
+#ifdef ZUD_WITH_BOINC
+#include "ui/boinc/boinc_frontend.h"
+#endif
 
 #ifdef ZUD_WITH_QT
 int run_qt_window(int argc, char** argv, const zud::StartOptions& options);
@@ -39,8 +44,18 @@ int refuse(const std::string& error)
 
 int run(int argc, char** argv)
 {
-    const zud::CommandLine line =
-        zud::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), zud::default_worker_count());
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    // A BOINC client starts us in a slot, with arguments of its own.
+    const bool boinc = std::find(args.begin(), args.end(), "--boinc") != args.end();
+    if (boinc || zud::in_boinc_slot()) {
+#ifdef ZUD_WITH_BOINC
+        zud::run_boinc(args);
+#else
+        if (boinc)
+            return refuse("this zudsieve was built without the BOINC mode (--boinc)");
+#endif
+    }
+    const zud::CommandLine line = zud::parse_command_line(args, zud::default_worker_count());
     switch (line.action) {
     case zud::CommandLine::Action::help:
         std::cout << zud::help_text();

@@ -1,0 +1,16 @@
+// The BOINC front end: zudsieve as a BOINC application. The client (or a
+// hand-made slot) supplies "Zud.dat" and "range"; the task's results go to
+// "ZudStatus.dat", each through boinc_resolve_filename.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zud {
+
+// Runs the task in the current folder (the slot) and never returns: it
+// ends through boinc_finish, boinc_temporary_exit, an exit 0 after a quit
+// request (the client restarts it later) or 194 after an abort.
+[[noreturn]] void run_boinc(const std::vector<std::string>& args);
+
+}  // namespace zud
