@@ -89,6 +89,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
 std::string usage_text()
 {
     return "Usage: zudsieve [--console] [--workers N] [--range FROM TO] [--yes] [DIR]\n"
+           "       zudsieve --boinc [--nthreads N]\n"
            "       zudsieve --help | --version\n";
 }
 
@@ -111,6 +112,9 @@ std::string help_text()
            "                   or with an exponent (3e9, 1.5e12); the range dialog's rules\n"
            "  --yes            answer Yes when asked whether completed results have been\n"
            "                   sent to the Zud team\n"
+           "  --boinc          run as a BOINC application on Zud.dat and range in the\n"
+           "                   current folder (chosen by itself in a BOINC client's slot);\n"
+           "                   --nthreads N sets its threads\n"
            "  --help           show this text\n"
            "  --version        show the version\n"
            "\n"

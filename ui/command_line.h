@@ -1,5 +1,6 @@
 // The program's command line:
 //   zudsieve [--console] [--workers N] [--range FROM TO] [--yes] [DIR]
+//   zudsieve --boinc [--nthreads N]        (ui/boinc_task.h)
 //   zudsieve --help | --version
 #pragma once
 
