@@ -36,8 +36,8 @@ TaskArguments parse_task_arguments(const std::vector<std::string>& args);
 // Sieving threads: --nthreads, else the client's <ncpus>, else 1.
 int task_threads(int from_arguments, double ncpus);
 
-// Started by a BOINC client: init_data.xml with boinc_mmap_file beside it
-// in the current folder.
+// Started by a BOINC client: init_data.xml in the current folder with
+// boinc_mmap_file beside it, or with a shared-memory key of the client's.
 bool in_boinc_slot();
 
 struct TaskRange {

@@ -43,6 +43,7 @@ cat >"$project/app_info.xml" <<EOF
   <app_version>
     <app_name>zudsieve</app_name>
     <version_num>124</version_num>
+    <platform>x86_64-pc-linux-gnu</platform>
     <plan_class>mt</plan_class>
     <avg_ncpus>$cpus</avg_ncpus>
     <cmdline>--nthreads $cpus</cmdline>
@@ -95,6 +96,7 @@ cat >"$work/data/client_state.xml" <<EOF
   <final_cpu_time>0</final_cpu_time>
   <exit_status>0</exit_status>
   <state>2</state>
+  <platform>x86_64-pc-linux-gnu</platform>
   <version_num>124</version_num>
   <plan_class>mt</plan_class>
   <wu_name>zud_wu</wu_name>

@@ -72,7 +72,7 @@ void start_without_timer_signal(Run& run)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-void record_end(TaskEvents& events, bool full_disk, const std::string& full_disk_why)
+[[noreturn]] void record_end(TaskEvents& events, bool full_disk, const std::string& full_disk_why)
 {
     switch (events.wait_end(0)) {
     case TaskEvents::End::done: {
