@@ -225,14 +225,17 @@ def check_result(path, pmin, pmax, candidates):
     if not lines or lines[-1] != "Done":
         raise Refusal("%s: it does not end with 'Done'" % path)
     factors, seen, last_p = [], set(), 0
+    # Resume points of the restarts: a checkpoint names the first prime not
+    # yet sieved, a stop one less, and the last ones may lie past pmax.
+    highest_resume = pmax + 1
+    while not is_prime(highest_resume):
+        highest_resume += 1
     for number, line in enumerate(lines[2:-1], start=3):
         where = "%s line %d" % (path, number)
         checkpoint = CHECKPOINT_LINE.match(line)
         if checkpoint:
-            # Resume points of the restarts; a stop records one below the
-            # first prime it did not sieve.
             value = int(checkpoint.group(1))
-            if value < pmin - 1 or value > pmax + 1:
+            if value < pmin - 1 or value > highest_resume:
                 raise Refusal("%s: the resume point %d lies outside the range" % (where, value))
             continue
         factor = FACTOR_LINE.match(line)

@@ -143,7 +143,7 @@ class UnitFolder(Folder):
 class ValidateTest(UnitFolder):
     def test_a_sound_result_is_valid_with_its_restarts(self):
         self.assertEqual(self.init(self.result(status_text(self.PMIN, self.PMAX, self.factors)))[0], 0)
-        restarted = status_text(self.PMIN, self.PMAX, self.factors, checkpoints=(3, 4, 10))
+        restarted = status_text(self.PMIN, self.PMAX, self.factors, checkpoints=(3, 4, 10), tail="pmin=4001\nDone\n")
         self.assertEqual(self.init(self.result(restarted, 1))[0], 0)
         # Named elsewhere: the work unit comes from --wu.
         other = self.write("upload.dat", restarted)
@@ -166,7 +166,7 @@ class ValidateTest(UnitFolder):
             "not a candidate": status_text(self.PMIN, self.PMAX, f[:5] + [(p, k, non_candidate)] + f[6:]),
             "outside": status_text(self.PMIN, self.PMAX, f + [(4001, 5, 1)]),
             "garbage": status_text(self.PMIN, self.PMAX, f).replace("Done", "hello\nDone"),
-            "resume point outside": status_text(self.PMIN, self.PMAX, f).replace("Done", "pmin=5000\nDone"),
+            "resume point outside": status_text(self.PMIN, self.PMAX, f).replace("Done", "pmin=4002\nDone"),
         }
         for index, (fault, text) in enumerate(cases.items()):
             code, error = self.init(self.result(text, index))
