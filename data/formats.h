@@ -17,7 +17,7 @@ namespace zud {
 
 enum class CandidateFormat { abcd, abc, newpgen };
 
-// "abcd", "abc" or "newpgen".
+// "abcd", "abc" or "newpgen", in any case.
 bool format_from_name(const std::string& name, CandidateFormat& format);
 
 // Writes the candidates of `set` in `format`, each k once (the n of a k
@@ -65,9 +65,8 @@ struct FactorLine {
 // Calls `each` for every line of a factor file but blank lines and the
 // status file's own records ("pmax=", "pmin=", "Done"). Lines that are not
 // "p | k*2^n+1" come with their refusal; the arithmetic is the caller's. A
-// file that is not text (NUL bytes, over-long lines, CR LF line ends) is
-// refused whole, before `each` has seen a line, as long as that shows
-// within its first lines.
+// file that is not text (NUL bytes, over-long lines, CR LF line ends) fails
+// the read where that shows: the caller then applies none of its lines.
 FileResult read_factor_file(const std::string& path, const std::string& shown_name,
                             const std::function<void(const FactorLine&)>& each);
 

@@ -61,6 +61,11 @@ bool same_file(const std::string& path, const char* other)
 
 int export_candidates(const FileCommand& command, const std::string& path, std::FILE* out, std::FILE* err)
 {
+    if (!path.empty() && file_kind(path.c_str()) == FileKind::folder) {
+        complain(err, "'" + command.file + "' is a folder. FILE comes right after the format; to export from a " +
+                          "folder to the standard output: zudsieve --export FORMAT - DIR");
+        return 1;
+    }
     CandidateSet set;
     if (const FileResult read = read_candidate_file(set); !read.ok) {
         complain(err, read.message);
