@@ -4,6 +4,7 @@
 #include "data/formats.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
@@ -169,7 +170,8 @@ std::string factor_refusal(FactorLine& line)
 bool format_from_name(const std::string& given, CandidateFormat& format)
 {
     std::string name = given;
-    std::transform(name.begin(), name.end(), name.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
+    for (char& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (name == "abcd")
         format = CandidateFormat::abcd;
     else if (name == "abc")

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
