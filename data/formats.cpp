@@ -137,16 +137,17 @@ private:
     std::int64_t n_ = 0;
 };
 
-// "p | k*2^n+1", blanks around the bar as the sieves write them.
+// "p | k*2^n+1", with or without blanks around the bar.
 std::string factor_refusal(FactorLine& line)
 {
     const char* const shape = "not a factor line \"p | k*2^n+1\"";
     const ParsedInt p = parse_leading_int(line.text.c_str());
     if (p.end == line.text.c_str() || p.end[-1] < '0' || p.end[-1] > '9')
         return shape;
-    std::size_t at = static_cast<std::size_t>(p.end - line.text.c_str());
-    if (next_word(line.text, at) != "|")
+    std::size_t at = line.text.find_first_not_of(" \t", static_cast<std::size_t>(p.end - line.text.c_str()));
+    if (at == std::string::npos || line.text[at] != '|')
         return shape;
+    ++at;
     const std::string form = next_word(line.text, at);
     if (form.empty() || !next_word(line.text, at).empty())
         return shape;

@@ -122,7 +122,7 @@ TEST_F(Formats, a_sparse_two_gigabyte_file_is_refused_at_its_first_line)
 
 TEST_F(Formats, factor_lines_and_their_refusals)
 {
-    write_file("f.txt", "pmax=9\npmin=3\n7 | 5*2^5+1\n\n 11 |  3*2^2+1 \n3 | 5*2^5-1\n3 | 5*3^5+1\n"
+    write_file("f.txt", "pmax=9\npmin=3\n7 | 5*2^5+1\n\n 11|3*2^2+1 \n3 | 5*2^5-1\n3 | 5*3^5+1\n"
                         "x | 5*2^5+1\n1 | 5*2^5+1\n7 | 5*2^0+1\n7 | 5*2^5+1 junk\nDone\n");
     std::vector<zud::FactorLine> lines;
     ASSERT_TRUE(zud::read_factor_file("f.txt", "f.txt", [&](const zud::FactorLine& l) { lines.push_back(l); }).ok);
