@@ -15,6 +15,7 @@
 #include "ui/boinc_task.h"
 #include "ui/command_line.h"
 #include "ui/console.h"
+#include "ui/file_commands.h"
 #ifdef ZUD_WITH_BOINC
 #include "ui/boinc/boinc_frontend.h"
 #endif
@@ -65,6 +66,8 @@ int run(int argc, char** argv)
         return 0;
     case zud::CommandLine::Action::refused:
         return refuse(line.error);
+    case zud::CommandLine::Action::file_command:
+        return zud::run_file_command(line.files, line.folder, stdout, stderr);
     case zud::CommandLine::Action::run:
         break;
     }
