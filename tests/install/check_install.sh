@@ -29,5 +29,8 @@ for f in ./usr/bin/zudsieve ./usr/bin/zudsieve-project ./usr/share/applications/
          ./usr/share/icons/hicolor/48x48/apps/zudsieve.png ./usr/share/man/man1/zudsieve.1; do
   grep -q " $f\$" <<<"$contents" || { echo "not in the package: $f"; exit 1; }
 done
+if grep -q '^ZUD_BOINC:BOOL=ON' "$build/CMakeCache.txt"; then
+  dpkg-deb -f "$deb" Depends | grep -q 'libboinc-app7' || { echo "the package does not depend on libboinc-app7"; exit 1; }
+fi
 dpkg-deb -f "$deb" Package Version Depends
 echo "installed and packaged: $(basename "$deb")"
