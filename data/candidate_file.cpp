@@ -1,5 +1,6 @@
 // "Zud.dat": one value per line; "k=" headers, absolute n, "+" deltas.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cinttypes>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "data/candidate_set.h"
@@ -21,32 +23,75 @@ namespace {
 constexpr std::int32_t kSpacingBase = 907200;   // 2^6 * 3^4 * 5^2 * 7
 
 
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...)
+{
+    char buffer[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    return buffer;
+}
+
 // One value per call: the first non-zero line value, a "k=" header's
 // negated value, or 0 at the end of the file. Values are 64-bit and
 // saturate, so that an oversized number fails its own check instead of
-// wrapping into a plausible one.
+// wrapping into a plausible one. Damage that would shift later values (a
+// NUL byte, characters after a number, a last line cut short) ends the
+// read with a message naming the line.
 class LineValueReader {
 public:
     explicit LineValueReader(std::FILE* file) : file_(file) {}
+    ~LineValueReader() { std::free(line_); }
+    LineValueReader(const LineValueReader&) = delete;
+    LineValueReader& operator=(const LineValueReader&) = delete;
 
     std::int64_t next()
     {
-        char line[1024];
-        while (std::fgets(line, sizeof line, file_) != nullptr) {
+        ssize_t length;
+        while (error_.empty() && (length = ::getline(&line_, &capacity_, file_)) >= 0) {
+            ++line_number_;
             if (read_interrupted.load(std::memory_order_relaxed)) {
                 interrupted_ = true;
                 return 0;
             }
-            if (line[0] == 'k' && line[1] == '=')
-                return -parse_leading_int(line + 2).value;
-            std::int64_t value;
-            if (line[0] == '+') {
-                const std::int64_t delta = parse_leading_int(line + 1).value;
-                if (__builtin_add_overflow(running_, delta, &value))
-                    value = delta > 0 ? INT64_MAX : INT64_MIN + 1;
-            } else {
-                value = parse_leading_int(line).value;
+            const auto size = static_cast<std::size_t>(length);
+            if (std::memchr(line_, '\0', size) != nullptr) {
+                error_ = format("The file 'Zud.dat' is invalid - line %d holds a NUL byte!", line_number_);
+                return 0;
             }
+            const bool ended = size > 0 && line_[size - 1] == '\n';
+            ParsedInt parsed{};
+            std::int64_t value;
+            if (line_[0] == 'k' && line_[1] == '=') {
+                parsed = parse_leading_int(line_ + 2);
+                value = -parsed.value;
+            } else if (line_[0] == '+') {
+                parsed = parse_leading_int(line_ + 1);
+                if (__builtin_add_overflow(running_, parsed.value, &value))
+                    value = parsed.value > 0 ? INT64_MAX : INT64_MIN + 1;
+            } else {
+                parsed = parse_leading_int(line_);
+                value = parsed.value;
+            }
+            const bool has_digits = parsed.end > line_ && parsed.end[-1] >= '0' && parsed.end[-1] <= '9';
+            if (has_digits && !only_blanks(parsed.end, line_ + size)) {
+                std::string text(line_, ended ? size - 1 : size);
+                if (text.size() > 40)
+                    text = text.substr(0, 40) + "...";
+                error_ = format("The file 'Zud.dat' is invalid - line %d (\"%s\") has characters after its number!",
+                                line_number_, text.c_str());
+                return 0;
+            }
+            if (!ended && has_digits) {
+                error_ = format("The file 'Zud.dat' is invalid - it ends inside line %d, without a line end: the "
+                                "file was cut short!",
+                                line_number_);
+                return 0;
+            }
+            if (line_[0] == 'k' && line_[1] == '=')
+                return value;
             running_ = value;
             if (value != 0)
                 return value;
@@ -55,11 +100,25 @@ public:
     }
 
     bool interrupted() const { return interrupted_; }
+    // Why the read must stop, or "".
+    const std::string& error() const { return error_; }
 
 private:
+    static bool only_blanks(const char* begin, const char* end)
+    {
+        for (; begin != end; ++begin)
+            if (!std::isspace(static_cast<unsigned char>(*begin)))
+                return false;
+        return true;
+    }
+
     std::FILE* file_;
+    char* line_ = nullptr;
+    std::size_t capacity_ = 0;
+    int line_number_ = 0;
     std::int64_t running_ = 0;
     bool interrupted_ = false;
+    std::string error_;
 };
 
 class FileCloser {
@@ -82,25 +141,11 @@ FileResult fail(std::string message)
     return {false, std::move(message)};
 }
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...)
-{
-    char buffer[512];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(buffer, sizeof buffer, fmt, args);
-    va_end(args);
-    return buffer;
-}
-
-// Memory the machine can give us; a set beyond it would be killed, not refused.
+// Memory the system can give now: a set beyond it would be killed or
+// swapped to a standstill, not refused.
 std::uint64_t memory_budget()
 {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0)
-        return UINT64_MAX;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) / 4 * 3;
+    return available_memory();
 }
 
 FileResult too_large(std::uint64_t bytes)
@@ -159,26 +204,42 @@ FileResult read_n_list(LineValueReader& reader, CandidateSet& set, std::int32_t 
     return {};
 }
 
-FileResult read_values(LineValueReader& reader, CandidateSet& set);
+FileResult read_values(LineValueReader& reader, CandidateSet& set, std::int64_t file_size);
 
 FileResult read_set(std::FILE* file, CandidateSet& set)
 {
     LineValueReader reader(file);
-    FileResult result = read_values(reader, set);
+    struct stat info {};
+    const std::int64_t size = ::fstat(fileno(file), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+    FileResult result = read_values(reader, set, size);
     if (reader.interrupted())
         return fail("Reading the file 'Zud.dat' was interrupted.");
+    if (!reader.error().empty()) {
+        set.release();
+        return fail(reader.error());
+    }
     return result;
 }
 
-FileResult read_values(LineValueReader& reader, CandidateSet& set)
+FileResult read_values(LineValueReader& reader, CandidateSet& set, std::int64_t file_size)
 {
     const std::int64_t kcount = reader.next();
+    if (!reader.error().empty())
+        return {};
     if (kcount < 1 || kcount > INT32_MAX)
         return fail("The file 'Zud.dat' is invalid - bad first line!");
     const std::int64_t nmin = reader.next();
     const std::int64_t nmax = reader.next();
+    if (!reader.error().empty())
+        return {};
     if (nmin < 1 || nmax < 1 || nmin > nmax || nmax > INT32_MAX)
         return fail("The file 'Zud.dat' is invalid - bad range of n on lines 2 and 3!");
+    // Every k needs a header line of at least "k=N\n": a count the file
+    // cannot hold is damage, refused before anything is allocated for it.
+    if (file_size >= 0 && kcount > file_size / 4)
+        return fail(format("The file 'Zud.dat' is invalid - line 1 gives %" PRId64
+                           " k's, more than a file of %" PRId64 " bytes can hold!",
+                           kcount, file_size));
     if (FileResult r = allocate(set, kcount, (nmax - nmin + 1) / 32 + 1); !r.ok)
         return r;
     set.kcount = static_cast<std::int32_t>(kcount);
