@@ -8,7 +8,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
+#include <random>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -307,30 +310,70 @@ FileResult write_temporary(const char* temporary, const CandidateSet& set)
     return ok ? FileResult{} : write_failed(error_number);
 }
 
-// A copy through a temporary file, where the folder takes no hard links.
-bool copy_to_backup()
+// A name of our own in this folder, which the clean-up at Start removes
+// if we are killed before it is renamed: "Zud.dat.new-XXXXXX".
+std::string temporary_name(int& fd)
+{
+    std::string name = std::string(kCandidateFile) + ".new-XXXXXX";
+    fd = mkstemp(&name[0]);
+    return name;
+}
+
+// A copy of Zud.dat under `name` (an empty file of ours), for a folder
+// that takes no hard links.
+int copy_candidate_file(int to, mode_t mode)
 {
     std::FILE* from = open_for_reading(kCandidateFile);
     if (from == nullptr)
-        return false;
-    std::string text;
+        return errno;
+    int error_number = 0;
     char piece[1 << 16];
     std::size_t got;
-    while ((got = std::fread(piece, 1, sizeof piece, from)) > 0)
-        text.append(piece, got);
-    const bool read_ok = std::ferror(from) == 0;
+    while (error_number == 0 && (got = std::fread(piece, 1, sizeof piece, from)) > 0)
+        for (std::size_t done = 0; done < got && error_number == 0;) {
+            const ssize_t written = write(to, piece + done, got - done);
+            if (written < 0 && errno != EINTR)
+                error_number = errno;
+            else if (written > 0)
+                done += static_cast<std::size_t>(written);
+        }
+    if (error_number == 0 && std::ferror(from) != 0)
+        error_number = EIO;
     std::fclose(from);
-    return read_ok && replace_whole(kCandidateBackup, text) == 0;
+    if (error_number == 0 && (fchmod(to, mode) != 0 || fsync(to) != 0))
+        error_number = errno;
+    return error_number;
 }
 
-// The previous Zud.dat, kept as Zud.dat~ by a second name for the same file.
-bool keep_backup()
+// The previous Zud.dat becomes Zud.dat~: a second name for it (or a copy)
+// is made first and then renamed over the old backup, so that there is
+// always one backup. Returns 0 or why no backup could be made.
+int keep_backup()
 {
-    if (file_kind(kCandidateFile) != FileKind::regular)
-        return false;
-    if (unlink(kCandidateBackup) != 0 && errno != ENOENT)
-        return false;
-    return link(kCandidateFile, kCandidateBackup) == 0 || copy_to_backup();
+    // A fresh name without creating a file: a link takes no inode.
+    std::mt19937 random(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(time(nullptr)));
+    std::string name;
+    int error_number = EEXIST;
+    for (int attempt = 0; attempt < 100 && error_number == EEXIST; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(random() & 0xffffff));
+        name = std::string(kCandidateFile) + ".new-" + suffix;
+        error_number = link(kCandidateFile, name.c_str()) == 0 ? 0 : errno;
+        if (error_number != 0 && error_number != EEXIST) {
+            const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            error_number = fd < 0 ? errno : copy_candidate_file(fd, mode_for_replacing(kCandidateFile));
+            if (fd >= 0) {
+                close(fd);
+                if (error_number != 0)
+                    unlink(name.c_str());
+            }
+        }
+    }
+    if (error_number == 0 && std::rename(name.c_str(), kCandidateBackup) != 0) {
+        error_number = errno;
+        unlink(name.c_str());
+    }
+    return error_number;
 }
 
 }  // namespace
@@ -398,27 +441,58 @@ FileResult read_candidate_file(CandidateSet& set)
 FileResult write_candidate_file(const CandidateSet& set)
 {
     // A name of our own: two instances never write into one another's file.
-    std::string temporary = std::string(kCandidateFile) + ".new-XXXXXX";
-    const int made = mkstemp(&temporary[0]);
+    int made = -1;
+    const std::string temporary = temporary_name(made);
     if (made < 0)
         return write_failed(errno);
+    fchmod(made, mode_for_replacing(kCandidateFile));
     close(made);
     if (FileResult written = write_temporary(temporary.c_str(), set); !written.ok) {
         unlink(temporary.c_str());
         return written;
     }
     // Zud.dat stays in place until the new file replaces it in one rename:
-    // there is never a moment without a complete Zud.dat.
-    const bool backed_up = keep_backup();
+    // there is never a moment without a complete Zud.dat, nor one without
+    // a backup of the previous one.
+    const bool replacing = file_kind(kCandidateFile) == FileKind::regular;
+    if (replacing) {
+        if (const int error_number = keep_backup(); error_number != 0) {
+            unlink(temporary.c_str());
+            return fail("No backup 'Zud.dat~' of the previous 'Zud.dat' could be made (" +
+                        system_reason(error_number) + "), so 'Zud.dat' has not been replaced.");
+        }
+    }
     if (std::rename(temporary.c_str(), kCandidateFile) != 0) {
         const int error_number = errno;
         unlink(temporary.c_str());
         return write_failed(error_number);
     }
     sync_folder();
-    if (backed_up)
+    if (replacing)
         return {true, "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'"};
     return {true, "The 'Zud.dat' file has been created."};
+}
+
+std::uint64_t candidate_file_size_bound(const CandidateSet& set)
+{
+    // Headers, then per k its header, its first n and at most "+1\n" for
+    // every further n of the range.
+    const std::uint64_t range = static_cast<std::uint64_t>(set.nmax - set.nmin);
+    std::uint64_t bytes = 36;
+    for (std::int32_t k : set.k_values)
+        bytes += static_cast<std::uint64_t>(std::snprintf(nullptr, 0, "k=%d\n%d\n", k, set.nmax)) + 3 * range;
+    return bytes;
+}
+
+std::string candidate_folder_unwritable()
+{
+    int fd = -1;
+    const std::string name = temporary_name(fd);
+    if (fd < 0)
+        return system_reason(errno);
+    close(fd);
+    unlink(name.c_str());
+    return "";
 }
 
 }  // namespace zud

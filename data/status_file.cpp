@@ -262,6 +262,10 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
             continue;
         }
         if (starts_with(buffer, "Done")) {
+            // The results in the log before the question about them.
+            for (const StatusLine& line : lines)
+                if (echoing && hooks.echo_line && line.kind == StatusLine::factor)
+                    hooks.echo_line(line.text);
             read.outcome = ask_completed(hooks, read);
             break;
         }

@@ -206,7 +206,8 @@ bool RunCoordinator::write_pending()
 FileResult RunCoordinator::append_record(const std::string& text, bool durable)
 {
     FileResult written = append_status_text(text, durable);
-    if (written.ok || file_kind(kStatusFile) != FileKind::missing)
+    // An initial creation has no range in the file to restore.
+    if (written.ok || run_.pmin == 0 || file_kind(kStatusFile) != FileKind::missing)
         return written;
     written = restore_status_file(run_.pmax, recorded_, text);
     if (written.ok)
@@ -313,10 +314,20 @@ void RunCoordinator::run()
         }
     if (dirty_)
         append_record("", true);
-    if (recorded_ > run_.pmax)
-        send_message("#CDone", 0);
-    else
-        send_message_f("#s%" PRId64, first_prime_from(recorded_));
+    const std::int64_t stopped_at = recorded_ > run_.pmax ? 0 : first_prime_from(recorded_);
+    final_records_pending.store(false);
+    for (;;) {
+        if (stopped_at == 0)
+            send_message("#CDone", 0);
+        else
+            send_message_f("#s%" PRId64, stopped_at);
+        // The window keeps what it could not write and tries again on the
+        // next final message; between tries it stays free for Stop and Exit.
+        for (int i = 0; i < 10 && final_records_pending.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!final_records_pending.load())
+            return;
+    }
 }
 
 }  // namespace
