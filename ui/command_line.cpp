@@ -1,6 +1,8 @@
 // Parsing and the texts of the command line.
 #include "ui/command_line.h"
 
+#include <set>
+
 #include "ui/range_entry.h"
 
 namespace zud {
@@ -37,6 +39,7 @@ std::string check_range_option(const std::string& from, const std::string& to, S
 CommandLine parse_command_line(const std::vector<std::string>& args, int processors)
 {
     CommandLine line;
+    std::set<std::string> given;
     auto refuse = [&line](const std::string& error) {
         line.action = CommandLine::Action::refused;
         line.error = error;
@@ -52,6 +55,10 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
             line.action = CommandLine::Action::version;
             return line;
         }
+        // One value per option: a second one would quietly replace the
+        // first, and a range decides which file is replaced.
+        if ((arg == "--workers" || arg == "--range") && !given.insert(arg).second)
+            return refuse(arg + " may be given only once");
         if (arg == "--console") {
             line.console = true;
         } else if (arg == "--yes") {

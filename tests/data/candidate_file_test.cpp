@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 #include "temp_dir.h"
 
@@ -219,6 +221,42 @@ TEST_F(CandidateFile, a_failing_write_keeps_the_old_file_and_says_why)
         EXPECT_EQ(read_file("Zud.dat"), original);
         EXPECT_FALSE(exists("Zud.dat~"));
     }
+}
+
+TEST_F(CandidateFile, the_backup_comes_before_the_old_one_goes_and_modes_are_kept)
+{
+    const std::string first = "1\n10\n20\nk=5\n11\n";
+    ASSERT_TRUE(read(first).ok);
+    ASSERT_EQ(chmod("Zud.dat", 0640), 0);
+    set.fill_all();
+    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    EXPECT_EQ(read_file("Zud.dat~"), first);
+    struct stat info {};
+    ASSERT_EQ(stat("Zud.dat", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    const std::string second = read_file("Zud.dat");
+    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    EXPECT_EQ(read_file("Zud.dat~"), second);   // a second backup replaces the first
+
+    // Where no backup can be made (no inode left for the link or a copy),
+    // Zud.dat is not replaced and the user is told.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    ASSERT_EQ(mkdir("disk", 0755), 0);
+    if (mount("tmpfs", "disk", "tmpfs", 0, "size=1m,nr_inodes=3") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    ASSERT_EQ(chdir("disk"), 0);
+    write_file("Zud.dat", first);   // the folder, Zud.dat and the new file use the 3 inodes
+    const zud::FileResult r = zud::write_candidate_file(set);
+    const std::string kept = read_file("Zud.dat");
+    const bool temporaries = system("ls | grep -q new") == 0;
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    umount("disk");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "No backup 'Zud.dat~' of the previous 'Zud.dat' could be made (No space left on device), "
+                         "so 'Zud.dat' has not been replaced.");
+    EXPECT_EQ(kept, first);
+    EXPECT_FALSE(temporaries);
 }
 
 }  // namespace

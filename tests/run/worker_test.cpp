@@ -200,6 +200,34 @@ TEST_F(Worker, a_stop_while_the_file_cannot_be_written_records_nothing_above_the
     EXPECT_LE(std::stoll(log.messages.back().substr(2)), std::stoll(expected.front()));
 }
 
+TEST_F(Worker, a_status_file_deleted_during_the_run_is_written_again_with_its_range_and_goes_on)
+{
+    run.pmin = 3001;
+    run.pmax = 400000;
+    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    bool deleted = false;
+    const zud_test::RunLog log = zud_test::run_worker(run, [&deleted](const std::string& text) {
+        if (!deleted && text[0] != '#')
+            deleted = std::remove("ZudStatus.dat") == 0;
+    });
+    ASSERT_TRUE(deleted);
+    EXPECT_EQ(log.messages.back(), "#CDone");
+    const auto warnings = std::count_if(log.messages.begin(), log.messages.end(), [](const std::string& m) {
+        return m.rfind("#WThe file 'ZudStatus.dat' had vanished.", 0) == 0;
+    });
+    EXPECT_EQ(warnings, 1);
+    // The header first, then every factor from where the new file begins.
+    const std::string status = read_file("ZudStatus.dat");
+    ASSERT_EQ(status.rfind("pmax=400000\npmin=", 0), 0u) << status.substr(0, 100);
+    const std::int64_t from = std::stoll(status.substr(17));
+    std::vector<std::string> expected;
+    for (const std::string& line : expected_factor_lines(original, 3001, 400000))
+        if (std::stoll(line) >= from)
+            expected.push_back(line);
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(sorted(zud_test::factor_lines(status)), sorted(expected)) << status.substr(0, 60);
+}
+
 TEST_F(Worker, a_failed_set_up_reports_a_stop_at_zero)
 {
     run.pmin = 5;
