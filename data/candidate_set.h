@@ -76,5 +76,10 @@ FileResult write_candidate_file(const CandidateSet& set);
 std::uint64_t candidate_file_size_bound(const CandidateSet& set);
 // Why no new "Zud.dat" can be written in the current folder, or "".
 std::string candidate_folder_unwritable();
+// A set of `kcount` k over [nmin, nmax] without n (k values 0, spacing 1),
+// or the message that the machine cannot hold it.
+FileResult allocate_candidate_set(CandidateSet& set, std::int64_t kcount, std::int32_t nmin, std::int32_t nmax);
+// The same verdict without allocating.
+FileResult candidate_memory_check(std::int64_t kcount, std::int32_t nmin, std::int32_t nmax);
 
 }  // namespace zud
