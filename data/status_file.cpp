@@ -246,6 +246,7 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
     int line_number = 0;
     int pmax_line = 0;
     std::string pmax_text;
+    bool done = false;
     while (::getline(&buffer, &capacity, file) >= 0) {
         ++line_number;
         if (read_interrupted.load()) {
@@ -262,17 +263,25 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
             continue;
         }
         if (starts_with(buffer, "Done")) {
-            // The results in the log before the question about them.
-            for (const StatusLine& line : lines)
-                if (echoing && hooks.echo_line && line.kind == StatusLine::factor)
-                    hooks.echo_line(line.text);
-            read.outcome = ask_completed(hooks, read);
+            done = true;
             break;
         }
         lines.push_back(classify(text, line_number));
     }
     std::free(buffer);
     std::fclose(file);
+    if (done) {
+        // The results, in the log and for the caller, before the question
+        // about them.
+        for (const StatusLine& line : lines) {
+            if (line.kind != StatusLine::factor)
+                continue;
+            read.factors.push_back(line.k_n);
+            if (echoing && hooks.echo_line)
+                hooks.echo_line(line.text);
+        }
+        read.outcome = ask_completed(hooks, read);
+    }
     if (read.outcome == StatusOutcome::cleared) {
         std::remove(kStatusFile);
         if (hooks.clear_log)
