@@ -2,6 +2,7 @@
 // by the client's process control, checkpoints and progress reported back.
 #include "ui/boinc/boinc_frontend.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -72,7 +73,8 @@ void start_without_timer_signal(Run& run)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-[[noreturn]] void record_end(TaskEvents& events, bool full_disk, const std::string& full_disk_why)
+[[noreturn]] void record_end(const RunRecord& record, TaskEvents& events, bool full_disk,
+                             const std::string& full_disk_why)
 {
     switch (events.wait_end(0)) {
     case TaskEvents::End::done: {
@@ -86,7 +88,7 @@ void start_without_timer_signal(Run& run)
         const std::int64_t p = events.stopped_at();
         // A stop record that cannot be written loses nothing: the last line
         // in the file is a resume point of its own.
-        const FileResult resume = p >= 3 ? append_resume_point(p - 1) : FileResult{};
+        const FileResult resume = p >= 3 ? append_resume_point(std::min(p - 1, record.pmax)) : FileResult{};
         if (full_disk || !resume.ok)
             retry_later(full_disk ? full_disk_why : resume.message);
         leave(0);
@@ -145,7 +147,7 @@ void run_boinc(const std::vector<std::string>& args)
         break;
     }
 
-    static TaskEvents events(record.pmin);
+    static TaskEvents events(record.pmin, record.pmax);
     RunSettings settings;
     settings.workers = task_threads(arguments.threads, init_data.ncpus);
     // The client has set our priority; the run's threads keep it.
@@ -200,7 +202,7 @@ void run_boinc(const std::vector<std::string>& args)
         }
     }
     run.wait();
-    record_end(events, full_disk, full_disk_why);
+    record_end(record, events, full_disk, full_disk_why);
 }
 
 }  // namespace zud
