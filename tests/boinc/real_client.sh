@@ -27,7 +27,7 @@ import sys
 text = "4\n1\n400\n" + "".join("k=%d\n1\n" % k + "+1\n" * 399 for k in (5, 7, 11, 13))
 open(sys.argv[1], "w").write(text)
 EOF
-"$program" --console --workers 2 --range $pmin $pmax "$work/reference" </dev/null >/dev/null
+"$program" --console --workers 2 --range $pmin $pmax "$work/reference" </dev/null >/dev/null 2>&1
 
 cpus=$(nproc); [ "$cpus" -gt 2 ] && cpus=2
 cp "$program" "$project/zudsieve_app"
