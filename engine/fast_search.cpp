@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstring>
 
+#include "engine/instruction_set.h"
 #include "engine/mod_arith.h"
+#include "engine/search_tuning.h"
 
 namespace zud {
 
@@ -91,7 +93,7 @@ void clear_bucket_table(const SearchTables& t, const SearchGeometry& geo)
 {
     // Past a few hundred entries one sweep of the whole table is cheaper
     // than visiting the used buckets.
-    if (geo.stride_count > 512) {
+    if (geo.stride_count > kSweepBucketsFrom) {
         std::memset(t.buckets, 0, 2 * kBuckets * sizeof(std::uint32_t));
         return;
     }
@@ -128,36 +130,12 @@ SearchMode search_mode()
 
 bool vector_search_available()
 {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
+    return processor_instruction_set() == InstructionSet::ifma;
 }
 
 bool avx2_search_available()
 {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-
-SearchFunction search_function(SearchMode mode)
-{
-    switch (mode) {
-    case SearchMode::reference:
-        return search_prime_reference;
-    case SearchMode::portable:
-        return search_prime_portable;
-    case SearchMode::filtered:
-    case SearchMode::best:
-        if (vector_search_available())
-            return search_prime_filtered;
-        return avx2_search_available() ? search_prime_avx2 : search_prime_portable;
-    case SearchMode::vector:
-        if (vector_search_available())
-            return search_prime_vector;
-        [[fallthrough]];
-    case SearchMode::avx2:
-        return avx2_search_available() ? search_prime_avx2 : search_prime_portable;
-    }
-    return search_prime_portable;
+    return processor_instruction_set() != InstructionSet::generic;
 }
 
 }  // namespace zud

@@ -14,19 +14,17 @@ enum class SearchMode {
     portable,    // interleaved x87 chains, any x86-64 processor
     avx2,        // double-precision FMA products, 4 lanes
     vector,      // AVX-512 IFMA Montgomery products, 8 lanes
-    filtered,    // power-residue filters and a stride per prime, on IFMA
-    best,        // the fastest the processor has: filtered, avx2, portable
+    filtered,    // power-residue filters and a stride per prime, on the instruction set in force
+    best,        // what the program runs: filtered
 };
 
 using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                                 const FactorCallback& on_factor);
 
 // The search run_sieve uses; best unless a benchmark or test chose another.
+// Above 2^48 the unfiltered modes all run the wide search.
 void set_search_mode(SearchMode mode);
 SearchMode search_mode();
-// The function for a mode; a mode the processor cannot run falls back to
-// the next slower one.
-SearchFunction search_function(SearchMode mode);
 bool vector_search_available();
 bool avx2_search_available();
 
@@ -34,10 +32,16 @@ void search_prime_portable(const SearchTables& tables, const SearchGeometry& geo
                            const FactorCallback& on_factor);
 void search_prime_avx2(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                        const FactorCallback& on_factor);
-// Needs tables.power_filter and a stride table of filtered_table_capacity
-// entries; without them, or for small p, it is the vector search.
-void search_prime_filtered(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
-                           const FactorCallback& on_factor);
+// The filtered searches need tables.power_filter and a stride table of
+// filtered_table_capacity entries; without them, for small p, or for
+// classes too fine, they search p unfiltered. IFMA: p < 2^52; AVX2:
+// p < 2^48; generic: any p below 2^62.
+void search_prime_filtered_ifma(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                                const FactorCallback& on_factor);
+void search_prime_filtered_avx2(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                                const FactorCallback& on_factor);
+void search_prime_filtered_generic(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                                   const FactorCallback& on_factor);
 void search_prime_vector(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                          const FactorCallback& on_factor);
 

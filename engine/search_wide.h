@@ -6,13 +6,9 @@
 #include <cstdint>
 
 #include "engine/search.h"
+#include "engine/search_tuning.h"
 
 namespace zud {
-
-// Primes from here on take the wide search; below it the x87 searches stay.
-constexpr std::int64_t kWideSearchFrom = std::int64_t{1} << 48;
-// The highest p a range may reach.
-constexpr std::int64_t kWideSearchLimit = (std::int64_t{1} << 62) - 1;
 
 // Reports every hit of an odd prime p in [2^48, 2^62) ordered as the
 // reference search orders them: by k index, then j ascending, then entry 0

@@ -1,6 +1,7 @@
 // Parsing and the texts of the command line.
 #include "ui/command_line.h"
 
+#include "engine/instruction_set.h"
 #include "ui/range_entry.h"
 
 namespace zud {
@@ -121,7 +122,7 @@ std::string help_text()
 
 std::string version_text()
 {
-    return "ZudSieve 1.24\n";
+    return "ZudSieve 1.24\n" + std::string("instruction set: ") + instruction_set_name(instruction_set()) + "\n";
 }
 
 }  // namespace zud
