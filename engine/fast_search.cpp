@@ -14,10 +14,8 @@ namespace {
 
 std::atomic<SearchMode> g_mode{SearchMode::best};
 
-// Independent chains per table build and per probed k: enough products in
-// flight to cover the x87 latency.
-constexpr int kTableChains = 8;
-constexpr int kProbeChains = 4;
+constexpr int kTableChains = kX87TableChains;
+constexpr int kProbeChains = kX87ProbeChains;
 
 void fill_stride_table(const SearchTables& t, const SearchGeometry& geo, std::int64_t p, long double recip)
 {

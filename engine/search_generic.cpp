@@ -6,19 +6,13 @@
 #include "engine/filtered_skeleton.h"
 #include "engine/mont64.h"
 #include "engine/search_wide.h"
+#include "engine/search_tuning.h"
 
 namespace zud {
 
 namespace {
 
 constexpr int kChains = kScalarChains;
-// Chains of one exponentiation group; the bits of its window, for
-// exponents longer than kShortExponentBits.
-// Chains of the list of powers.
-constexpr int kPowerChains = 4;
-constexpr int kMostPowLanes = 6;
-constexpr int kWindowBits = 4;
-constexpr int kShortExponentBits = 24;
 
 class GenericArith {
 public:

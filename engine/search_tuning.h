@@ -33,8 +33,24 @@ constexpr std::int64_t kMostEntries = std::int64_t{1} << 20;
 // visiting the used buckets.
 constexpr std::int64_t kSweepBucketsFrom = 512;
 
-// Independent chains of products in flight: enough to cover a product's
-// latency with the scalar 64-bit Montgomery products.
+// Independent chains of products in flight, enough to cover a product's
+// latency: the scalar 64-bit Montgomery products, the x87 products (table,
+// probes), vectors of the IFMA table (8 lanes each) and of the AVX2 table
+// and probes (4 lanes each).
 constexpr int kScalarChains = 8;
+constexpr int kX87TableChains = 8;
+constexpr int kX87ProbeChains = 4;
+constexpr int kIfmaTableVectors = 4;
+constexpr int kAvx2TableVectors = 8;
+constexpr int kAvx2ProbeVectors = 4;
+
+// The generic filtered search's exponentiations: up to kMostPowLanes
+// chains a group, windows of kWindowBits for exponents longer than
+// kShortExponentBits (bit by bit below), kPowerChains chains listing the
+// powers of 2^((p-1)/L).
+constexpr int kMostPowLanes = 6;
+constexpr int kWindowBits = 4;
+constexpr int kShortExponentBits = 24;
+constexpr int kPowerChains = 4;
 
 }  // namespace zud

@@ -9,13 +9,14 @@
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
 #include "engine/mont64.h"
+#include "engine/search_tuning.h"
 
 namespace zud {
 
 namespace {
 
-constexpr int kTableChains = 8;
-constexpr int kProbeChains = 8;
+constexpr int kTableChains = kScalarChains;
+constexpr int kProbeChains = kScalarChains;
 
 bool select_active_wide(const SearchTables& t, std::int64_t p)
 {

@@ -8,6 +8,7 @@
 #include "engine/fast_search.h"
 #include "engine/filtered_skeleton.h"
 #include "engine/mod_arith.h"
+#include "engine/search_tuning.h"
 
 #define ZUD_AVX2 __attribute__((target("avx2,fma")))
 
@@ -16,8 +17,8 @@ namespace zud {
 namespace {
 
 constexpr int kLanes = 4;
-constexpr int kTableVectors = 8;   // 32 chains while the table fills
-constexpr int kProbeVectors = 4;   // 16 chains per probed k
+constexpr int kTableVectors = kAvx2TableVectors;
+constexpr int kProbeVectors = kAvx2ProbeVectors;
 
 struct Modulus {
     __m256d p;

@@ -8,6 +8,7 @@
 #include "engine/ifma.h"
 #include "engine/mod_arith.h"
 #include "engine/search_wide.h"
+#include "engine/search_tuning.h"
 
 namespace zud {
 
@@ -15,7 +16,7 @@ namespace {
 
 using namespace ifma;
 
-constexpr int kTableVectors = 4;   // 32 chains in flight while the table fills
+constexpr int kTableVectors = kIfmaTableVectors;
 
 // x, x*y, ..., x*y^7 in [0, p): the first vector of a chain.
 ZUD_IFMA __m512i geometric_lanes(std::int64_t x, std::int64_t y, std::int64_t p, long double recip)
