@@ -69,12 +69,12 @@ public:
     void fill_table(std::int64_t* table, std::int64_t g, std::int64_t x, std::int64_t y) const
     {
         std::uint64_t v[kChains];
-        const std::uint64_t step = chains(v, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y));
+        const Fixed step = fixed(chains(v, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y)));
         std::int64_t t0 = 0;
         for (; t0 + kChains <= g; t0 += kChains)
             for (int c = 0; c < kChains; ++c) {
                 table[t0 + c] = static_cast<std::int64_t>(v[c]);
-                v[c] = m_.mul(v[c], step);
+                v[c] = mul_fixed(v[c], step);
             }
         for (int c = 0; t0 + c < g; ++c)
             table[t0 + c] = static_cast<std::int64_t>(v[c]);
@@ -85,14 +85,14 @@ public:
                      const FactorCallback& on_factor) const
     {
         std::uint64_t v[kChains];
-        const std::uint64_t ratio = chains(v, static_cast<std::uint64_t>(z), static_cast<std::uint64_t>(y));
+        const Fixed ratio = fixed(chains(v, static_cast<std::uint64_t>(z), static_cast<std::uint64_t>(y)));
         for (std::int64_t done = 0; done < probes; done += kChains) {
             const int count = probes - done < kChains ? static_cast<int>(probes - done) : kChains;
             for (int c = 0; c < count; ++c) {
                 const auto value = static_cast<std::int64_t>(v[c]);
                 if (may_match(t, value))
                     probe(t, geo, value, first + (done + c) * step, i, p_, on_factor);
-                v[c] = m_.mul(v[c], ratio);
+                v[c] = mul_fixed(v[c], ratio);
             }
         }
     }
@@ -110,6 +110,28 @@ private:
     {
         const auto plain = static_cast<std::uint64_t>(v);
         return v < p_ ? m_.mul(plain, m_.r2()) : m_.to_mont(plain);
+    }
+
+    // A fixed multiplier for Shoup's product: the plain w with
+    // floor(w * 2^64 / p). A form times the plain w is the form of the
+    // product, so the chains stay in Montgomery form; the product needs one
+    // high and two low multiplications, and a shorter chain of them than
+    // Montgomery's.
+    struct Fixed {
+        std::uint64_t w;
+        std::uint64_t w_quotient;
+    };
+    Fixed fixed(std::uint64_t form) const
+    {
+        const std::uint64_t w = m_.from_mont(form);
+        return {w, static_cast<std::uint64_t>((static_cast<Uint128>(w) << 64) / m_.modulus())};
+    }
+    // a * w mod p in [0, p), for any a below 2^64.
+    std::uint64_t mul_fixed(std::uint64_t a, const Fixed& f) const
+    {
+        const auto q = static_cast<std::uint64_t>((static_cast<Uint128>(a) * f.w_quotient) >> 64);
+        const std::uint64_t r = a * f.w - q * m_.modulus();   // in [0, 2p)
+        return r >= m_.modulus() ? r - m_.modulus() : r;
     }
 
     // v[c] = x * y^c; returns y^kChains.
