@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <string>
 
 #include "bench/bench_data.h"
 #include "engine/instruction_set.h"
@@ -19,6 +21,18 @@ double thread_seconds()
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Resident memory of the process in MB, from /proc.
+double resident_mb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    double kb = 0;
+    while (status >> key)
+        if (key == "VmRSS:" && status >> kb)
+            break;
+    return kb / 1024.0;
 }
 
 using SetSource = const zud::CandidateSet& (*)();
@@ -37,17 +51,22 @@ void BM_isa(benchmark::State& state, SetSource source, double from_log2, zud::In
     const auto from = static_cast<std::int64_t>(std::exp2(from_log2));
     constexpr double kPrimes = 60000;
     const auto pmax = from + static_cast<std::int64_t>(kPrimes * std::log(static_cast<double>(from)));
-    double p_rate = 0, prime_rate = 0;
+    double p_rate = 0, prime_rate = 0, memory = 0;
     for (auto _ : state) {
         auto residues = c.residues;
         auto spacings = c.spacings;
         double began = 0;
         std::int64_t first_p = 0;
+        int calls = 0;
+        const double resident_before = resident_mb();
         const std::int64_t ended = zud::run_sieve(
             c.nmin, c.nmax, from, pmax, c.k_values.data(), residues.data(), spacings.data(),
             static_cast<std::uint32_t>(c.kcount), [](std::int32_t, std::int32_t, std::int64_t) {},
             [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
             [&](std::int64_t p) {
+                // The worker's memory: its tables and the prime library's window.
+                if (calls++ % 16 == 0 && resident_mb() - resident_before > memory)
+                    memory = resident_mb() - resident_before;
                 if (first_p == 0) {
                     first_p = p;
                     began = thread_seconds();
@@ -61,6 +80,7 @@ void BM_isa(benchmark::State& state, SetSource source, double from_log2, zud::In
     zud::set_instruction_set(before);
     state.counters["p/s"] = p_rate;
     state.counters["primes/s"] = prime_rate;
+    state.counters["memory_MB"] = memory;
 }
 
 constexpr double kLog2Of1e12 = 39.863137138648348;   // log2(10^12)

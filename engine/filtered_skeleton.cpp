@@ -51,7 +51,9 @@ std::int64_t first_pass_lanes(const SearchTables& t, const SearchGeometry& geo, 
         if (t.filters[i] == kNeverActive)
             continue;
         pf.survivor[tested++] = static_cast<std::int32_t>(i);
-        pf.lane_base[lanes] = (p - k_of(t, i) % p) % p;
+        const std::int64_t k = k_of(t, i);
+        const std::int64_t k_mod = k < p ? k : k % p;   // no division for the usual k below p
+        pf.lane_base[lanes] = k_mod == 0 ? 0 : p - k_mod;
         pf.lane_exponent[lanes++] = (p - 1) / modulus;
     }
     return tested;
