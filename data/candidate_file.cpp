@@ -109,11 +109,15 @@ FileResult too_large(std::uint64_t bytes)
                        bytes >> 20));
 }
 
+std::uint64_t set_bytes(std::int64_t kcount, std::int64_t words_per_k)
+{
+    return static_cast<std::uint64_t>(kcount) * static_cast<std::uint64_t>(3 * sizeof(std::int32_t) + 4 * words_per_k);
+}
+
 // Allocates the per-k arrays and bitmaps, zero-filled, or says why not.
 FileResult allocate(CandidateSet& set, std::int64_t kcount, std::int64_t words_per_k)
 {
-    const auto per_k_bytes = static_cast<std::uint64_t>(3 * sizeof(std::int32_t) + 4 * words_per_k);
-    const std::uint64_t bytes = static_cast<std::uint64_t>(kcount) * per_k_bytes;
+    const std::uint64_t bytes = set_bytes(kcount, words_per_k);
     if (bytes > memory_budget())
         return too_large(bytes);
     try {
@@ -358,6 +362,23 @@ FileResult write_candidate_file(const CandidateSet& set)
     if (backed_up)
         return {true, "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'"};
     return {true, "The 'Zud.dat' file has been created."};
+}
+
+FileResult allocate_candidate_set(CandidateSet& set, std::int64_t kcount, std::int32_t nmin, std::int32_t nmax)
+{
+    set.release();
+    if (FileResult r = allocate(set, kcount, (std::int64_t{nmax} - nmin + 1) / 32 + 1); !r.ok)
+        return r;
+    set.kcount = static_cast<std::int32_t>(kcount);
+    set.nmin = nmin;
+    set.nmax = nmax;
+    return {};
+}
+
+FileResult candidate_memory_check(std::int64_t kcount, std::int32_t nmin, std::int32_t nmax)
+{
+    const std::uint64_t bytes = set_bytes(kcount, (std::int64_t{nmax} - nmin + 1) / 32 + 1);
+    return bytes > memory_budget() ? too_large(bytes) : FileResult{};
 }
 
 }  // namespace zud

@@ -69,4 +69,10 @@ FileResult read_candidate_file(CandidateSet& set);
 // without icon on success, with a warning icon on failure.
 FileResult write_candidate_file(const CandidateSet& set);
 
+// A set of `kcount` k over [nmin, nmax] without n (k values 0, spacing 1),
+// or the message that the machine cannot hold it.
+FileResult allocate_candidate_set(CandidateSet& set, std::int64_t kcount, std::int32_t nmin, std::int32_t nmax);
+// The same verdict without allocating.
+FileResult candidate_memory_check(std::int64_t kcount, std::int32_t nmin, std::int32_t nmax);
+
 }  // namespace zud
