@@ -1,6 +1,6 @@
-// The filtered search of one prime, written once: select the k the power-
-// residue filter keeps, fill the stride table, link it into the buckets,
-// probe each k's class, clear. The arithmetic comes from a variant class
+// The search of one prime, written once: select the k the power-residue
+// filter keeps (or, unfiltered, the quadratic rule), fill the stride table,
+// link it into the buckets, probe each k's class, clear. The arithmetic comes from a variant class
 // (search_x86_ifma.cpp, search_x86_avx2.cpp, search_generic.cpp), whose
 // values are forms of residues kept exact in [0, p): a one-to-one image of
 // the residues, so equal residues meet as equal values.
@@ -130,6 +130,40 @@ bool search(const SearchTables& t, const SearchGeometry& geo, std::int64_t p, co
     pf->stats.table_entries += static_cast<std::uint64_t>(stride.count);
     clear_used_buckets(t, prime_geo);
     return true;
+}
+
+// Searches p over the run's own geometry with the quadratic rule alone:
+// the search of small p and of classes too fine for the filter. Hits come in
+// the reference's order.
+template <class Arith>
+void search_unfiltered(const SearchTables& t, const SearchGeometry& geo, std::int64_t p,
+                       const FactorCallback& on_factor)
+{
+    if (!select_active(t, p))
+        return;
+    const Arith a(p);
+    // 2^-nmin_eff and 2^-m, in a scratch of whole vectors.
+    constexpr int kScratch = 16;
+    alignas(64) std::int64_t base[kScratch], exponent[kScratch], result[kScratch];
+    PowerFilter scratch{};
+    scratch.lane_capacity = kScratch;
+    scratch.lane_base = base;
+    scratch.lane_exponent = exponent;
+    scratch.lane_result = result;
+    base[0] = base[1] = (p + 1) / 2;
+    exponent[0] = geo.nmin_eff;
+    exponent[1] = geo.stride;
+    a.pow_lanes(scratch, 2);
+    a.fill_table(t.stride_table, geo.stride_count, p - result[0], result[1]);   // 2^-e is never 0
+    link_stride_table(t, geo);
+    for (std::uint32_t i = 0; i < t.count; ++i) {
+        if (!t.active[i])
+            continue;
+        const std::int64_t first = t.residues[i], step = t.spacings[i];
+        a.probe_class(t, geo, static_cast<std::int32_t>(i), first, step, a.to_form(t.base_terms[i]),
+                      a.to_form(t.step_factors[i]), (geo.stride - first + step - 1) / step, on_factor);
+    }
+    clear_bucket_table(t, geo);
 }
 
 }  // namespace filtered

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "engine/search_tuning.h"
-#include "engine/search_wide.h"
 
 namespace zud {
 
@@ -90,17 +89,17 @@ SearchPlan search_plan_for(SearchMode mode)
     const InstructionSet available = processor_instruction_set();
     switch (mode) {
     case SearchMode::reference:
-        return {kWideSearchFrom, search_prime_reference, search_prime_wide};
+        return {kWideSearchFrom, search_prime_reference, search_prime_portable};
     case SearchMode::portable:
-        return {kWideSearchFrom, search_prime_portable, search_prime_wide};
+        return {kWideSearchFrom, search_prime_portable, search_prime_portable};
     case SearchMode::vector:
         if (available == InstructionSet::ifma)
-            return {kWideSearchFrom, search_prime_vector, search_prime_wide};
+            return {kWideSearchFrom, search_prime_vector, search_prime_portable};
         [[fallthrough]];
     case SearchMode::avx2:
         if (available != InstructionSet::generic)
-            return {kWideSearchFrom, search_prime_avx2, search_prime_wide};
-        return {kWideSearchFrom, search_prime_portable, search_prime_wide};
+            return {kWideSearchFrom, search_prime_avx2, search_prime_portable};
+        return {kWideSearchFrom, search_prime_portable, search_prime_portable};
     case SearchMode::filtered:
     case SearchMode::best:
         break;

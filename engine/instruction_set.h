@@ -42,7 +42,7 @@ struct SearchPlan {
 // The filtered searches of a set (which the processor must have).
 SearchPlan search_plan(InstructionSet set);
 // The searches of a mode: the unfiltered ones below 2^48 (falling back to
-// the next slower where the processor lacks a unit) with the wide search
+// the next slower where the processor lacks a unit) with the portable one
 // above; filtered and best: those of the set in force.
 SearchPlan search_plan_for(SearchMode mode);
 

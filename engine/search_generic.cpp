@@ -1,11 +1,10 @@
-// The filtered search on any x86-64 processor, and above the reach of the
-// vector units: 64-bit Montgomery products (R = 2^64) with 128-bit
+// The arithmetic of the searches on any x86-64 processor, and above the
+// reach of the vector units: 64-bit Montgomery products (R = 2^64) with 128-bit
 // intermediate products, p < 2^62. Several independent chains of products
 // keep the multiplier busy while each product waits on the last.
 #include "engine/fast_search.h"
 #include "engine/filtered_skeleton.h"
 #include "engine/mont64.h"
-#include "engine/search_wide.h"
 #include "engine/search_tuning.h"
 
 namespace zud {
@@ -200,12 +199,14 @@ private:
 void search_prime_filtered_generic(const SearchTables& t, const SearchGeometry& geo, std::int64_t p,
                                    const FactorCallback& on_factor)
 {
-    if (filtered::search<GenericArith>(t, geo, p, on_factor))
-        return;
-    if (p < kWideSearchFrom)
-        search_prime_portable(t, geo, p, on_factor);
-    else
-        search_prime_wide(t, geo, p, on_factor);
+    if (!filtered::search<GenericArith>(t, geo, p, on_factor))
+        filtered::search_unfiltered<GenericArith>(t, geo, p, on_factor);
+}
+
+void search_prime_portable(const SearchTables& t, const SearchGeometry& geo, std::int64_t p,
+                           const FactorCallback& on_factor)
+{
+    filtered::search_unfiltered<GenericArith>(t, geo, p, on_factor);
 }
 
 }  // namespace zud

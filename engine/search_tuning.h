@@ -34,12 +34,9 @@ constexpr std::int64_t kMostEntries = std::int64_t{1} << 20;
 constexpr std::int64_t kSweepBucketsFrom = 512;
 
 // Independent chains of products in flight, enough to cover a product's
-// latency: the scalar 64-bit Montgomery products, the x87 products (table,
-// probes), vectors of the IFMA table (8 lanes each) and of the AVX2 table
-// and probes (4 lanes each).
+// latency: the scalar 64-bit products, vectors of the IFMA table (8 lanes
+// each) and of the AVX2 table and probes (4 lanes each).
 constexpr int kScalarChains = 8;
-constexpr int kX87TableChains = 8;
-constexpr int kX87ProbeChains = 4;
 constexpr int kIfmaTableVectors = 4;
 constexpr int kAvx2TableVectors = 8;
 constexpr int kAvx2ProbeVectors = 4;

@@ -1,13 +1,10 @@
-// The AVX-512 IFMA searches, p < 2^52: Montgomery products (R = 2^52),
-// eight lanes at a time. Values are kept in Montgomery form x*R mod p, in
-// [0, p): the map is one-to-one, so exactly the pairs of the reference meet.
-// The unfiltered vector search (p < 2^48) also serves the filtered one for
-// the primes it leaves to the run's own geometry.
+// The arithmetic of the AVX-512 IFMA searches, p < 2^52: Montgomery
+// products (R = 2^52), eight lanes at a time. Values are kept in Montgomery
+// form x*R mod p, in [0, p): the map is one-to-one, so exactly the pairs of
+// the reference meet.
 #include "engine/fast_search.h"
 #include "engine/filtered_skeleton.h"
 #include "engine/ifma.h"
-#include "engine/mod_arith.h"
-#include "engine/search_wide.h"
 #include "engine/search_tuning.h"
 
 namespace zud {
@@ -16,59 +13,9 @@ namespace {
 
 using namespace ifma;
 
-constexpr int kTableVectors = kIfmaTableVectors;
+constexpr int kTableVectors = kIfmaTableVectors;   // chains of 8 lanes while the table fills
 
-// x, x*y, ..., x*y^7 in [0, p): the first vector of a chain.
-ZUD_IFMA __m512i geometric_lanes(std::int64_t x, std::int64_t y, std::int64_t p, long double recip)
-{
-    alignas(64) std::int64_t lanes[kLanes];
-    lanes[0] = x;
-    for (int c = 1; c < kLanes; ++c)
-        lanes[c] = normalize_mod(mul_mod(lanes[c - 1], y, p, recip), p);
-    return _mm512_load_si512(lanes);
-}
-
-ZUD_IFMA void fill_stride_table(const SearchTables& t, const SearchGeometry& geo, std::int64_t p, long double recip,
-                                const Montgomery& m)
-{
-    const std::int64_t y = normalize_mod(pow_half(geo.stride, p, recip), p);
-    const std::int64_t x0 = normalize_mod(p - normalize_mod(pow_half(geo.nmin_eff, p, recip), p), p);
-    const std::int64_t y8 = power_mod(y, kLanes, p, recip);
-    const __m512i step8 = broadcast_montgomery(y8, m);
-    __m512i v[kTableVectors];
-    v[0] = to_montgomery(geometric_lanes(x0, y, p, recip), m);
-    for (int k = 1; k < kTableVectors; ++k)
-        v[k] = mont_mul(v[k - 1], step8, m);
-    const __m512i step = broadcast_montgomery(power_mod(y8, kTableVectors, p, recip), m);
-    const std::int64_t g = geo.stride_count;
-    std::int64_t t0 = 0;
-    for (; t0 + kLanes * kTableVectors <= g; t0 += kLanes * kTableVectors) {
-        for (int k = 0; k < kTableVectors; ++k) {
-            _mm512_storeu_si512(t.stride_table + t0 + k * kLanes, v[k]);
-            v[k] = mont_mul(v[k], step, m);
-        }
-    }
-    for (int k = 0; t0 < g; ++k, t0 += kLanes) {
-        const std::int64_t left = g - t0;
-        const auto mask = static_cast<__mmask8>(left >= kLanes ? 0xFF : (1u << left) - 1);
-        _mm512_mask_storeu_epi64(t.stride_table + t0, mask, v[k]);
-    }
-}
-
-ZUD_IFMA void probe_k(const SearchTables& t, const SearchGeometry& geo, std::uint32_t i, std::int64_t p,
-                      long double recip, const Montgomery& m, const FactorCallback& on_factor)
-{
-    const auto k_index = static_cast<std::int32_t>(i);
-    const std::int64_t d = t.spacings[i];
-    const std::int64_t factor = normalize_mod(reduce_mod(t.step_factors[i], p, recip), p);
-    const std::int64_t z0 = normalize_mod(reduce_mod(t.base_terms[i], p, recip), p);
-    __m512i z = to_montgomery(geometric_lanes(z0, factor, p, recip), m);
-    const __m512i step = broadcast_montgomery(power_mod(factor, kLanes, p, recip), m);
-    const std::int64_t probes = (geo.stride - t.residues[i] + d - 1) / d;
-    probe_lanes(t, geo, z, step, m, probes, t.residues[i], d, k_index, p, on_factor);
-}
-
-// The filtered search's arithmetic: Montgomery forms with R = 2^52, p < 2^52.
+// The searches' arithmetic: Montgomery forms with R = 2^52, p < 2^52.
 // Holds scalars only, so that the plain skeleton may keep it.
 class IfmaArith {
 public:
@@ -229,30 +176,17 @@ private:
 
 }  // namespace
 
-ZUD_IFMA void search_prime_vector(const SearchTables& t, const SearchGeometry& geo, std::int64_t p,
-                                  const FactorCallback& on_factor)
+void search_prime_vector(const SearchTables& t, const SearchGeometry& geo, std::int64_t p,
+                         const FactorCallback& on_factor)
 {
-    if (!select_active(t, p))
-        return;
-    const long double recip = reciprocal_of(p);
-    const Montgomery m = montgomery_for(p);
-    fill_stride_table(t, geo, p, recip, m);
-    link_stride_table(t, geo);
-    for (std::uint32_t i = 0; i < t.count; ++i)
-        if (t.active[i])
-            probe_k(t, geo, i, p, recip, m, on_factor);
-    clear_bucket_table(t, geo);
+    filtered::search_unfiltered<IfmaArith>(t, geo, p, on_factor);
 }
 
 void search_prime_filtered_ifma(const SearchTables& t, const SearchGeometry& geo, std::int64_t p,
                                 const FactorCallback& on_factor)
 {
-    if (filtered::search<IfmaArith>(t, geo, p, on_factor))
-        return;
-    if (p < kWideSearchFrom)
-        search_prime_vector(t, geo, p, on_factor);
-    else
-        search_prime_wide(t, geo, p, on_factor);
+    if (!filtered::search<IfmaArith>(t, geo, p, on_factor))
+        filtered::search_unfiltered<IfmaArith>(t, geo, p, on_factor);
 }
 
 }  // namespace zud

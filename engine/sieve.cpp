@@ -16,7 +16,7 @@
 #include "engine/power_filter.h"
 #include "engine/prime_feed.h"
 #include "engine/search.h"
-#include "engine/search_wide.h"
+#include "engine/search_tuning.h"
 #include "engine/setup.h"
 
 namespace zud {
