@@ -64,6 +64,19 @@ std::int64_t second_pass_lanes(PowerFilter& pf, std::int64_t p, std::int64_t str
 // all of it for the short tables of this search.
 void clear_used_buckets(const SearchTables& t, const SearchGeometry& geo);
 
+// The first i < e with powers[i] = z, or -1: four compares a branch.
+inline std::int64_t find_power_scalar(const std::int64_t* powers, std::int64_t e, std::int64_t z)
+{
+    std::int64_t i = 0;
+    for (; i + 4 <= e; i += 4)
+        if ((powers[i] == z) | (powers[i + 1] == z) | (powers[i + 2] == z) | (powers[i + 3] == z))
+            break;
+    for (; i < e; ++i)
+        if (powers[i] == z)
+            return i;
+    return -1;
+}
+
 // Keeps in the scratch, for each k left, its first j and class step, and
 // sets 2^-nmin_eff. It stands for the quadratic rule of select_active too.
 template <class Arith>

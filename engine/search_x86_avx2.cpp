@@ -117,10 +117,7 @@ public:
 
     static std::int64_t find_power(const std::int64_t* powers, std::int64_t e, std::int64_t z)
     {
-        for (std::int64_t i = 0; i < e; ++i)
-            if (powers[i] == z)
-                return i;
-        return -1;
+        return filtered::find_power_scalar(powers, e, z);
     }
 
     ZUD_AVX2 void fill_table(std::int64_t* table, std::int64_t g, std::int64_t x, std::int64_t y) const
