@@ -2,6 +2,7 @@
 #include "ui/command_line.h"
 
 #include <cstdint>
+#include <set>
 
 #include "engine/instruction_set.h"
 #include "ui/range_entry.h"
@@ -99,6 +100,7 @@ std::string check_file_command(const CommandLine& line)
 CommandLine parse_command_line(const std::vector<std::string>& args, int processors)
 {
     CommandLine line;
+    std::set<std::string> given;
     auto refuse = [&line](const std::string& error) {
         line.action = CommandLine::Action::refused;
         line.error = error;
@@ -114,6 +116,10 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
             line.action = CommandLine::Action::version;
             return line;
         }
+        // One value per option: a second one would quietly replace the
+        // first, and a range decides which file is replaced.
+        if ((arg == "--workers" || arg == "--range") && !given.insert(arg).second)
+            return refuse(arg + " may be given only once");
         if (arg == "--console") {
             line.console = true;
         } else if (arg == "--yes") {
