@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <set>
 
+#include "engine/instruction_set.h"
 #include "ui/range_entry.h"
 
 namespace zud {
@@ -216,7 +217,7 @@ std::string help_text()
 
 std::string version_text()
 {
-    return "ZudSieve 1.24\n";
+    return "ZudSieve 1.24\n" + std::string("instruction set: ") + instruction_set_name(instruction_set()) + "\n";
 }
 
 }  // namespace zud

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/instruction_set.h"
 #include "run/worker.h"
 #include "ui/boinc_task.h"
 #include "ui/command_line.h"
@@ -45,6 +46,7 @@ int refuse(const std::string& error)
 
 int run(int argc, char** argv)
 {
+    zud::instruction_set();   // the one choice of search, before anything runs; ZUDSIEVE_ISA may cap it
     const std::vector<std::string> args(argv + 1, argv + argc);
     // A BOINC client starts us in a slot, with arguments of its own.
     const bool boinc = std::find(args.begin(), args.end(), "--boinc") != args.end();
