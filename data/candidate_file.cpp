@@ -341,6 +341,7 @@ FileResult write_candidate_file(const CandidateSet& set)
     const int made = mkstemp(&temporary[0]);
     if (made < 0)
         return write_failed(errno);
+    follow_umask(made);
     close(made);
     if (FileResult written = write_temporary(temporary.c_str(), set); !written.ok) {
         unlink(temporary.c_str());

@@ -16,6 +16,7 @@ namespace zud {
 const char* const kCandidateFile = "Zud.dat";
 const char* const kCandidateBackup = "Zud.dat~";
 const char* const kStatusFile = "ZudStatus.dat";
+const char* const kStatusBackup = "ZudStatus.dat~";
 
 std::atomic<bool> read_interrupted{false};
 
@@ -201,6 +202,7 @@ int replace_whole(const char* path, const std::string& text)
     const int made = ::mkstemp(&temporary[0]);
     if (made < 0)
         return errno;
+    follow_umask(made);
     ::close(made);
     const int fd = open_descriptor(temporary.c_str(), "w", O_WRONLY | O_TRUNC);
     int error_number = fd < 0 ? errno : 0;
@@ -217,6 +219,22 @@ int replace_whole(const char* path, const std::string& text)
     }
     sync_folder();
     return 0;
+}
+
+void follow_umask(int fd)
+{
+    // Read from /proc: setting the umask to learn it would race with any
+    // other thread that creates a file meanwhile.
+    mode_t mask = 022;
+    if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        unsigned value = 0;
+        while (std::fgets(line, sizeof line, status) != nullptr)
+            if (std::sscanf(line, "Umask: %o", &value) == 1)
+                mask = static_cast<mode_t>(value);
+        std::fclose(status);
+    }
+    ::fchmod(fd, 0666 & ~mask);
 }
 
 void sync_folder()

@@ -180,6 +180,8 @@ void MainWindowLogic::launch_worker()
     outcome_ = RunOutcome::running;
     worker_priority_refused.store(false);
     run_.workers = workers_;
+    if (tray_added_)
+        services_.tray->mark(TrayMark::running);
     services_.start_worker(run_, nice_value(priority_class_, thread_priority_), worker_);
 }
 

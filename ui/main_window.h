@@ -119,6 +119,7 @@ private:
     void on_factor_line(const std::string& text);
     void on_progress(const std::string& text);
     void on_complete();
+    void announce_completion();
     void on_stopped(std::int64_t p);
     void end_of_run();
     bool write_candidates_then(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,

@@ -14,6 +14,7 @@ class WindowProgress : public zud_test::WindowTest {};
 TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
 {
     fake_worker = true;
+    view.announces = true;
     range.lower = 3001;
     range.upper = 1003001;
     profile.values["statusval"] = "2";

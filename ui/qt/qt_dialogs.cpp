@@ -166,6 +166,8 @@ void RangeDialogQt::accept()
 
 bool QtRangeDialog::run(std::int64_t& pmin, std::int64_t& pmax)
 {
+    if (questions_ended())
+        return false;
     RangeDialogQt dialog(parent_, box_);
     if (dialog.exec() != QDialog::Accepted)
         return false;

@@ -259,8 +259,7 @@ void ZudWindow::accept()
 
 void ZudWindow::reject()
 {
-    if (!closing_)
-        logic_->close_request();
+    // The close box, Alt+F4 and the menus close the window; Esc does not.
 }
 
 void ZudWindow::closeEvent(QCloseEvent* event)

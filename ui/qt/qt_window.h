@@ -74,12 +74,13 @@ public:
     void show_progress(int permille) override;
     void show_workers(int workers) override;
     std::string placement() const override;
+    bool announces_completion() const override { return true; }
 
     void open_alpha_dialog();
 
 protected:
     void accept() override;   // Enter: Start/Stop through the default button
-    void reject() override;   // Esc: the close request
+    void reject() override;   // Esc: nothing (a window of hours is not closed by a stray key)
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -183,8 +183,12 @@ void end_on_signals(ZudWindow& window)
         const int received = g_end_signals.load();
         if (received == handled)
             return;
-        if (handled == 0)
+        if (handled == 0) {
+            // The open question closes with its cautious answer, then the
+            // run records itself and the window goes.
+            end_all_questions();
             window.logic().exit_confirmed();
+        }
         else
             window.logic().exit_now();
         handled = received;

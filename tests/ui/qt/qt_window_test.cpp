@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QLineEdit>
@@ -44,6 +45,11 @@ TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
             expected_log += (expected_log.empty() ? "" : "\n") + line;
     }
     EXPECT_FALSE(expected_log.empty());
+    // No box for good news: a line in the log, and the whole file copied.
+    expected_log += "\nSieving complete! The results (the whole text of 'ZudStatus.dat') are on the clipboard, "
+                    "ready to be sent to the Zud team.";
+    EXPECT_TRUE(box.shown.empty());
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), status);
     EXPECT_EQ(window.log_pane()->toPlainText().toStdString(), expected_log);
     EXPECT_EQ(window.start_button()->text(), "&Start");
     EXPECT_EQ(window.range_line_field()->text(), "p=3,001 to p=300,000");
@@ -76,8 +82,13 @@ TEST_F(QtWindow, closing_during_a_run_asks_stops_records_and_ends)
     window.close();
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.logic().destroyed());
-    box.answers = {zud::BoxAnswer::ok};
+    // Esc never closes the window, not even a question.
+    const std::size_t questions = box.shown.size();
     QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_EQ(box.shown.size(), questions);
+    EXPECT_TRUE(window.isVisible());
+    box.answers = {zud::BoxAnswer::ok};
+    window.close();
     EXPECT_EQ(zud::stop_flag.load(), 1);   // the run stops and records itself first
     window.logic().handle_message("#s131129");
     EXPECT_TRUE(window.logic().destroyed());
