@@ -91,7 +91,7 @@ TEST(RangeEntry, a_refusal_carries_its_reason)
     const std::tuple<const char*, const char*, zud::RangeCheck::Verdict, const char*> cases[] = {
         {"-1", "5", zud::RangeCheck::Verdict::focus_lower, "at least 0"},
         {"99999999999", "5", zud::RangeCheck::Verdict::focus_lower, "at most 4,611,686,018 billion"},
-        {"", "", zud::RangeCheck::Verdict::focus_upper, "more than 0"},
+        {"1", "0", zud::RangeCheck::Verdict::focus_upper, "more than 0"},
         {"10", "5", zud::RangeCheck::Verdict::focus_upper, "more than the lower end"},
         {"1", "4611686019", zud::RangeCheck::Verdict::focus_upper, "at most 4,611,686,018 billion"},
         {"1", "99999999999", zud::RangeCheck::Verdict::focus_upper, "at most 4,611,686,018 billion"},
@@ -102,6 +102,27 @@ TEST(RangeEntry, a_refusal_carries_its_reason)
         EXPECT_EQ(check.verdict, verdict) << lower << " " << upper;
         EXPECT_EQ(check.reason, reason) << lower << " " << upper;
     }
+    // Only whole billions in digits: nothing typed is read as something else.
+    const std::tuple<const char*, const char*> refused[] = {
+        {"abc", "digits only (whole billions)"},   {"1.5", "whole billions only: no . or ,"},
+        {"1,5", "whole billions only: no . or ,"}, {"1e3", "whole billions only: no exponent"},
+        {"", "empty: type whole billions"},         {"  ", "empty: type whole billions"},
+        {"+5", "digits only (whole billions)"},    {"5 0", "digits only (whole billions)"},
+    };
+    for (auto [entry, reason] : refused) {
+        zud::RangeCheck check = zud::check_range_entry(entry, "5");
+        EXPECT_EQ(check.verdict, zud::RangeCheck::Verdict::focus_lower) << entry;
+        EXPECT_EQ(check.reason, reason) << entry;
+        check = zud::check_range_entry("1", entry);
+        EXPECT_EQ(check.verdict, zud::RangeCheck::Verdict::focus_upper) << entry;
+        EXPECT_EQ(check.reason, reason) << entry;
+    }
+    // 0 only when typed, and its question says what it does to the files.
+    const zud::RangeCheck zero = zud::check_range_entry(" 0 ", "2");
+    EXPECT_EQ(zero.verdict, zud::RangeCheck::Verdict::confirm);
+    EXPECT_EQ(zero.pmin, 0);
+    EXPECT_NE(zero.question.find("creates a new 'Zud.dat' from scratch"), std::string::npos);
+    EXPECT_EQ(zud::check_range_entry("1", "2").question.find("from scratch"), std::string::npos);
     // Plain p values need not be whole billions.
     const zud::RangeCheck check = zud::check_range_values(3001, 400000);
     EXPECT_EQ(check.verdict, zud::RangeCheck::Verdict::confirm);

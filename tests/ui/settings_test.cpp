@@ -68,7 +68,7 @@ TEST(RangeEntry, rejections_go_to_the_offending_field)
 {
     using V = zud::RangeCheck::Verdict;
     const std::tuple<const char*, const char*, V> cases[] = {
-        {"", "", V::focus_upper},         {"3", "3", V::focus_upper},
+        {"", "", V::focus_lower},         {"3", "3", V::focus_upper},
         {"10", "5", V::focus_upper},      {"-1", "5", V::focus_lower},
         {"99999999999", "5", V::focus_lower},   // times 10^9 overflows
         {"1", "99999999999", V::focus_upper},   {"1", "4611686019", V::focus_upper},
@@ -84,11 +84,12 @@ TEST(RangeEntry, confirmation_in_words)
     ASSERT_EQ(check.verdict, zud::RangeCheck::Verdict::confirm);
     EXPECT_EQ(check.pmin, 0);
     EXPECT_EQ(check.pmax, 1000000000);
-    EXPECT_EQ(check.question, "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?");
+    EXPECT_EQ(check.question, "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?\r\n\r\nA "
+                              "lower end of 0 creates a new 'Zud.dat' from scratch, with every n of the range as a "
+                              "candidate; the present 'Zud.dat' is kept as 'Zud.dat~'.");
     check = zud::check_range_entry("999", "12345");
     EXPECT_EQ(check.question,
               "You are sieving from p=999000000000 (999 billion) to p=12345000000000 (12.345 trillion) - are you sure?");
-    EXPECT_EQ(zud::check_range_entry("1.5", "1000").pmin, 1000000000);
     EXPECT_EQ(zud::value_in_words(1000000000000), "1.000 trillion");
     EXPECT_EQ(zud::check_range_entry("5", "281474").verdict, zud::RangeCheck::Verdict::confirm);
 }

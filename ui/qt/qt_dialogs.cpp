@@ -61,29 +61,38 @@ void fixed_size(QDialog* dialog, const DialogUnits& du, int width, int height, c
     dialog->setWindowFlags(dialog->windowFlags() & ~Qt::WindowContextHelpButtonHint);
 }
 
-// Typed characters other than digits are refused; pasted text is taken as
-// it comes, and the OK rule reads it up to its first non-digit.
+// Typed characters other than digits are refused, and the hint beside the
+// field says why; pasted text is taken as it comes and judged by the OK rule.
 class DigitsEdit : public QLineEdit {
 public:
-    using QLineEdit::QLineEdit;
+    DigitsEdit(QWidget* parent, QLabel* hint) : QLineEdit(parent), hint_(hint) {}
 
 protected:
     void keyPressEvent(QKeyEvent* event) override
     {
         const QString text = event->text();
         const bool command = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != 0;
-        if (!command && text.size() == 1 && text[0].isPrint() && !text[0].isDigit())
-            return;
+        if (!command && text.size() == 1 && text[0].isPrint()) {
+            const char typed = text[0].unicode() < 128 ? static_cast<char>(text[0].unicode()) : '?';
+            hint_->setText(QString::fromStdString(refused_keystroke(typed)));
+            if (!hint_->text().isEmpty())
+                return;
+        }
         QLineEdit::keyPressEvent(event);
     }
+
+private:
+    QLabel* hint_;
 };
 
-// Says why a field was refused, beside it; empty while nothing was.
+// Says why a field was refused, beside it; empty while nothing was. Red that
+// stands out from the palette's own background, light or dark.
 QLabel* reason_label(QWidget* parent, QRect rect)
 {
     auto* l = label(parent, QString(), rect);
     QPalette palette = l->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x00));
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    palette.setColor(QPalette::WindowText, dark ? QColor(0xff, 0x8a, 0x80) : QColor(0xb0, 0x00, 0x00));
     l->setPalette(palette);
     return l;
 }
@@ -126,16 +135,16 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
     label(this, QStringLiteral("billion"), du.rect(125, 8, 50, 8));
     label(this, QStringLiteral("to p="), du.rect(12, 25, 50, 8), Qt::AlignRight);
     label(this, QStringLiteral("billion"), du.rect(125, 25, 50, 8));
-    lower_ = new DigitsEdit(this);
-    lower_->setObjectName(QStringLiteral("lower"));
-    lower_->setGeometry(du.rect(65, 7, 56, 12));
-    upper_ = new DigitsEdit(this);
-    upper_->setObjectName(QStringLiteral("upper"));
-    upper_->setGeometry(du.rect(65, 24, 56, 12));
     lower_reason_ = reason_label(this, du.rect(152, 8, 150, 8));
     lower_reason_->setObjectName(QStringLiteral("lower_reason"));
     upper_reason_ = reason_label(this, du.rect(152, 25, 150, 8));
     upper_reason_->setObjectName(QStringLiteral("upper_reason"));
+    lower_ = new DigitsEdit(this, lower_reason_);
+    lower_->setObjectName(QStringLiteral("lower"));
+    lower_->setGeometry(du.rect(65, 7, 56, 12));
+    upper_ = new DigitsEdit(this, upper_reason_);
+    upper_->setObjectName(QStringLiteral("upper"));
+    upper_->setGeometry(du.rect(65, 24, 56, 12));
     auto* ok = button(this, QStringLiteral("OK"), du.rect(308, 7, 50, 14), true);
     auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(308, 24, 50, 14), false);
     connect(ok, &QPushButton::clicked, this, &RangeDialogQt::accept);
