@@ -10,7 +10,7 @@
 
 namespace zud {
 
-const char* const kProgramTitle = "ZudSieve 1.24";
+const char* const kProgramTitle = "ZudSieve " ZUD_VERSION;
 
 namespace {
 

@@ -21,7 +21,7 @@
 
 namespace zud {
 
-extern const char* const kProgramTitle;   // "ZudSieve 1.24"
+extern const char* const kProgramTitle;   // "ZudSieve " and the version of project()
 
 struct WindowServices {
     WindowView* view;

@@ -35,6 +35,15 @@ TEST(CommandLine, options_and_the_folder)
     EXPECT_EQ(parse({}).start.workers, 0);
     EXPECT_EQ(parse({"--help", "--bogus"}).action, CommandLine::Action::help);
     EXPECT_EQ(parse({"--version"}).action, CommandLine::Action::version);
+    EXPECT_EQ(parse({"-V"}).action, CommandLine::Action::version);
+    EXPECT_EQ(parse({"-h"}).action, CommandLine::Action::help);
+    // Values attached with '='; after "--" a folder may look like an option.
+    const CommandLine attached = parse({"--workers=2", "--range=3e9", "4e9", "--", "-data"});
+    EXPECT_EQ(attached.action, CommandLine::Action::run);
+    EXPECT_EQ(attached.start.workers, 2);
+    EXPECT_EQ(attached.start.pmax, 4000000000);
+    EXPECT_EQ(attached.folder, "-data");
+    EXPECT_EQ(parse({"--", "--help"}).folder, "--help");
 }
 
 TEST(CommandLine, refusals_say_what_was_wrong)
@@ -42,6 +51,9 @@ TEST(CommandLine, refusals_say_what_was_wrong)
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"-x"}, "unknown option '-x'"},
+        {{"--console=yes"}, "the option '--console' takes no value"},
+        {{"--", "a", "b"}, "only one folder may be given"},
+        {{"--workers", "--", "2"}, "--workers needs a number from 1 to 4"},
         {{"a", "b"}, "only one folder may be given"},
         {{"--workers"}, "--workers needs a number from 1 to 4"},
         {{"--range", "1"}, "--range needs two values, FROM and TO"},

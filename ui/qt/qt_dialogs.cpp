@@ -227,7 +227,7 @@ QDialog* make_about_box(QWidget* parent)
     auto* icon = new QLabel(dialog);
     icon->setPixmap(QPixmap(QStringLiteral(":/zudsieve/zudsieve.png")));
     icon->setGeometry(du.rect(10, 10, 21, 20));
-    label(dialog, QStringLiteral("ZudSieve Version 1.24"), du.rect(40, 11, 119, 8));
+    label(dialog, QStringLiteral("ZudSieve Version " ZUD_VERSION), du.rect(40, 11, 119, 8));
     label(dialog, QStringLiteral("Copyright (C) 2003 The Zud Project"), du.rect(40, 25, 119, 8));
     auto* ok = button(dialog, QStringLiteral("OK"), du.rect(178, 7, 50, 14), true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
