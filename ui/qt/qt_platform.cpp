@@ -241,17 +241,49 @@ void QtTray::activated(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
+DataFolderDialog::DataFolderDialog(QWidget* parent, const QString& start)
+    : QFileDialog(parent, QStringLiteral("Where is your Zud.dat?"), start)
+{
+    setObjectName(QStringLiteral("folder_chooser"));
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setFileMode(QFileDialog::ExistingFile);
+    setNameFilters({QStringLiteral("Zud data files (Zud.dat ZudStatus.dat)"), QStringLiteral("All files (*)")});
+    setLabelText(QFileDialog::Accept, QStringLiteral("&Use"));
+}
+
+// Zud.dat (or ZudStatus.dat) stands for its folder; a folder stands for
+// itself. One without either file is refused, and the chooser stays.
+void DataFolderDialog::accept()
+{
+    // The selection may hold both a highlighted item and a typed name: the
+    // typed one (last) counts first.
+    QStringList selected = selectedFiles();
+    if (selected.isEmpty())
+        selected.append(directory().absolutePath());
+    std::string refusal;
+    for (auto it = selected.crbegin(); it != selected.crend(); ++it) {
+        const QFileInfo info(*it);
+        const QString folder = info.isFile() ? info.absolutePath() : info.exists() ? *it : directory().absolutePath();
+        const std::string reason = data_folder_refusal(folder.toStdString());
+        if (reason.empty()) {
+            folder_ = folder;
+            QDialog::accept();
+            return;
+        }
+        if (refusal.empty())
+            refusal = reason;
+    }
+    QtMessageBox(this).show(refusal, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok);
+}
+
 std::optional<std::string> QtFolderChooser::choose(const std::string& start)
 {
-    QFileDialog dialog(parent_, QStringLiteral("Where is your Zud.dat?"), QString::fromStdString(start));
-    dialog.setObjectName(QStringLiteral("folder_chooser"));
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly, true);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("&Use this folder"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (questions_ended())
         return std::nullopt;
-    return dialog.selectedFiles().first().toStdString();
+    DataFolderDialog dialog(parent_, QString::fromStdString(start));
+    if (dialog.exec() != QDialog::Accepted || dialog.folder().isEmpty())
+        return std::nullopt;
+    return dialog.folder().toStdString();
 }
 
 QtProfile::QtProfile(const QString& path) : settings_(path, QSettings::IniFormat)

@@ -3,6 +3,7 @@
 // worker-to-window transport.
 #pragma once
 
+#include <QFileDialog>
 #include <QObject>
 #include <QSettings>
 #include <QSystemTrayIcon>
@@ -92,8 +93,19 @@ private:
     std::function<void()> on_activate_;
 };
 
-// "Where is your Zud.dat?": Qt's own folder dialog, the same on every
-// desktop.
+// "Where is your Zud.dat?": Qt's own file dialog, the same on every
+// desktop, showing the data files; it takes a data file or a folder.
+class DataFolderDialog : public QFileDialog {
+    Q_OBJECT
+public:
+    DataFolderDialog(QWidget* parent, const QString& start);
+    QString folder() const { return folder_; }
+    void accept() override;
+
+private:
+    QString folder_;
+};
+
 class QtFolderChooser : public FolderChooser {
 public:
     explicit QtFolderChooser(QWidget* parent) : parent_(parent) {}

@@ -77,6 +77,8 @@ public:
     bool announces_completion() const override { return true; }
 
     void open_alpha_dialog();
+    void choose_data_folder();   // Options > Data folder...
+    QAction* folder_action() const { return folder_action_; }
 
 protected:
     void accept() override;   // Enter: Start/Stop through the default button
@@ -121,6 +123,7 @@ private:
     QAction* thread_normal_ = nullptr;
     QAction* thread_lowest_ = nullptr;
     QAction* alpha_action_ = nullptr;
+    QAction* folder_action_ = nullptr;
     QActionGroup* workers_group_ = nullptr;
     QMenu* tray_menu_ = nullptr;
     bool closing_ = false;

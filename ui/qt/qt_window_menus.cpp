@@ -40,6 +40,10 @@ void ZudWindow::build_menu()
     options->addSeparator();
     alpha_action_ = options->addAction(QStringLiteral("&Set alpha..."));
     connect(alpha_action_, &QAction::triggered, this, &ZudWindow::open_alpha_dialog);
+    options->addSeparator();
+    folder_action_ = options->addAction(QStringLiteral("&Data folder..."));
+    connect(folder_action_, &QAction::triggered, this, &ZudWindow::choose_data_folder);
+    connect(options->addAction(QStringLiteral("&Open data folder")), &QAction::triggered, this, &open_data_folder);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     connect(help->addAction(QStringLiteral("&Contents")), &QAction::triggered, this, [this] {
         std::unique_ptr<QDialog> dialog(make_help_dialog(this));
@@ -102,6 +106,18 @@ void ZudWindow::build_tray_menu()
     connect(show_hide, &QAction::triggered, this, [this] { logic_->tray_activated(); }, Qt::QueuedConnection);
     connect(start_stop, &QAction::triggered, this, [this] { logic_->start_stop(); }, Qt::QueuedConnection);
     connect(exit, &QAction::triggered, this, [this] { logic_->close_request(); }, Qt::QueuedConnection);
+}
+
+// Another folder, then a Start there, as at the program's own start.
+void ZudWindow::choose_data_folder()
+{
+    std::string refusal;
+    if (change_data_folder(logic_->running(), *profile_, *chooser_, refusal)) {
+        logic_->start_stop();
+        return;
+    }
+    if (!refusal.empty())
+        naming_box_->show(refusal, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok);
 }
 
 void ZudWindow::open_alpha_dialog()

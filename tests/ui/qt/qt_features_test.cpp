@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -149,8 +150,69 @@ TEST_F(QtWindow, file_messages_name_the_folder)
     ZudWindow window(p, options);
     window.start();
     ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].text,
-              "The file 'Zud.dat' cannot be found in the current directory!\r\n\r\n" + dir_ + "/empty");
+    EXPECT_EQ(box.shown[0].text, "The file 'Zud.dat' cannot be found in the folder '" + dir_ + "/empty'!");
+}
+
+TEST_F(QtWindow, the_chooser_takes_a_data_file_or_its_folder_and_refuses_an_empty_one)
+{
+    ::mkdir("empty", 0755);
+    ::mkdir("data", 0755);
+    ::rename("Zud.dat", "data/Zud.dat");
+    zud::qt::DataFolderDialog dialog(nullptr, QString::fromStdString(dir_));
+    dialog.show();
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    QString refusal;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible()) {
+                refusal = box->text();
+                box->done(QMessageBox::Ok);
+            }
+    });
+    answer.start(50);
+    name->setText(QString::fromStdString(dir_ + "/empty"));
+    dialog.accept();
+    EXPECT_TRUE(refusal.startsWith(QString::fromStdString("The folder '" + dir_ + "/empty' holds neither")))
+        << refusal.toStdString();
+    EXPECT_TRUE(dialog.isVisible());   // the chooser stays for another try
+    refusal.clear();
+    name->setText(QString::fromStdString(dir_ + "/data/Zud.dat"));
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted) << refusal.toStdString();
+    EXPECT_EQ(dialog.folder().toStdString(), dir_ + "/data");
+}
+
+TEST_F(QtWindow, the_data_folder_menu_item_is_refused_during_a_run_and_starts_in_the_new_folder)
+{
+    struct Chooser : zud::FolderChooser {
+        std::optional<std::string> choose(const std::string&) override { return ++asked, answer; }
+        std::optional<std::string> answer;
+        int asked = 0;
+    } chooser;
+    ::mkdir("data", 0755);
+    write_file("data/Zud.dat", test_data("small_Zud.dat"));
+    chooser.answer = dir_ + "/data";
+    range.lower = 3001;
+    range.upper = 300000;
+    zud::qt::WindowParts p = parts(false);
+    p.folder_chooser = &chooser;
+    ZudWindow window(p);
+    window.logic().initialize();
+    ASSERT_TRUE(window.logic().running());
+    window.folder_action()->trigger();
+    EXPECT_EQ(chooser.asked, 0);
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text, "The data folder cannot be changed while the sieve is running: stop it first.");
+    window.logic().handle_message("#s5000");
+    ASSERT_FALSE(window.logic().running());
+    window.folder_action()->trigger();
+    EXPECT_EQ(chooser.asked, 1);
+    EXPECT_EQ(zud::current_folder(), dir_ + "/data");
+    EXPECT_EQ(profile.values["folder"], dir_ + "/data");
+    EXPECT_TRUE(window.logic().running());   // Start, in the new folder
+    EXPECT_EQ(range.runs, 2);
 }
 
 TEST(QtDialogReasons, the_range_and_alpha_dialogs_say_why)
