@@ -64,6 +64,23 @@ bool change_data_folder(bool running, Profile& profile, FolderChooser& chooser, 
     return true;
 }
 
+std::string switch_data_folder(bool running, const std::string& folder, Profile& profile)
+{
+    const std::string here = current_folder();
+    if (folder == here)
+        return {};
+    if (running)
+        return "ZudSieve is sieving in '" + here + "': stop it there before changing to '" + folder + "'.";
+    std::string refusal = data_folder_refusal(folder);
+    if (refusal.empty() && ::chdir(folder.c_str()) != 0)
+        refusal = "'" + folder + "' cannot be opened.";
+    if (!refusal.empty())
+        return refusal;
+    profile.set_string("folder", current_folder());
+    profile.save();
+    return {};
+}
+
 std::string data_folder_refusal(const std::string& folder)
 {
     struct stat info {};

@@ -46,6 +46,11 @@ std::string settle_data_folder(Profile& profile, FolderChooser* chooser);
 // says why); false too when the chooser was cancelled.
 bool change_data_folder(bool running, Profile& profile, FolderChooser& chooser, std::string& refusal);
 
+// A second start of the program named `folder` (its full path): works there
+// from now on unless a run is going or the folder holds no data. Returns
+// the word for the second start: empty when the window now works there.
+std::string switch_data_folder(bool running, const std::string& folder, Profile& profile);
+
 // Why a chosen folder cannot be the data folder; empty when it can.
 std::string data_folder_refusal(const std::string& folder);
 

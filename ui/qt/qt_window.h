@@ -78,6 +78,9 @@ public:
 
     void open_alpha_dialog();
     void choose_data_folder();   // Options > Data folder...
+    // A second start of the program: comes forward and, given a folder,
+    // works there (not during a run). Returns the word for the second start.
+    std::string second_start(const std::string& folder);
     QAction* folder_action() const { return folder_action_; }
 
 protected:

@@ -17,6 +17,8 @@
 #include <cstdlib>
 
 #include "run/worker.h"
+#include "data/file_io.h"
+#include "ui/qt/qt_single.h"
 #include "ui/qt/qt_window.h"
 #include "ui/command_line.h"
 
@@ -120,6 +122,20 @@ void ZudWindow::choose_data_folder()
         naming_box_->show(refusal, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok);
 }
 
+std::string ZudWindow::second_start(const std::string& folder)
+{
+    if (!window_visible())
+        logic_->tray_activated();
+    else
+        show_window();
+    if (folder.empty() || folder == current_folder())
+        return {};
+    const std::string word = switch_data_folder(logic_->running(), folder, *profile_);
+    if (word.empty())
+        QTimer::singleShot(0, this, [this] { logic_->start_stop(); });
+    return word;
+}
+
 void ZudWindow::open_alpha_dialog()
 {
     AlphaDialog dialog(this, logic_->alpha());
@@ -220,7 +236,21 @@ int run_window(int argc, char** argv, const StartOptions& options)
     // Qt takes the user's locale; the profile and the dialogs' numbers use
     // the decimal point whatever the locale says.
     std::setlocale(LC_NUMERIC, "C");
+    // A window nobody sees (the offscreen platform of scripts and tests)
+    // has nothing to bring forward: those may run side by side.
+    const bool seen = QGuiApplication::platformName() != QStringLiteral("offscreen");
+    const QString name = seen ? single_window_name() : QString();
+    std::string word;
+    if (seen && hand_to_running_window(name, options.folder_given ? current_folder() : std::string(), word)) {
+        if (word.empty())
+            return 0;
+        std::fprintf(stderr, "zudsieve: %s\n", word.c_str());
+        return 1;
+    }
     ZudWindow window({}, options);
+    SingleWindowServer single(&window, [&window](const std::string& folder) { return window.second_start(folder); });
+    if (seen)
+        single.listen(name);
     end_on_signals(window);
     const int status = serve_window(window);
     // The exit line, the profile and the tray are done with; a worker may
