@@ -193,14 +193,14 @@ TEST_F(DataFolder, stays_remembers_asks_and_names_the_folder_in_messages)
     EXPECT_EQ(zud::settle_data_folder(profile, nullptr), dir_ + "/empty");
     EXPECT_EQ(chooser.asked, 2);
 
-    // Messages naming a data file get the folder on a line of its own.
+    // Messages naming a data file name the folder: in place of "the current
+    // directory", else on a line of its own.
     zud_test::ScriptedBox inner;
     zud::FolderNamingBox box(inner);
     box.warn("The file 'Zud.dat' cannot be found in the current directory!");
     box.warn("The file 'ZudStatus.dat' could not be written (No space left on device)!");
     box.inform("This software requires the CMOV instructions, found on PII and later processors. Sorry.");
-    EXPECT_EQ(inner.shown[0].text,
-              "The file 'Zud.dat' cannot be found in the current directory!\r\n\r\n" + dir_ + "/empty");
+    EXPECT_EQ(inner.shown[0].text, "The file 'Zud.dat' cannot be found in the folder '" + dir_ + "/empty'!");
     EXPECT_EQ(inner.shown[1].text.substr(inner.shown[1].text.size() - dir_.size() - 11), "!\r\n\r\n" + dir_ + "/empty");
     EXPECT_EQ(inner.shown[2].text, "This software requires the CMOV instructions, found on PII and later processors. Sorry.");
 }

@@ -105,8 +105,9 @@ TEST_F(Console, a_new_range_is_asked_for_in_billions_and_confirmed)
 TEST_F(Console, no_candidate_file_or_a_cancelled_range_exits_non_zero)
 {
     EXPECT_EQ(run(), 1);
-    EXPECT_NE(read_file("out.txt").find("The file 'Zud.dat' cannot be found in the current directory!"),
-              std::string::npos);
+    EXPECT_NE(read_file("out.txt").find("The file 'Zud.dat' cannot be found in the folder '" + dir_ + "'!"),
+              std::string::npos)
+        << read_file("out.txt");
     write_file("Zud.dat", test_data("small_Zud.dat"));
     EXPECT_EQ(run(), 1);   // end of input cancels the range dialog
     EXPECT_FALSE(exists("ZudStatus.dat"));

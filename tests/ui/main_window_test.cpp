@@ -426,13 +426,14 @@ TEST_F(MainWindow, the_status_line_cycles_through_rate_status_and_remaining)
     profile.values["statusval"] = "2";
     range.accept = false;
     window().initialize();
-    EXPECT_EQ(view.status_line, "Remaining");
+    // Idle, each display says what it will show.
+    EXPECT_EQ(view.status_line, "Share done and time left, shown while sieving");
     logic->status_line_clicked();
-    EXPECT_EQ(view.status_line, "Rate");
+    EXPECT_EQ(view.status_line, "Rate: p/sec and sec/n/k, shown while sieving");
     logic->status_line_clicked();
     EXPECT_EQ(view.status_line, "The data file has been read");
     logic->status_line_clicked();
-    EXPECT_EQ(view.status_line, "Remaining");
+    EXPECT_EQ(view.status_line, "Share done and time left, shown while sieving");
     EXPECT_EQ(logic->status_choice(), 2);
 }
 

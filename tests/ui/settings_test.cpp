@@ -121,11 +121,11 @@ TEST(RateDisplay, p_rate_and_factor_rate)
     rate.on_progress(1000000, 0);
     EXPECT_EQ(rate.rate_text(), "Rate: ");
     rate.on_progress(1065536, 2000);
-    EXPECT_EQ(rate.rate_text(), "Rate: 32768 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 32,768 p/sec");
     // 12 k values, 100 seconds between the first and the fifth factor line.
     for (int i = 0; i < 5; ++i)
         rate.on_factor(i, 12, 5000 + i * 25000);
-    EXPECT_EQ(rate.rate_text(), "Rate: 32768 p/sec; 300 sec/n/k");
+    EXPECT_EQ(rate.rate_text(), "Rate: 32,768 p/sec; 300 sec/n/k");
     // A new run keeps the old texts until each window's first sample.
     rate.reset();
     rate.on_progress(2000000, 200000);
@@ -140,9 +140,9 @@ TEST(RateDisplay, the_same_clock_reading_twice_shows_no_nonsense)
     rate.on_progress(1065536, 500);
     EXPECT_EQ(rate.rate_text(), "Rate: ");
     rate.on_progress(1131072, 1500);
-    EXPECT_EQ(rate.rate_text(), "Rate: 131072 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 131,072 p/sec");
     rate.on_progress(1196608, 1500);   // still measured from the first sample
-    EXPECT_EQ(rate.rate_text(), "Rate: 196608 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 196,608 p/sec");
 }
 
 TEST(RateDisplay, a_full_window_spans_the_last_99_intervals)
@@ -154,10 +154,10 @@ TEST(RateDisplay, a_full_window_spans_the_last_99_intervals)
     std::int32_t t = 0;
     for (int i = 0; i < 100; ++i, t += 1000, p += 1000)
         rate.on_progress(p, t);
-    EXPECT_EQ(rate.rate_text(), "Rate: 1000 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 1,000 p/sec");
     for (int i = 0; i < 100; ++i, t += 1000, p += 2000)
         rate.on_progress(p, t);
-    EXPECT_EQ(rate.rate_text(), "Rate: 2000 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 2,000 p/sec");
 }
 
 }  // namespace

@@ -143,9 +143,11 @@ void ZudWindow::open_alpha_dialog()
         logic_->set_alpha(dialog.value());
 }
 
+// The bar says the same figure as the status line: tenths, rounded down.
 void ZudWindow::show_progress(int permille)
 {
     progress_->setValue(permille);
+    progress_->setFormat(QStringLiteral("%1.%2%").arg(permille / 10).arg(permille % 10));
 }
 
 std::string ZudWindow::placement() const
@@ -154,7 +156,9 @@ std::string ZudWindow::placement() const
     return format_placement({place.x(), place.y(), place.width(), place.height(), isMaximized()});
 }
 
-// Where it was last time, unless that is off every screen now.
+// Where it was last time, unless that is no longer wholly on one screen (a
+// screen gone, another scale): then the desktop places it, at the saved
+// size where that still fits.
 void ZudWindow::restore_placement(Profile& profile)
 {
     const std::optional<Placement> place = parse_placement(profile.get_string("window", ""));
@@ -162,11 +166,15 @@ void ZudWindow::restore_placement(Profile& profile)
         return;
     const QRect rect(place->x, place->y, place->width, place->height);
     bool on_screen = false;
-    for (QScreen* screen : QGuiApplication::screens())
-        on_screen = on_screen || screen->availableGeometry().intersects(rect);
+    bool fits = false;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect room = screen->availableGeometry();
+        on_screen = on_screen || room.contains(rect);
+        fits = fits || (rect.width() <= room.width() && rect.height() <= room.height());
+    }
     if (on_screen)
         setGeometry(rect);
-    else
+    else if (fits)
         resize(rect.size());
     if (place->maximized)
         setWindowState(windowState() | Qt::WindowMaximized);

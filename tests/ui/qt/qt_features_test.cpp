@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -255,6 +257,13 @@ TEST_F(QtWindow, the_window_grows_the_log_pane_and_keeps_its_place)
     EXPECT_EQ(window.log_pane()->height(), log_before.height() + 200);
     window.logic().close_request();
     EXPECT_EQ(profile.values["window"].substr(profile.values["window"].find(' ', 3)), " 900 700");
+
+    // A place half off the screen (saved at another scale) is not taken.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    profile.values["window"] = std::to_string(screen.right() - 300) + " 30 700 500";
+    ZudWindow moved(parts(false));
+    EXPECT_TRUE(screen.contains(moved.geometry())) << moved.x();
+    EXPECT_EQ(moved.size(), QSize(700, 500));
 }
 
 TEST_F(QtWindow, the_workers_menu_offers_each_processor_and_keeps_the_choice)
