@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QKeyEvent>
 
 #include "ui/qt/qt_platform.h"
@@ -223,12 +224,22 @@ QDialog* make_about_box(QWidget* parent)
     auto* dialog = new QDialog(parent);
     dialog->setFont(dialog_font("MS Sans Serif"));
     const DialogUnits du(dialog->font());
-    fixed_size(dialog, du, 235, 49, QStringLiteral("About ZudSieve"));
+    fixed_size(dialog, du, 235, 71, QStringLiteral("About ZudSieve"));
     auto* icon = new QLabel(dialog);
-    icon->setPixmap(QPixmap(QStringLiteral(":/zudsieve/zudsieve.png")));
+    icon->setPixmap(QPixmap(QStringLiteral(":/zudsieve/zudsieve.png")).scaled(du.size(21, 20), Qt::KeepAspectRatio,
+                                                                             Qt::SmoothTransformation));
     icon->setGeometry(du.rect(10, 10, 21, 20));
-    label(dialog, QStringLiteral("ZudSieve Version " ZUD_VERSION), du.rect(40, 11, 119, 8));
-    label(dialog, QStringLiteral("Copyright (C) 2003 The Zud Project"), du.rect(40, 25, 119, 8));
+    label(dialog, QStringLiteral("ZudSieve Version " ZUD_VERSION), du.rect(40, 11, 130, 8));
+    label(dialog, QStringLiteral("Copyright (C) 2003-2026 The Zud Project"), du.rect(40, 25, 130, 8));
+    auto* licence = label(dialog,
+                          QStringLiteral("Free software under the <a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">"
+                                         "GNU GPL version 3 or later</a>.<br>"
+                                         "<a href=\"https://zud.example.org/\">zud.example.org</a>"),
+                          du.rect(40, 37, 185, 26));
+    licence->setObjectName(QStringLiteral("licence"));
+    licence->setTextFormat(Qt::RichText);
+    licence->setOpenExternalLinks(true);
+    licence->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* ok = button(dialog, QStringLiteral("OK"), du.rect(178, 7, 50, 14), true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     return dialog;
@@ -240,9 +251,12 @@ QDialog* make_help_dialog(QWidget* parent)
     dialog->setFont(dialog_font("Arial"));
     const DialogUnits du(dialog->font());
     fixed_size(dialog, du, 321, 202, QStringLiteral("Help"));
-    auto* text = text_field(dialog, resource_text(QStringLiteral("help.txt")), du.rect(7, 7, 307, 173));
+    auto* text = new QTextBrowser(dialog);
     text->setObjectName(QStringLiteral("help"));
-    text->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);   // the folder rules made it longer
+    text->setOpenExternalLinks(true);
+    text->setFrameShape(QFrame::NoFrame);
+    text->setHtml(resource_text(QStringLiteral("help.html")).replace(QStringLiteral("@VERSION@"), ZUD_VERSION));
+    text->setGeometry(du.rect(7, 7, 307, 173));
     auto* ok = button(dialog, QStringLiteral("OK"), du.rect(135, 181, 50, 14), true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     return dialog;

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -280,6 +281,26 @@ TEST_F(QtWindow, the_workers_menu_offers_each_processor_and_keeps_the_choice)
     EXPECT_EQ(window.logic().workers(), processors);
     window.logic().close_request();
     EXPECT_EQ(profile.values["workers"], std::to_string(processors));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QtInformation, help_and_about_name_the_licence_with_links_that_open)
+{
+    std::unique_ptr<QDialog> help(zud::qt::make_help_dialog(nullptr));
+    auto* text = help->findChild<QTextBrowser*>(QStringLiteral("help"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->openExternalLinks());
+    EXPECT_TRUE(text->toPlainText().startsWith(QStringLiteral("ZudSieve " ZUD_VERSION)));
+    EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("GNU General Public License")));
+    EXPECT_TRUE(text->toHtml().contains(QStringLiteral("https://zud.example.org/results/")));
+    std::unique_ptr<QDialog> about(zud::qt::make_about_box(nullptr));
+    auto* licence = about->findChild<QLabel*>(QStringLiteral("licence"));
+    ASSERT_NE(licence, nullptr);
+    EXPECT_TRUE(licence->openExternalLinks());
+    EXPECT_TRUE(licence->text().contains(QStringLiteral("gpl-3.0.html")));
 }
 
 }  // namespace
