@@ -18,7 +18,7 @@ namespace {
 
 const char* const kCompletedQuestion =
     "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
-    "team?\r\n\r\nNB If you say YES, the file will be overwritten and the data will be lost!";
+    "team?\r\n\r\nNB If you say YES, a new range is started and this file is kept as 'ZudStatus.dat~'.";
 const char* const kSendFirst = "Please send the results to the Zud team before starting a new sieve.";
 
 bool starts_with(const char* line, const char* prefix)

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSessionManager>
 #include <QTimer>
 #include <atomic>
 #include <clocale>
@@ -234,6 +235,11 @@ void end_on_signals(ZudWindow& window)
         handled = received;
     });
     timer->start(200);
+    // A logout through the session manager: the same as SIGTERM.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window, [](QSessionManager&) {
+        if (g_end_signals.load() == 0)
+            g_end_signals.fetch_add(1);
+    });
 }
 
 }  // namespace
