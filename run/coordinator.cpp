@@ -7,7 +7,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -30,6 +29,8 @@ using Clock = std::chrono::steady_clock;
 
 // Seconds after a factor line within which it is on disk.
 constexpr double kSyncDelaySeconds = 2.0;
+// Seconds of sieving without a record before a checkpoint is written.
+constexpr std::int64_t kCheckpointSeconds = 600;
 
 // One sieving thread's own things: its copy of the per-k set-up (the engine
 // reduces it in place and keeps pointers into it) and its engine.
@@ -40,18 +41,6 @@ struct WorkerSlot {
     std::atomic<std::uint64_t> bytes{0};
     SieveEngine engine;
 };
-
-std::uint64_t available_memory()
-{
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t kib = 0;
-    std::string unit;
-    while (meminfo >> key >> kib >> unit)
-        if (key == "MemAvailable:")
-            return kib * 1024;
-    return static_cast<std::uint64_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGE_SIZE));
-}
 
 // What the coordinator has applied but not yet written.
 struct Pending {
@@ -72,6 +61,7 @@ private:
     void commit_loop();
     void collect(std::vector<ChunkResult> chunks);
     bool write_pending();
+    FileResult append_record(const std::string& text, bool durable);
     void after_write(std::int64_t frontier);
     void sync_if_due();
     bool wait_to_retry();
@@ -194,7 +184,7 @@ bool RunCoordinator::write_pending()
 {
     if (pending_.batch.text.empty())
         return true;
-    const FileResult written = append_status_text(pending_.batch.text, false);
+    const FileResult written = append_record(pending_.batch.text, false);
     if (written.ok) {
         mark_checkpoint();
         if (!dirty_)
@@ -211,6 +201,22 @@ bool RunCoordinator::write_pending()
     return false;
 }
 
+// Appends to the status file; one that vanished is written again with its
+// range header, from where this run's records begin, and the user is told.
+FileResult RunCoordinator::append_record(const std::string& text, bool durable)
+{
+    FileResult written = append_status_text(text, durable);
+    // An initial creation has no range in the file to restore.
+    if (written.ok || run_.pmin == 0 || file_kind(kStatusFile) != FileKind::missing)
+        return written;
+    written = restore_status_file(run_.pmax, recorded_, text);
+    if (written.ok)
+        send_message_f("#WThe file 'ZudStatus.dat' had vanished. It has been written again with its range "
+                       "(pmax=%" PRId64 ", pmin=%" PRId64 ") and the factors found since; the sieve goes on.",
+                       run_.pmax, recorded_);
+    return written;
+}
+
 void RunCoordinator::after_write(std::int64_t frontier)
 {
     for (const std::string& line : pending_.batch.shown)
@@ -219,8 +225,10 @@ void RunCoordinator::after_write(std::int64_t frontier)
     recorded_ = frontier;
     if ((before >> 16) != (frontier >> 16) && frontier <= run_.pmax)
         send_message_f("%s", progress_text(frontier).c_str());
-    if (checkpoint_now() - checkpoint_time() > 3600 && frontier <= run_.pmax &&
-        append_status_text(checkpoint_line(frontier), true).ok) {
+    // A crash costs at most this much sieving. A factor line written since
+    // the last record is a record itself, and restarts the clock.
+    if (checkpoint_now() - checkpoint_time() > kCheckpointSeconds && frontier <= run_.pmax &&
+        append_record(checkpoint_line(frontier), true).ok) {
         dirty_ = false;
         mark_checkpoint();
     }
@@ -229,7 +237,7 @@ void RunCoordinator::after_write(std::int64_t frontier)
 void RunCoordinator::sync_if_due()
 {
     if (dirty_ && std::chrono::duration<double>(Clock::now() - dirty_since_).count() >= kSyncDelaySeconds &&
-        append_status_text("", true).ok)
+        append_record("", true).ok)
         dirty_ = false;
 }
 
@@ -305,11 +313,21 @@ void RunCoordinator::run()
             break;
         }
     if (dirty_)
-        append_status_text("", true);
-    if (recorded_ > run_.pmax)
-        send_message("#CDone", 0);
-    else
-        send_message_f("#s%" PRId64, first_prime_from(recorded_));
+        append_record("", true);
+    const std::int64_t stopped_at = recorded_ > run_.pmax ? 0 : first_prime_from(recorded_);
+    final_records_pending.store(false);
+    for (;;) {
+        if (stopped_at == 0)
+            send_message("#CDone", 0);
+        else
+            send_message_f("#s%" PRId64, stopped_at);
+        // The window keeps what it could not write and tries again on the
+        // next final message; between tries it stays free for Stop and Exit.
+        for (int i = 0; i < 10 && final_records_pending.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!final_records_pending.load())
+            return;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Progress texts as the resume point grows, and the clock of the hourly
-// checkpoint in the status file.
+// Progress texts as the resume point grows, and the clock of the
+// checkpoints in the status file.
 #pragma once
 
 #include <cstdint>

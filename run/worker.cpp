@@ -10,6 +10,7 @@
 namespace zud {
 
 std::atomic<bool> worker_priority_refused{false};
+std::atomic<bool> final_records_pending{false};
 
 namespace {
 

@@ -42,6 +42,11 @@ void worker_procedure(RunRecord* run, int nice, WorkerInfo* info);
 // run; nothing waits for the thread.
 void start_worker(RunRecord& run, int nice, WorkerInfo& info);
 
+// Set by the window while the records at the end of an initial creation
+// (the new Zud.dat, its status record) wait to be written: the run sends
+// its final message again every second until the window clears it.
+extern std::atomic<bool> final_records_pending;
+
 // Set when the system refused a thread's nice value at start.
 extern std::atomic<bool> worker_priority_refused;
 

@@ -13,6 +13,7 @@
 #include "run/worker.h"
 #include "ui/command_line.h"
 #include "ui/console.h"
+#include "ui/file_commands.h"
 
 #ifdef ZUD_WITH_QT
 int run_qt_window(int argc, char** argv, const zud::StartOptions& options);
@@ -59,6 +60,8 @@ int run(int argc, char** argv)
         return print_text(zud::version_text());
     case zud::CommandLine::Action::refused:
         return refuse(line.error);
+    case zud::CommandLine::Action::file_command:
+        return zud::run_file_command(line.files, line.folder, stdout, stderr);
     case zud::CommandLine::Action::run:
         break;
     }

@@ -126,8 +126,11 @@ private:
     void announce_completion();
     void on_stopped(std::int64_t p);
     void end_of_run();
-    bool write_candidates_then(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
-                               std::int64_t b);
+    bool initial_records_written(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
+                                 std::int64_t b);
+    void wait_for_records(const std::string& file, const std::string& message);
+    void abandon_records();
+    bool initial_creation_allowed();
     void warn_if_failed(const FileResult& result);
     void report_priority_refusal();
     bool apply_worker_nice(int nice);
@@ -143,6 +146,13 @@ private:
     bool exit_after_stop_ = false;
     bool restart_after_stop_ = false;   // new workers at a priority the old ones could not take
     bool status_echo_ = true;
+    // An initial creation's end: its records wait to be written (the run
+    // goes on offering them every second), and whether the new Zud.dat is
+    // in place already (it must not be written twice: the second would
+    // replace the backup of the old one).
+    bool saving_ = false;
+    bool candidates_written_ = false;
+    std::string saving_told_;
     bool start_enabled_ = true;
     bool tray_added_ = false;
     bool priority_refusal_told_ = false;

@@ -3,6 +3,7 @@
 // while the worker waits in its send, so the bitmaps and files are ours.
 #include "data/parse.h"
 #include "data/status_file.h"
+#include "run/worker.h"
 #include "ui/main_window.h"
 #include "ui/start_options.h"
 
@@ -86,6 +87,10 @@ void MainWindowLogic::on_progress(const std::string& text)
 
 void MainWindowLogic::on_complete()
 {
+    // An initial creation is complete once both its files are written.
+    if (run_.pmin == 0 &&
+        !initial_records_written([](std::int64_t, std::int64_t) { return write_done_initial(); }, 0, 0))
+        return;
     services_.view->set_start_caption("&Start");
     set_status_text("Complete!");
     progress_.complete();
@@ -102,9 +107,7 @@ void MainWindowLogic::on_complete()
         if (done.ok)
             announce_completion();
     } else {
-        outcome_ = write_candidates_then([](std::int64_t, std::int64_t) { return write_done_initial(); }, 0, 0)
-                       ? RunOutcome::completed
-                       : RunOutcome::results_not_saved;
+        outcome_ = RunOutcome::completed;
     }
     end_of_run();
 }
@@ -129,10 +132,6 @@ void MainWindowLogic::announce_completion()
 
 void MainWindowLogic::on_stopped(std::int64_t p)
 {
-    services_.view->set_start_caption("&Start");
-    set_status_text("Stopped");
-    if (tray_added_)
-        services_.tray->mark(TrayMark::stopped);
     if (p < 3) {
         // The engine's set-up gave up: nothing was sieved, so neither file
         // may change.
@@ -141,10 +140,15 @@ void MainWindowLogic::on_stopped(std::int64_t p)
         const FileResult resume = append_resume_point(p - 1);
         warn_if_failed(resume);
         outcome_ = resume.ok ? RunOutcome::stopped : RunOutcome::results_not_saved;
+    } else if (initial_records_written(write_stop_record, p - 1, run_.pmax)) {
+        outcome_ = RunOutcome::stopped;
     } else {
-        outcome_ = write_candidates_then(write_stop_record, p - 1, run_.pmax) ? RunOutcome::stopped
-                                                                             : RunOutcome::results_not_saved;
+        return;   // offered again in a second
     }
+    services_.view->set_start_caption("&Start");
+    set_status_text("Stopped");
+    if (tray_added_)
+        services_.tray->mark(TrayMark::stopped);
     const bool restart = restart_after_stop_ && !exit_after_stop_ && outcome_ == RunOutcome::stopped;
     restart_after_stop_ = false;
     end_of_run();
@@ -152,24 +156,63 @@ void MainWindowLogic::on_stopped(std::int64_t p)
         start_stop();   // resumes from the point just recorded, at the new priority
 }
 
-bool MainWindowLogic::write_candidates_then(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
-                                            std::int64_t b)
+// The new Zud.dat, then the status record that says what it covers. What
+// cannot be written yet stays in memory and is tried again when the run
+// offers it again; false until both are written.
+bool MainWindowLogic::initial_records_written(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
+                                              std::int64_t b)
 {
-    FileResult written;
-    {
-        WaitCursorScope wait(*services_.cursor);
-        written = write_candidate_file(run_.candidates);
+    if (!candidates_written_) {
+        FileResult written;
+        {
+            WaitCursorScope wait(*services_.cursor);
+            written = write_candidate_file(run_.candidates);
+        }
+        if (!written.ok) {
+            // The status file stays as it is: marking it done or replacing
+            // it would claim eliminations that no file holds.
+            wait_for_records(kCandidateFile, written.message);
+            return false;
+        }
+        candidates_written_ = true;
+        services_.box->inform(written.message);
     }
-    if (!written.ok) {
-        // Keep the status file as it is: marking it done or replacing it
-        // would lose this run's eliminations.
-        services_.box->warn(written.message);
+    const FileResult status = status_write(a, b);
+    if (!status.ok) {
+        wait_for_records(kStatusFile, status.message);
         return false;
     }
-    services_.box->inform(written.message);
-    const FileResult status = status_write(a, b);
-    warn_if_failed(status);
-    return status.ok;
+    saving_ = false;
+    final_records_pending.store(false);
+    return true;
+}
+
+void MainWindowLogic::wait_for_records(const std::string& file, const std::string& message)
+{
+    saving_ = true;
+    final_records_pending.store(true);
+    set_status_text("Waiting to write '" + file + "'...");
+    if (saving_told_ == file)
+        return;
+    saving_told_ = file;
+    services_.box->alert(message + " Everything is kept in memory and written as soon as the file can be; "
+                                   "ZudSieve tries again every second.");
+}
+
+// The user gives up on records that cannot be written.
+void MainWindowLogic::abandon_records()
+{
+    saving_ = false;
+    final_records_pending.store(false);
+    outcome_ = RunOutcome::results_not_saved;
+    services_.view->set_start_caption("&Start");
+    set_status_text("Stopped");
+    services_.box->warn(candidates_written_
+                            ? "The new 'Zud.dat' has been written, but 'ZudStatus.dat' does not record what it "
+                              "covers."
+                            : "The new 'Zud.dat' has not been written: the results of this initial creation are "
+                              "lost.");
+    end_of_run();
 }
 
 void MainWindowLogic::end_of_run()
