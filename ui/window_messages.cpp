@@ -125,6 +125,9 @@ void MainWindowLogic::announce_completion()
     // A window never stops the user with a box for good news: a line in the
     // log, and a desktop notice when the window is hidden.
     log_append(kCompleteLogLine, LogKind::info);
+    // On the status line too, whichever display it shows; the next click
+    // goes back to the displays.
+    services_.view->show_status_line("Sieving complete! The results are on the clipboard.");
     if (tray_added_ && !services_.view->window_visible())
         services_.tray->notify(kProgramTitle,
                                "Sieving complete! The results are in 'ZudStatus.dat' in " + current_folder());

@@ -199,6 +199,7 @@ TEST_F(MainWindow, a_window_tells_of_completion_without_a_box_once_done_is_recor
     EXPECT_EQ(clipboard.copied, status);
     EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
     EXPECT_NE(logic->log_text().find("Sieving complete!"), std::string::npos);
+    EXPECT_EQ(view.status_line, "Sieving complete! The results are on the clipboard.");
     EXPECT_TRUE(tray.notices.empty());
     EXPECT_EQ(tray.marks, (std::vector<zud::TrayMark>{zud::TrayMark::running, zud::TrayMark::done}));
 

@@ -56,9 +56,9 @@ TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
     EXPECT_EQ(window.range_line_field()->text(), "p=3,001 to p=300,000");
     EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
 
-    // The status line shows the rate; a click shows the status text, the
-    // next the share done, the next the rate again.
-    EXPECT_EQ(window.status_line()->text().left(5), "Rate:");
+    // The status line tells of the completion; a click shows the status
+    // text, the next the share done, the next the rate again.
+    EXPECT_EQ(window.status_line()->text(), "Sieving complete! The results are on the clipboard.");
     window.logic().status_line_clicked();
     EXPECT_EQ(window.status_line()->text(), "Complete!");
     window.status_line()->setFocus();
