@@ -29,7 +29,8 @@ extern std::atomic<std::int32_t> stop_flag;
 // Empty: the texts are dropped.
 void set_engine_text_handler(EngineTextCallback handler);
 
-// Runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
+// The reference one-call entry, for tests and benchmarks (the program's
+// workers each hold a SieveEngine): runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
 // remaining n of k i; both arrays are left holding the reduced values.
 // Returns the first prime above pmax (clamped to 2^62 - 1), or the prime at
 // which the stop flag was seen, or 0 when the set-up gave up (after sending

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <set>
 
+#include "engine/instruction_set.h"
 #include "ui/main_window.h"
 #include "ui/range_entry.h"
 
@@ -267,7 +268,7 @@ std::string help_text()
 
 std::string version_text()
 {
-    return std::string(kProgramTitle) +
+    return std::string(kProgramTitle) + "\ninstruction set: " + instruction_set_name(instruction_set()) +
            "\n"
            "Licence: GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>\n"
            "This is free software: you are free to change and redistribute it.\n"

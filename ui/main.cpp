@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/instruction_set.h"
 #include "run/worker.h"
 #include "ui/command_line.h"
 #include "ui/console.h"
@@ -51,6 +52,7 @@ int print_text(const std::string& text)
 
 int run(int argc, char** argv)
 {
+    zud::instruction_set();   // the one choice of search, before anything runs; ZUDSIEVE_ISA may cap it
     const zud::CommandLine line =
         zud::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), zud::default_worker_count());
     switch (line.action) {

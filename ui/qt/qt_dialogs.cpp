@@ -10,6 +10,7 @@
 #include <QTextBrowser>
 #include <QKeyEvent>
 
+#include "engine/instruction_set.h"
 #include "ui/qt/qt_platform.h"
 #include "ui/range_entry.h"
 #include "ui/settings.h"
@@ -224,18 +225,20 @@ QDialog* make_about_box(QWidget* parent)
     auto* dialog = new QDialog(parent);
     dialog->setFont(dialog_font("MS Sans Serif"));
     const DialogUnits du(dialog->font());
-    fixed_size(dialog, du, 235, 71, QStringLiteral("About ZudSieve"));
+    fixed_size(dialog, du, 235, 80, QStringLiteral("About ZudSieve"));
     auto* icon = new QLabel(dialog);
     icon->setPixmap(QPixmap(QStringLiteral(":/zudsieve/zudsieve.png")).scaled(du.size(21, 20), Qt::KeepAspectRatio,
                                                                              Qt::SmoothTransformation));
     icon->setGeometry(du.rect(10, 10, 21, 20));
     label(dialog, QStringLiteral("ZudSieve Version " ZUD_VERSION), du.rect(40, 11, 130, 8));
     label(dialog, QStringLiteral("Copyright (C) 2003-2026 The Zud Project"), du.rect(40, 25, 130, 8));
+    label(dialog, QStringLiteral("instruction set: ") + QString::fromLatin1(zud::instruction_set_name(zud::instruction_set())),
+          du.rect(40, 36, 130, 8));
     auto* licence = label(dialog,
                           QStringLiteral("Free software under the <a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">"
                                          "GNU GPL version 3 or later</a>.<br>"
                                          "<a href=\"https://zud.example.org/\">zud.example.org</a>"),
-                          du.rect(40, 37, 185, 26));
+                          du.rect(40, 48, 185, 26));
     licence->setObjectName(QStringLiteral("licence"));
     licence->setTextFormat(Qt::RichText);
     licence->setOpenExternalLinks(true);
