@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -41,7 +42,8 @@ public:
     {
         if (chdir(previous_) != 0)
             std::abort();
-        std::system(("rm -rf '" + folder_ + "'").c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
     }
 
 private:

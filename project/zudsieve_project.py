@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """zudsieve-project: the server side of a BOINC project that runs ZudSieve.
 
 split        cuts a range of p into work units, with their templates and a

@@ -11,7 +11,10 @@
 
 namespace zud {
 
-const char* const kProgramTitle = "ZudSieve 1.24";
+const char* const kProgramTitle = "ZudSieve " ZUD_VERSION;
+const char* const kIdleRate = "Rate: p/sec and sec/n/k, shown while sieving";
+const char* const kIdleStatus = "Status: not started";
+const char* const kIdleRemaining = "Share done and time left, shown while sieving";
 
 namespace {
 
@@ -53,9 +56,9 @@ void MainWindowLogic::initialize()
         services_.tray->add(kProgramTitle);
         tray_added_ = true;
     }
-    display_[0] = "Rate";
-    display_[1] = "Status";
-    display_[2] = "Remaining";
+    display_[0] = kIdleRate;
+    display_[1] = kIdleStatus;
+    display_[2] = kIdleRemaining;
     status_choice_ = status_choice_from_profile(*services_.profile);
     services_.view->show_status_line(display_[status_choice_]);
     run_.alpha = alpha_from_profile(*services_.profile);
@@ -220,6 +223,8 @@ void MainWindowLogic::launch_worker()
     outcome_ = RunOutcome::running;
     worker_priority_refused.store(false);
     run_.workers = workers_;
+    if (tray_added_)
+        services_.tray->mark(TrayMark::running);
     services_.start_worker(run_, nice_value(priority_class_, thread_priority_), worker_);
 }
 

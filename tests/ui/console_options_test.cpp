@@ -18,15 +18,16 @@ namespace {
 
 class CommandLineRun : public zud_test::TempDirTest {
 protected:
-    // Runs zudsieve with `args`, input from /dev/null, output to out.txt.
-    int run(std::vector<std::string> args)
+    // Runs zudsieve with `args`, input from /dev/null, output to out.txt
+    // (standard output to `stdout_path` when given).
+    int run(std::vector<std::string> args, const char* stdout_path = nullptr)
     {
         const pid_t pid = fork();
         if (pid == 0) {
             const int in = open("/dev/null", O_RDONLY);
             const int out = open((dir_ + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(in, 0);
-            dup2(out, 1);
+            dup2(stdout_path != nullptr ? open(stdout_path, O_WRONLY) : out, 1);
             dup2(out, 2);
             setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
             if (isa_cap_.empty())
@@ -52,6 +53,13 @@ TEST_F(CommandLineRun, help_version_and_refusals)
 {
     EXPECT_EQ(run({"--help"}), 0);
     EXPECT_NE(out().find("--range FROM TO"), std::string::npos) << out();
+    EXPECT_EQ(run({"-V"}), 0);
+    EXPECT_NE(out().find("\nLicence: GPL-3.0-or-later"), std::string::npos) << out();
+    // Text that cannot be written is a failure, said on the error output.
+    EXPECT_EQ(run({"--help"}, "/dev/full"), 1);
+    EXPECT_NE(out().find("zudsieve: the text could not be written (No space left on device)"), std::string::npos)
+        << out();
+    EXPECT_EQ(run({"-h"}, "/dev/full"), 1);
     EXPECT_EQ(run({"--version"}), 0);
     EXPECT_EQ(out().rfind("ZudSieve 1.24\n", 0), 0u) << out();
     EXPECT_NE(out().find(std::string("\ninstruction set: ") + zud::instruction_set_name(zud::processor_instruction_set()) +
