@@ -46,6 +46,12 @@ std::string without_resume_points(const std::string& status)
     return kept;
 }
 
+// A shell command that must work.
+void shell(const std::string& command)
+{
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
 std::string make_folder()
 {
     char pattern[] = "/tmp/zudboinc.XXXXXX";
@@ -62,7 +68,7 @@ const std::string& reference_output()
                                     " </dev/null >/dev/null 2>&1";
         const int status = std::system(command.c_str());
         const std::string out = status == 0 ? read_text(dir + "/ZudStatus.dat") : "";
-        std::system(("rm -rf " + dir).c_str());
+        shell("rm -rf " + dir);
         return out;
     }();
     return text;
@@ -77,7 +83,7 @@ protected:
         write_text(slot_ + "/Zud.dat", dense_candidates(400));
         write_text(slot_ + "/range", std::string(kPmin) + " " + kPmax + "\n");
     }
-    void TearDown() override { std::system(("rm -rf " + slot_).c_str()); }
+    void TearDown() override { shell("rm -rf " + slot_); }
 
     std::string status() const { return read_text(slot_ + "/ZudStatus.dat"); }
 
@@ -203,7 +209,7 @@ TEST_F(BoincModeTest, each_input_fault_has_its_own_exit_code)
         {good.c_str(), "1000 2000\n", {"--workers"}, 19},
     };
     for (const Case& c : cases) {
-        std::system(("rm -f " + slot_ + "/*").c_str());
+        shell("rm -f " + slot_ + "/*");
         if (c.zud != nullptr)
             write_text(slot_ + "/Zud.dat", c.zud);
         if (c.range != nullptr)
