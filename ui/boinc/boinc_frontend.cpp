@@ -17,7 +17,7 @@
 #include "data/file_io.h"
 #include "data/status_file.h"
 #include "run/run.h"
-#include "ui/boinc_events.h"
+#include "ui/boinc/boinc_events.h"
 #include "ui/boinc_task.h"
 
 namespace zud {

@@ -1,0 +1,48 @@
+// A BOINC task's side of the run's events: a checkpoint asked for is
+// written only between the run's own writes, never above pmax, and the
+// end of the run is kept for the polling loop.
+#include <gtest/gtest.h>
+
+#include "temp_dir.h"
+#include "ui/boinc/boinc_events.h"
+
+namespace {
+
+using zud::TaskEvents;
+
+class BoincEventsTest : public zud_test::TempDirTest {};
+
+TEST_F(BoincEventsTest, checkpoints_wait_for_progress_and_stay_within_the_range)
+{
+    write_file("ZudStatus.dat", "pmax=1000\npmin=100\n");
+    TaskEvents events(100, 1000);
+    events.progress({200, 0.1, 0});
+    EXPECT_FALSE(events.take_checkpoint()) << "none was asked for";
+    events.want_checkpoint();
+    EXPECT_FALSE(events.take_checkpoint()) << "not before the run's next progress";
+    events.progress({300, 0.2, 0});
+    EXPECT_TRUE(events.take_checkpoint());
+    EXPECT_FALSE(events.take_checkpoint());
+    events.want_checkpoint();
+    events.progress({1009, 1.0, 0});   // past the last prime of the range
+    EXPECT_TRUE(events.take_checkpoint());
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=1000\npmin=100\npmin=300\npmin=1000\n");
+    EXPECT_EQ(events.resume_p(), 1009);
+}
+
+TEST_F(BoincEventsTest, an_unwritable_status_file_and_the_end_reach_the_loop)
+{
+    TaskEvents events(100, 1000);
+    std::string why;
+    events.warning({zud::WarningKind::priority_refused, "", "no"});
+    EXPECT_FALSE(events.status_unwritable(why));
+    events.warning({zud::WarningKind::status_file_unwritable, "ZudStatus.dat", "No space left on device"});
+    EXPECT_TRUE(events.status_unwritable(why));
+    EXPECT_EQ(why, "No space left on device");
+    EXPECT_EQ(events.wait_end(0), TaskEvents::End::running);
+    events.stopped(457);
+    EXPECT_EQ(events.wait_end(1000), TaskEvents::End::stopped);
+    EXPECT_EQ(events.stopped_at(), 457);
+}
+
+}  // namespace
