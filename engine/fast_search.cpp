@@ -1,7 +1,6 @@
 // The portable fast search and the choice between the searches.
 #include "engine/fast_search.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "engine/mod_arith.h"
@@ -9,8 +8,6 @@
 namespace zud {
 
 namespace {
-
-std::atomic<SearchMode> g_mode{SearchMode::best};
 
 // Independent chains per table build and per probed k: enough products in
 // flight to cover the x87 latency.
@@ -114,16 +111,6 @@ void search_prime_portable(const SearchTables& t, const SearchGeometry& geo, std
         if (t.active[i])
             probe_k(t, geo, i, p, recip, on_factor);
     clear_bucket_table(t, geo);
-}
-
-void set_search_mode(SearchMode mode)
-{
-    g_mode.store(mode);
-}
-
-SearchMode search_mode()
-{
-    return g_mode.load();
 }
 
 bool vector_search_available()

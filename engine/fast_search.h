@@ -6,24 +6,13 @@
 #include <cstdint>
 
 #include "engine/search.h"
+#include "engine/sieve.h"
 
 namespace zud {
-
-enum class SearchMode {
-    reference,   // one chain of x87 products (search_prime_reference)
-    portable,    // interleaved x87 chains, any x86-64 processor
-    avx2,        // double-precision FMA products, 4 lanes
-    vector,      // AVX-512 IFMA Montgomery products, 8 lanes
-    filtered,    // power-residue filters and a stride per prime, on IFMA
-    best,        // the fastest the processor has: filtered, avx2, portable
-};
 
 using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                                 const FactorCallback& on_factor);
 
-// The search run_sieve uses; best unless a benchmark or test chose another.
-void set_search_mode(SearchMode mode);
-SearchMode search_mode();
 // The function for a mode; a mode the processor cannot run falls back to
 // the next slower one.
 SearchFunction search_function(SearchMode mode);

@@ -1,6 +1,7 @@
 // Parsing and the texts of the command line.
 #include "ui/command_line.h"
 
+#include "run/worker.h"
 #include "ui/range_entry.h"
 
 namespace zud {
@@ -12,7 +13,7 @@ bool parse_workers(const std::string& text, int processors, int& workers)
     if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     workers = std::stoi(text);
-    return workers >= 1 && workers <= processors;
+    return usable_workers(workers, processors) == workers;
 }
 
 // --range FROM TO: the dialog's rules on plain p values, and its reasons.

@@ -4,7 +4,6 @@
 #include <cpuid.h>
 
 #include "data/status_file.h"
-#include "engine/sieve.h"
 #include "ui/command_line.h"
 #include "ui/range_entry.h"
 
@@ -38,8 +37,8 @@ MainWindowLogic::MainWindowLogic(WindowServices services) : services_(std::move(
 {
     if (!services_.processor_ok)
         services_.processor_ok = processor_has_cmov;
-    if (!services_.start_worker)
-        services_.start_worker = [](RunRecord& run, int nice, WorkerInfo& info) { start_worker(run, nice, info); };
+    if (!services_.start_run)
+        services_.start_run = [](Run& run) { run.start(); };
 }
 
 void MainWindowLogic::initialize()
@@ -58,7 +57,9 @@ void MainWindowLogic::initialize()
     run_.alpha = alpha_from_profile(*services_.profile);
     processors_ = default_worker_count();
     saved_workers_ = workers_from_profile(*services_.profile, processors_);
-    workers_ = workers_override_ >= 1 && workers_override_ <= processors_ ? workers_override_ : saved_workers_;
+    // An override the rule would change is not the user's number: the profile's holds.
+    const bool override_usable = usable_workers(workers_override_, processors_) == workers_override_;
+    workers_ = override_usable ? workers_override_ : saved_workers_;
     services_.view->show_workers(workers_);
     run_.candidates.release();
     priority_class_ = PriorityClass::normal;
@@ -82,7 +83,7 @@ void MainWindowLogic::start_stop()
             services_.box->show(kStopQuestion, BoxIcon::question, BoxButtons::ok_cancel, BoxAnswer::cancel);
         // The run may have ended while the question was open.
         if (answer == BoxAnswer::ok && running_)
-            stop_flag.store(1);
+            active_run_->stop();
         return;
     }
     outcome_ = RunOutcome::not_started;
@@ -170,7 +171,6 @@ bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
 
 void MainWindowLogic::launch_worker()
 {
-    stop_flag.store(0);
     rate_.reset();
     factor_count_ = 0;
     exit_after_stop_ = false;
@@ -178,15 +178,37 @@ void MainWindowLogic::launch_worker()
     start_progress();
     running_ = true;
     outcome_ = RunOutcome::running;
-    worker_priority_refused.store(false);
-    run_.workers = workers_;
-    services_.start_worker(run_, nice_value(priority_class_, thread_priority_), worker_);
+    paused_ = false;
+    RunSettings settings;
+    settings.nice = nice_value(priority_class_, thread_priority_);
+    settings.workers = workers_;
+    settings.set_nice = services_.set_nice;
+    active_run_ = std::make_unique<Run>(run_, *services_.run_events, settings);
+    services_.start_run(*active_run_);
 }
 
 void MainWindowLogic::stop_confirmed()
 {
     if (running_)
-        stop_flag.store(1);
+        active_run_->stop();
+}
+
+void MainWindowLogic::pause()
+{
+    if (!running_ || paused_)
+        return;
+    paused_ = true;
+    active_run_->pause();
+    set_status_text("Paused");
+}
+
+void MainWindowLogic::resume()
+{
+    if (!running_ || !paused_)
+        return;
+    paused_ = false;
+    active_run_->resume();
+    set_status_text("Sieving...");
 }
 
 void MainWindowLogic::close_request()
@@ -221,7 +243,7 @@ void MainWindowLogic::exit_confirmed()
     // resume point (an initial creation its candidate file), then the
     // window goes. Nothing is cut in half and nothing is sieved twice.
     exit_after_stop_ = true;
-    stop_flag.store(1);
+    active_run_->stop();
 }
 
 void MainWindowLogic::exit_now()
@@ -266,12 +288,7 @@ void MainWindowLogic::report_priority_refusal()
 // The nice value of every thread of a running sieve.
 bool MainWindowLogic::apply_worker_nice(int nice)
 {
-    if (!running_)
-        return true;
-    bool ok = true;
-    for (pid_t tid : worker_.tids())
-        ok = set_thread_nice(tid, nice) && ok;
-    return ok;
+    return !running_ || active_run_->change_priority(nice);
 }
 
 // The class and the worker setting apply to the sieve's threads only: the
@@ -284,13 +301,14 @@ bool MainWindowLogic::change_worker_priority(PriorityClass cls, ThreadPriority t
         return true;
     // Raising a running thread's priority needs privilege; new threads
     // start from the window thread's nice 0 and need none for nice >= 0.
-    const bool attainable = nice >= 0 || (set_thread_nice(0, nice) && set_thread_nice(0, 0));
+    const bool attainable =
+        nice >= 0 || (set_thread_nice(services_.set_nice, 0, nice) && set_thread_nice(services_.set_nice, 0, 0));
     if (!attainable) {
         report_priority_refusal();
         return false;
     }
     restart_after_stop_ = true;
-    stop_flag.store(1);
+    active_run_->stop();
     return true;
 }
 
@@ -316,7 +334,7 @@ void MainWindowLogic::tray_activated()
     }
     services_.view->show_window();
     tray_modify(kProgramTitle);
-    handle_message("#I");
+    services_.view->log_scroll_to_end();
 }
 
 void MainWindowLogic::minimized()

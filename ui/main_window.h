@@ -1,8 +1,8 @@
 // The main window's behaviour without a toolkit: initialisation, Start and
-// Stop, the handling of every worker message, the log pane's text, the
-// status line, priorities, the close request and the final save. The Qt
-// window and the console front end render its state and forward the
-// user's commands.
+// Stop, the handling of every run event, the log pane's text, the status
+// line, priorities, the close request and the final save. The Qt window and
+// the console front end render its state, forward the user's commands, and
+// deliver the run's events to it on their own thread.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,11 @@
 #include <string>
 
 #include "data/folder_lock.h"
+#include <memory>
+
 #include "run/priority.h"
+#include "run/run.h"
+#include "run/run_events.h"
 #include "run/run_record.h"
 #include "run/worker.h"
 #include "data/message_box.h"
@@ -33,8 +37,12 @@ struct WindowServices {
     Profile* profile;
     std::function<std::int32_t()> clock_ms = monotonic_ms;
     std::function<bool()> processor_ok;   // the conditional-move check; empty: the CPU's own answer
-    // Starts the worker; empty: a detached thread running worker_procedure.
-    std::function<void(RunRecord&, int nice, WorkerInfo&)> start_worker;
+    // Where runs report; the front end hands what arrives there to the
+    // logic's RunEvents on the logic's thread (an EventQueue does that).
+    RunEvents* run_events = nullptr;
+    // Starts a run; empty: run.start(). A test may play the run itself.
+    std::function<void(Run& run)> start_run;
+    NiceSetter set_nice = nullptr;   // nullptr: the system's
 };
 
 // How the last Start ended, for the console's exit status.
@@ -50,7 +58,9 @@ enum class RunOutcome {
 
 enum class LogKind { plain, info, echoed };
 
-class MainWindowLogic {
+// The window's side of a run: its RunEvents are called on the window's
+// thread (never by the run's thread directly).
+class MainWindowLogic : public RunEvents {
 public:
     explicit MainWindowLogic(WindowServices services);
 
@@ -59,8 +69,14 @@ public:
     void initialize();
     // The Start/Stop button (and Enter).
     void start_stop();
-    // One window message from the worker (or "#I" from the tray handling).
-    void handle_message(const std::string& text);
+    // The run's events, on the window's thread.
+    void factors_recorded(const std::vector<FactorRecord>& batch) override;
+    void progress(const RunProgress& progress) override;
+    void checkpoint_written(std::int64_t resume_p) override;
+    void warning(const RunWarning& warning) override;
+    void stopped(std::int64_t resume_p) override;
+    void done() override;
+    void error(const RunError& error) override;
     // Esc, the close box: asks while a run is active.
     void close_request();
     // The console's Ctrl+C: a stop the user has already confirmed.
@@ -71,6 +87,13 @@ public:
     // The console's third Ctrl+C: away at once, whatever the run has not
     // yet recorded (it is found again on resume).
     void exit_now();
+    // The tray menu's Pause and Resume: the sieving threads wait where
+    // they are and use no processor time.
+    void pause();
+    void resume();
+    bool paused() const { return paused_; }
+    // A stop was asked of the running run and it has not yet ended.
+    bool stop_requested() const { return active_run_ != nullptr && active_run_->stop_requested(); }
 
     // Cycles the status line through the rate, the status text and the
     // share done with the time left.
@@ -116,10 +139,7 @@ private:
     void show_progress(std::int64_t p);
     bool choose_range(std::int64_t& pmin, std::int64_t& pmax);
     void launch_worker();
-    void on_factor_line(const std::string& text);
-    void on_progress(const std::string& text);
-    void on_complete();
-    void on_stopped(std::int64_t p);
+    void log_factors(const std::vector<FactorRecord>& batch);
     void end_of_run();
     bool write_candidates_then(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
                                std::int64_t b);
@@ -131,9 +151,10 @@ private:
 
     WindowServices services_;
     RunRecord run_;
-    WorkerInfo worker_;
+    std::unique_ptr<Run> active_run_;
     FolderLock lock_;
     bool running_ = false;
+    bool paused_ = false;
     bool destroyed_ = false;
     bool exit_after_stop_ = false;
     bool restart_after_stop_ = false;   // new workers at a priority the old ones could not take

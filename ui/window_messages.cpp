@@ -1,8 +1,9 @@
-// The window's handling of the worker's messages: log, status line, tray,
-// rate, and the records written when a run completes or stops. It runs
-// while the worker waits in its send, so the bitmaps and files are ours.
-#include "data/parse.h"
+// The window's handling of the run's events: log, status line, tray, rate,
+// and the records written when a run completes or stops. Every text the
+// window shows of a run is made here. The final events come after the run
+// has let go of its record, so the bitmaps and files are ours.
 #include "data/status_file.h"
+#include "run/progress.h"
 #include "ui/main_window.h"
 #include "ui/start_options.h"
 
@@ -23,49 +24,19 @@ const char* const kCompleteInFile =
     "Sieving complete!\r\n\r\nThe results are in the file 'ZudStatus.dat': please send its text to the Zud "
     "team.";
 
+const char* const kKeptWhileUnwritable =
+    " The factors found are kept and written as soon as the file can be written.";
+
 }  // namespace
 
-void MainWindowLogic::handle_message(const std::string& text)
+void MainWindowLogic::factors_recorded(const std::vector<FactorRecord>& batch)
 {
-    if (worker_priority_refused.exchange(false))
-        report_priority_refusal();
-    if (text.empty() || text[0] != '#') {
-        on_factor_line(text);
+    if (batch.empty())
         return;
-    }
-    const char code = text.size() > 1 ? text[1] : '\0';
-    const std::string proper = text.size() > 2 ? text.substr(2) : std::string();
-    switch (code) {
-    case 'S':
-        on_progress(text);
-        break;
-    case 'E':
-        outcome_ = RunOutcome::verification_failed;
-        services_.box->warn(proper);
-        destroy();
-        break;
-    case 'I':
-        log_append(proper, LogKind::info);
-        break;
-    case 'W':
-        set_status_text("Waiting to write 'ZudStatus.dat'...");
-        services_.box->alert(proper);
-        break;
-    case 'C':
-        on_complete();
-        break;
-    case 's':
-        on_stopped(parse_int64(proper.c_str()));
-        break;
-    default:
-        break;
-    }
-}
-
-void MainWindowLogic::on_factor_line(const std::string& text)
-{
-    log_append(text, LogKind::plain);
-    last_reported_p_ = parse_int64(text.c_str());
+    log_factors(batch);
+    last_reported_p_ = batch.back().p;
+    // One sample per batch: the factor rate is measured between batches.
+    factor_count_ += static_cast<std::int32_t>(batch.size()) - 1;
     rate_.on_factor(factor_count_, run_.candidates.kcount, services_.clock_ms());
     set_display(0, rate_.rate_text());
     ++factor_count_;
@@ -73,18 +44,62 @@ void MainWindowLogic::on_factor_line(const std::string& text)
         show_progress(last_reported_p_);
 }
 
-void MainWindowLogic::on_progress(const std::string& text)
+void MainWindowLogic::progress(const RunProgress& progress)
 {
-    const std::string proper = text.substr(2);
-    set_status_text(proper);
-    last_reported_p_ = text.size() > 15 ? parse_int64(text.c_str() + 15) : 0;
+    const std::string text = progress_text(progress.resume_p);
+    set_status_text(text);
+    last_reported_p_ = progress.resume_p;
     rate_.on_progress(last_reported_p_, services_.clock_ms());
     set_display(0, rate_.rate_text());
     show_progress(last_reported_p_);
-    tray_modify(progress_.active() ? proper + " - " + progress_.share_text() : proper);
+    tray_modify(progress_.active() ? text + " - " + progress_.share_text() : text);
 }
 
-void MainWindowLogic::on_complete()
+void MainWindowLogic::checkpoint_written(std::int64_t) {}
+
+void MainWindowLogic::warning(const RunWarning& warning)
+{
+    switch (warning.kind) {
+    case WarningKind::status_file_unwritable:
+        set_status_text("Waiting to write 'ZudStatus.dat'...");
+        services_.box->alert(warning.why + kKeptWhileUnwritable);
+        break;
+    case WarningKind::status_file_trouble:
+        services_.box->alert(warning.why);
+        break;
+    case WarningKind::priority_refused:
+        report_priority_refusal();
+        break;
+    case WarningKind::workers_reduced:
+    case WarningKind::engine:
+        log_append(warning.why, LogKind::plain);
+        break;
+    }
+}
+
+void MainWindowLogic::error(const RunError& error)
+{
+    if (error.kind == RunErrorKind::engine_gave_up) {
+        // Nothing was sieved, so neither file may change.
+        if (!error.text.empty())
+            log_append(error.text, LogKind::plain);
+        services_.view->set_start_caption("&Start");
+        set_status_text("Stopped");
+        outcome_ = RunOutcome::nothing_sieved;
+        end_of_run();
+        return;
+    }
+    std::string text = "Verification failed: ";
+    append_factor_line(text, error.factor.p, error.factor.k, error.factor.n, "!");
+    // "p does not divide k*2^n+1!"
+    const std::string::size_type bar = text.find(" | ");
+    text.replace(bar, 3, " does not divide ");
+    outcome_ = RunOutcome::verification_failed;
+    services_.box->warn(text);
+    destroy();
+}
+
+void MainWindowLogic::done()
 {
     services_.view->set_start_caption("&Start");
     set_status_text("Complete!");
@@ -114,15 +129,11 @@ void MainWindowLogic::on_complete()
     end_of_run();
 }
 
-void MainWindowLogic::on_stopped(std::int64_t p)
+void MainWindowLogic::stopped(std::int64_t p)
 {
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
-    if (p < 3) {
-        // The engine's set-up gave up: nothing was sieved, so neither file
-        // may change.
-        outcome_ = RunOutcome::nothing_sieved;
-    } else if (run_.pmin != 0) {
+    if (run_.pmin != 0) {
         const FileResult resume = append_resume_point(p - 1);
         warn_if_failed(resume);
         outcome_ = resume.ok ? RunOutcome::stopped : RunOutcome::results_not_saved;
@@ -160,7 +171,11 @@ bool MainWindowLogic::write_candidates_then(FileResult (*status_write)(std::int6
 void MainWindowLogic::end_of_run()
 {
     running_ = false;
-    worker_.clear();
+    paused_ = false;
+    if (active_run_) {
+        active_run_->wait();   // it has sent its last event and is leaving
+        active_run_.reset();
+    }
     lock_.release();
     if (exit_after_stop_)
         destroy();
@@ -170,6 +185,44 @@ void MainWindowLogic::warn_if_failed(const FileResult& result)
 {
     if (!result.ok)
         services_.box->warn(result.message);
+}
+
+// A batch enters the pane as one text. Within 100 characters of the limit
+// the oldest text goes in steps of 500 characters, as for a single line;
+// a batch longer than the whole pane keeps its newest lines.
+void MainWindowLogic::log_factors(const std::vector<FactorRecord>& batch)
+{
+    std::string insert;
+    insert.reserve(batch.size() * 28 + 2);
+    for (const FactorRecord& f : batch)
+        append_factor_line(insert, f.p, f.k, f.n, "\r\n");
+    insert.resize(insert.size() - 2);
+    const std::size_t room = log_limit_ > 600 ? log_limit_ - 600 : 0;
+    if (insert.size() > room) {
+        std::size_t from = insert.find("\r\n", insert.size() - room);
+        from = from == std::string::npos ? insert.size() : from + 2;
+        insert.erase(0, from);
+        if (!log_text_.empty())
+            services_.view->log_cut_front(log_text_);
+        log_text_.clear();
+        log_truncated_ = true;
+    }
+    if (!log_text_.empty())
+        insert.insert(0, "\r\n");
+    const std::size_t end = log_text_.size() + insert.size();
+    if (log_text_.size() + 100 >= log_limit_ || end + 100 > log_limit_) {
+        const std::size_t over = end + 100 > log_limit_ ? end + 100 - log_limit_ : 0;
+        std::size_t cut = (over + 499) / 500 * 500;
+        cut = cut < 500 ? 500 : cut;
+        cut = cut > log_text_.size() ? log_text_.size() : cut;
+        services_.view->log_cut_front(log_text_.substr(0, cut));
+        log_text_.erase(0, cut);
+        log_truncated_ = true;
+    }
+    log_text_ += insert;
+    if (!insert.empty())
+        services_.view->log_appended(insert);
+    services_.view->log_scroll_to_end();
 }
 
 void MainWindowLogic::log_append(const std::string& text, LogKind kind)

@@ -93,7 +93,7 @@ TEST_F(QtWindow, the_tray_menu_shows_hides_stops_and_exits_with_the_window_quest
     QCoreApplication::processEvents();
     ASSERT_EQ(box.shown.size(), 1u);
     EXPECT_EQ(box.shown[0].text, "The sieve is still running - are you sure you wish to stop it?");
-    EXPECT_EQ(zud::stop_flag.load(), 0);
+    EXPECT_FALSE(window.logic().stop_requested());
 
     // Exit brings the hidden window back and asks the window's exit question.
     box.answers = {zud::BoxAnswer::cancel};
@@ -103,7 +103,7 @@ TEST_F(QtWindow, the_tray_menu_shows_hides_stops_and_exits_with_the_window_quest
     EXPECT_EQ(box.shown[1].text.substr(0, 59), "The sieve is still running - are you sure you wish to exit?");
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.logic().destroyed());
-    window.logic().handle_message("#s5000");
+    window.logic().stopped(5000);
     tray_action(window, "exit")->trigger();
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.logic().destroyed());
