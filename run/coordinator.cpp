@@ -212,20 +212,22 @@ void RunCoordinator::sieve(WorkerSlot& slot)
     slot.engine.set_factor_callback(on_factor);
     std::int64_t lo = 0, hi = 0;
     while (!owner_.ending()) {
+        // Pause and resume both count: a count that moved since before the
+        // wait means the engine may have come back for a pause.
+        std::uint32_t controls = owner_.pauses_.load();
         owner_.wait_while_paused();
         results_->wait_for_room();
         if (owner_.ending() || !scheduler_->next(lo, hi))
             break;
         hits.clear();
         const Clock::time_point begin = Clock::now();
-        std::uint32_t pauses = owner_.pauses_.load();
         std::int64_t ended_at = slot.engine.sieve_range(lo, hi, &owner_.interrupt_, {});
         // A pause leaves the engine at its next prime: the same chunk goes
         // on from there once resumed.
         bool was_paused = false;
-        while (ended_at <= hi && !owner_.ending() && slot.engine_text.empty() && owner_.pauses_.load() != pauses) {
+        while (ended_at <= hi && !owner_.ending() && slot.engine_text.empty() && owner_.pauses_.load() != controls) {
             was_paused = true;
-            pauses = owner_.pauses_.load();
+            controls = owner_.pauses_.load();
             owner_.wait_while_paused();
             if (owner_.ending())
                 break;

@@ -48,6 +48,7 @@ void Run::pause()
 
 void Run::resume()
 {
+    pauses_.fetch_add(1);
     std::lock_guard<std::mutex> lock(mutex_);
     interrupt_.fetch_and(~kPause);
     resumed_.notify_all();

@@ -79,7 +79,7 @@ private:
     RunEvents& events_;
     RunSettings settings_;
     std::atomic<std::int32_t> interrupt_{0};
-    std::atomic<std::uint32_t> pauses_{0};   // counts pause() calls
+    std::atomic<std::uint32_t> pauses_{0};   // counts pause() and resume() calls
     mutable std::mutex mutex_;
     std::condition_variable resumed_;
     std::vector<pid_t> tids_;
