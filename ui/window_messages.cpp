@@ -187,41 +187,29 @@ void MainWindowLogic::warn_if_failed(const FileResult& result)
         services_.box->warn(result.message);
 }
 
-// A batch enters the pane as one text. Within 100 characters of the limit
-// the oldest text goes in steps of 500 characters, as for a single line;
-// a batch longer than the whole pane keeps its newest lines.
+// A batch enters the pane as one text; then, near the limit, the oldest
+// text goes in steps of 500 characters, as for a single line, so the pane
+// keeps the newest lines. The view sees the whole batch first: the console
+// shows every line and cuts nothing.
 void MainWindowLogic::log_factors(const std::vector<FactorRecord>& batch)
 {
     std::string insert;
     insert.reserve(batch.size() * 28 + 2);
+    if (!log_text_.empty())
+        insert = "\r\n";
     for (const FactorRecord& f : batch)
         append_factor_line(insert, f.p, f.k, f.n, "\r\n");
     insert.resize(insert.size() - 2);
-    const std::size_t room = log_limit_ > 600 ? log_limit_ - 600 : 0;
-    if (insert.size() > room) {
-        std::size_t from = insert.find("\r\n", insert.size() - room);
-        from = from == std::string::npos ? insert.size() : from + 2;
-        insert.erase(0, from);
-        if (!log_text_.empty())
-            services_.view->log_cut_front(log_text_);
-        log_text_.clear();
-        log_truncated_ = true;
-    }
-    if (!log_text_.empty())
-        insert.insert(0, "\r\n");
-    const std::size_t end = log_text_.size() + insert.size();
-    if (log_text_.size() + 100 >= log_limit_ || end + 100 > log_limit_) {
-        const std::size_t over = end + 100 > log_limit_ ? end + 100 - log_limit_ : 0;
+    log_text_ += insert;
+    services_.view->log_appended(insert);
+    if (log_text_.size() + 100 >= log_limit_) {
+        const std::size_t over = log_text_.size() + 100 - log_limit_ + 1;
         std::size_t cut = (over + 499) / 500 * 500;
-        cut = cut < 500 ? 500 : cut;
         cut = cut > log_text_.size() ? log_text_.size() : cut;
         services_.view->log_cut_front(log_text_.substr(0, cut));
         log_text_.erase(0, cut);
         log_truncated_ = true;
     }
-    log_text_ += insert;
-    if (!insert.empty())
-        services_.view->log_appended(insert);
     services_.view->log_scroll_to_end();
 }
 

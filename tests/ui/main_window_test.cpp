@@ -224,6 +224,19 @@ TEST_F(MainWindow, log_separators)
     EXPECT_EQ(view.log, logic->log_text());
     EXPECT_EQ(logic->last_reported_p(), 3049);
     EXPECT_EQ(logic->factor_count(), 3);
+
+    // A batch longer than the whole pane: the pane keeps its limit and the
+    // newest lines.
+    logic->set_log_limit(1000);
+    std::vector<zud::FactorRecord> many;
+    for (std::int32_t n = 0; n < 200; ++n)
+        many.push_back({5003, 7, 1000 + n});
+    logic->factors_recorded(many);
+    EXPECT_LT(logic->log_text().size() + 100, 1000u);
+    EXPECT_EQ(logic->log_text().substr(logic->log_text().size() - 19), "\r\n5003 | 7*2^1199+1");
+    EXPECT_EQ(view.log, logic->log_text());
+    EXPECT_TRUE(logic->log_truncated());
+    EXPECT_EQ(logic->factor_count(), 203);
 }
 
 TEST_F(MainWindow, a_recorded_range_with_a_zero_resume_point_stays_a_normal_run)

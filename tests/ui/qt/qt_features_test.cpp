@@ -82,6 +82,16 @@ TEST_F(QtWindow, the_tray_menu_shows_hides_stops_and_exits_with_the_window_quest
     emit window.tray_menu()->aboutToShow();
     EXPECT_EQ(tray_action(window, "show_hide")->text(), "&Hide");
     EXPECT_EQ(tray_action(window, "start_stop")->text(), "&Stop");
+    // Pause and Resume, with the status line saying which.
+    EXPECT_EQ(tray_action(window, "pause_resume")->text(), "Pause");
+    tray_action(window, "pause_resume")->trigger();
+    EXPECT_TRUE(window.logic().paused());
+    EXPECT_EQ(window.logic().display_text(1), "Paused");
+    emit window.tray_menu()->aboutToShow();
+    EXPECT_EQ(tray_action(window, "pause_resume")->text(), "Resume");
+    tray_action(window, "pause_resume")->trigger();
+    EXPECT_FALSE(window.logic().paused());
+    EXPECT_EQ(window.logic().display_text(1), "Sieving...");
     tray_action(window, "show_hide")->trigger();
     QCoreApplication::processEvents();
     EXPECT_FALSE(window.isVisible());
