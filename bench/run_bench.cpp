@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -76,6 +77,28 @@ void BM_whole_run_near_1e12(benchmark::State& state)
     state.counters["events"] = static_cast<double>(events.events);
 }
 BENCHMARK(BM_whole_run_near_1e12)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+// The dense range of the console figures (bench/console_dense.sh): the
+// benchmark file from p = 3 to 500,000, 289,275 factor lines, with 2
+// workers and nothing shown: what the sieve and the status file take, the
+// floor for the console's whole range.
+void BM_dense_range_unshown(benchmark::State& state)
+{
+    ScratchFolder folder;
+    CountingEvents events;
+    for (auto _ : state) {
+        zud::RunRecord run;
+        run.candidates = zud_bench::bench_set();
+        run.pmin = 3;
+        run.pmax = 500000;
+        zud::RunSettings settings;
+        settings.workers = 2;
+        zud::Run whole(run, events, settings);
+        whole.run_here();
+        std::remove("ZudStatus.dat");
+    }
+}
+BENCHMARK(BM_dense_range_unshown)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // What one worker's tables take for that run: every worker holds its own.
 void BM_worker_tables_near_1e12(benchmark::State& state)
