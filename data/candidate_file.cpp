@@ -1,5 +1,6 @@
 // "Zud.dat": one value per line; "k=" headers, absolute n, "+" deltas.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cinttypes>
@@ -7,7 +8,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
+#include <random>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "data/candidate_set.h"
@@ -21,32 +26,75 @@ namespace {
 constexpr std::int32_t kSpacingBase = 907200;   // 2^6 * 3^4 * 5^2 * 7
 
 
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...)
+{
+    char buffer[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    return buffer;
+}
+
 // One value per call: the first non-zero line value, a "k=" header's
 // negated value, or 0 at the end of the file. Values are 64-bit and
 // saturate, so that an oversized number fails its own check instead of
-// wrapping into a plausible one.
+// wrapping into a plausible one. Damage that would shift later values (a
+// NUL byte, characters after a number, a last line cut short) ends the
+// read with a message naming the line.
 class LineValueReader {
 public:
     explicit LineValueReader(std::FILE* file) : file_(file) {}
+    ~LineValueReader() { std::free(line_); }
+    LineValueReader(const LineValueReader&) = delete;
+    LineValueReader& operator=(const LineValueReader&) = delete;
 
     std::int64_t next()
     {
-        char line[1024];
-        while (std::fgets(line, sizeof line, file_) != nullptr) {
+        ssize_t length;
+        while (error_.empty() && (length = ::getline(&line_, &capacity_, file_)) >= 0) {
+            ++line_number_;
             if (read_interrupted.load(std::memory_order_relaxed)) {
                 interrupted_ = true;
                 return 0;
             }
-            if (line[0] == 'k' && line[1] == '=')
-                return -parse_leading_int(line + 2).value;
-            std::int64_t value;
-            if (line[0] == '+') {
-                const std::int64_t delta = parse_leading_int(line + 1).value;
-                if (__builtin_add_overflow(running_, delta, &value))
-                    value = delta > 0 ? INT64_MAX : INT64_MIN + 1;
-            } else {
-                value = parse_leading_int(line).value;
+            const auto size = static_cast<std::size_t>(length);
+            if (std::memchr(line_, '\0', size) != nullptr) {
+                error_ = format("The file 'Zud.dat' is invalid - line %d holds a NUL byte!", line_number_);
+                return 0;
             }
+            const bool ended = size > 0 && line_[size - 1] == '\n';
+            ParsedInt parsed{};
+            std::int64_t value;
+            if (line_[0] == 'k' && line_[1] == '=') {
+                parsed = parse_leading_int(line_ + 2);
+                value = -parsed.value;
+            } else if (line_[0] == '+') {
+                parsed = parse_leading_int(line_ + 1);
+                if (__builtin_add_overflow(running_, parsed.value, &value))
+                    value = parsed.value > 0 ? INT64_MAX : INT64_MIN + 1;
+            } else {
+                parsed = parse_leading_int(line_);
+                value = parsed.value;
+            }
+            const bool has_digits = parsed.end > line_ && parsed.end[-1] >= '0' && parsed.end[-1] <= '9';
+            if (has_digits && !only_blanks(parsed.end, line_ + size)) {
+                std::string text(line_, ended ? size - 1 : size);
+                if (text.size() > 40)
+                    text = text.substr(0, 40) + "...";
+                error_ = format("The file 'Zud.dat' is invalid - line %d (\"%s\") has characters after its number!",
+                                line_number_, text.c_str());
+                return 0;
+            }
+            if (!ended && has_digits) {
+                error_ = format("The file 'Zud.dat' is invalid - it ends inside line %d, without a line end: the "
+                                "file was cut short!",
+                                line_number_);
+                return 0;
+            }
+            if (line_[0] == 'k' && line_[1] == '=')
+                return value;
             running_ = value;
             if (value != 0)
                 return value;
@@ -55,11 +103,25 @@ public:
     }
 
     bool interrupted() const { return interrupted_; }
+    // Why the read must stop, or "".
+    const std::string& error() const { return error_; }
 
 private:
+    static bool only_blanks(const char* begin, const char* end)
+    {
+        for (; begin != end; ++begin)
+            if (!std::isspace(static_cast<unsigned char>(*begin)))
+                return false;
+        return true;
+    }
+
     std::FILE* file_;
+    char* line_ = nullptr;
+    std::size_t capacity_ = 0;
+    int line_number_ = 0;
     std::int64_t running_ = 0;
     bool interrupted_ = false;
+    std::string error_;
 };
 
 class FileCloser {
@@ -82,25 +144,11 @@ FileResult fail(std::string message)
     return {false, std::move(message)};
 }
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...)
-{
-    char buffer[512];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(buffer, sizeof buffer, fmt, args);
-    va_end(args);
-    return buffer;
-}
-
-// Memory the machine can give us; a set beyond it would be killed, not refused.
+// Memory the system can give now: a set beyond it would be killed or
+// swapped to a standstill, not refused.
 std::uint64_t memory_budget()
 {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0)
-        return UINT64_MAX;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) / 4 * 3;
+    return available_memory();
 }
 
 FileResult too_large(std::uint64_t bytes)
@@ -109,11 +157,15 @@ FileResult too_large(std::uint64_t bytes)
                        bytes >> 20));
 }
 
+std::uint64_t set_bytes(std::int64_t kcount, std::int64_t words_per_k)
+{
+    return static_cast<std::uint64_t>(kcount) * static_cast<std::uint64_t>(3 * sizeof(std::int32_t) + 4 * words_per_k);
+}
+
 // Allocates the per-k arrays and bitmaps, zero-filled, or says why not.
 FileResult allocate(CandidateSet& set, std::int64_t kcount, std::int64_t words_per_k)
 {
-    const auto per_k_bytes = static_cast<std::uint64_t>(3 * sizeof(std::int32_t) + 4 * words_per_k);
-    const std::uint64_t bytes = static_cast<std::uint64_t>(kcount) * per_k_bytes;
+    const std::uint64_t bytes = set_bytes(kcount, words_per_k);
     if (bytes > memory_budget())
         return too_large(bytes);
     try {
@@ -159,26 +211,42 @@ FileResult read_n_list(LineValueReader& reader, CandidateSet& set, std::int32_t 
     return {};
 }
 
-FileResult read_values(LineValueReader& reader, CandidateSet& set);
+FileResult read_values(LineValueReader& reader, CandidateSet& set, std::int64_t file_size);
 
 FileResult read_set(std::FILE* file, CandidateSet& set)
 {
     LineValueReader reader(file);
-    FileResult result = read_values(reader, set);
+    struct stat info {};
+    const std::int64_t size = ::fstat(fileno(file), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+    FileResult result = read_values(reader, set, size);
     if (reader.interrupted())
         return fail("Reading the file 'Zud.dat' was interrupted.");
+    if (!reader.error().empty()) {
+        set.release();
+        return fail(reader.error());
+    }
     return result;
 }
 
-FileResult read_values(LineValueReader& reader, CandidateSet& set)
+FileResult read_values(LineValueReader& reader, CandidateSet& set, std::int64_t file_size)
 {
     const std::int64_t kcount = reader.next();
+    if (!reader.error().empty())
+        return {};
     if (kcount < 1 || kcount > INT32_MAX)
         return fail("The file 'Zud.dat' is invalid - bad first line!");
     const std::int64_t nmin = reader.next();
     const std::int64_t nmax = reader.next();
+    if (!reader.error().empty())
+        return {};
     if (nmin < 1 || nmax < 1 || nmin > nmax || nmax > INT32_MAX)
         return fail("The file 'Zud.dat' is invalid - bad range of n on lines 2 and 3!");
+    // Every k needs a header line of at least "k=N\n": a count the file
+    // cannot hold is damage, refused before anything is allocated for it.
+    if (file_size >= 0 && kcount > file_size / 4)
+        return fail(format("The file 'Zud.dat' is invalid - line 1 gives %" PRId64
+                           " k's, more than a file of %" PRId64 " bytes can hold!",
+                           kcount, file_size));
     if (FileResult r = allocate(set, kcount, (nmax - nmin + 1) / 32 + 1); !r.ok)
         return r;
     set.kcount = static_cast<std::int32_t>(kcount);
@@ -246,30 +314,70 @@ FileResult write_temporary(const char* temporary, const CandidateSet& set)
     return ok ? FileResult{} : write_failed(error_number);
 }
 
-// A copy through a temporary file, where the folder takes no hard links.
-bool copy_to_backup()
+// A name of our own in this folder, which the clean-up at Start removes
+// if we are killed before it is renamed: "Zud.dat.new-XXXXXX".
+std::string temporary_name(int& fd)
+{
+    std::string name = std::string(kCandidateFile) + ".new-XXXXXX";
+    fd = mkstemp(&name[0]);
+    return name;
+}
+
+// A copy of Zud.dat under `name` (an empty file of ours), for a folder
+// that takes no hard links.
+int copy_candidate_file(int to, mode_t mode)
 {
     std::FILE* from = open_for_reading(kCandidateFile);
     if (from == nullptr)
-        return false;
-    std::string text;
+        return errno;
+    int error_number = 0;
     char piece[1 << 16];
     std::size_t got;
-    while ((got = std::fread(piece, 1, sizeof piece, from)) > 0)
-        text.append(piece, got);
-    const bool read_ok = std::ferror(from) == 0;
+    while (error_number == 0 && (got = std::fread(piece, 1, sizeof piece, from)) > 0)
+        for (std::size_t done = 0; done < got && error_number == 0;) {
+            const ssize_t written = write(to, piece + done, got - done);
+            if (written < 0 && errno != EINTR)
+                error_number = errno;
+            else if (written > 0)
+                done += static_cast<std::size_t>(written);
+        }
+    if (error_number == 0 && std::ferror(from) != 0)
+        error_number = EIO;
     std::fclose(from);
-    return read_ok && replace_whole(kCandidateBackup, text) == 0;
+    if (error_number == 0 && (fchmod(to, mode) != 0 || fsync(to) != 0))
+        error_number = errno;
+    return error_number;
 }
 
-// The previous Zud.dat, kept as Zud.dat~ by a second name for the same file.
-bool keep_backup()
+// The previous Zud.dat becomes Zud.dat~: a second name for it (or a copy)
+// is made first and then renamed over the old backup, so that there is
+// always one backup. Returns 0 or why no backup could be made.
+int keep_backup()
 {
-    if (file_kind(kCandidateFile) != FileKind::regular)
-        return false;
-    if (unlink(kCandidateBackup) != 0 && errno != ENOENT)
-        return false;
-    return link(kCandidateFile, kCandidateBackup) == 0 || copy_to_backup();
+    // A fresh name without creating a file: a link takes no inode.
+    std::mt19937 random(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(time(nullptr)));
+    std::string name;
+    int error_number = EEXIST;
+    for (int attempt = 0; attempt < 100 && error_number == EEXIST; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(random() & 0xffffff));
+        name = std::string(kCandidateFile) + ".new-" + suffix;
+        error_number = link(kCandidateFile, name.c_str()) == 0 ? 0 : errno;
+        if (error_number != 0 && error_number != EEXIST) {
+            const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            error_number = fd < 0 ? errno : copy_candidate_file(fd, mode_for_replacing(kCandidateFile));
+            if (fd >= 0) {
+                close(fd);
+                if (error_number != 0)
+                    unlink(name.c_str());
+            }
+        }
+    }
+    if (error_number == 0 && std::rename(name.c_str(), kCandidateBackup) != 0) {
+        error_number = errno;
+        unlink(name.c_str());
+    }
+    return error_number;
 }
 
 }  // namespace
@@ -337,27 +445,75 @@ FileResult read_candidate_file(CandidateSet& set)
 FileResult write_candidate_file(const CandidateSet& set)
 {
     // A name of our own: two instances never write into one another's file.
-    std::string temporary = std::string(kCandidateFile) + ".new-XXXXXX";
-    const int made = mkstemp(&temporary[0]);
+    int made = -1;
+    const std::string temporary = temporary_name(made);
     if (made < 0)
         return write_failed(errno);
+    fchmod(made, mode_for_replacing(kCandidateFile));
     close(made);
     if (FileResult written = write_temporary(temporary.c_str(), set); !written.ok) {
         unlink(temporary.c_str());
         return written;
     }
     // Zud.dat stays in place until the new file replaces it in one rename:
-    // there is never a moment without a complete Zud.dat.
-    const bool backed_up = keep_backup();
+    // there is never a moment without a complete Zud.dat, nor one without
+    // a backup of the previous one.
+    const bool replacing = file_kind(kCandidateFile) == FileKind::regular;
+    if (replacing) {
+        if (const int error_number = keep_backup(); error_number != 0) {
+            unlink(temporary.c_str());
+            return fail("No backup 'Zud.dat~' of the previous 'Zud.dat' could be made (" +
+                        system_reason(error_number) + "), so 'Zud.dat' has not been replaced.");
+        }
+    }
     if (std::rename(temporary.c_str(), kCandidateFile) != 0) {
         const int error_number = errno;
         unlink(temporary.c_str());
         return write_failed(error_number);
     }
     sync_folder();
-    if (backed_up)
+    if (replacing)
         return {true, "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'"};
     return {true, "The 'Zud.dat' file has been created."};
+}
+
+std::uint64_t candidate_file_size_bound(const CandidateSet& set)
+{
+    // Headers, then per k its header, its first n and at most "+1\n" for
+    // every further n of the range.
+    const std::uint64_t range = static_cast<std::uint64_t>(set.nmax - set.nmin);
+    std::uint64_t bytes = 36;
+    for (std::int32_t k : set.k_values)
+        bytes += static_cast<std::uint64_t>(std::snprintf(nullptr, 0, "k=%d\n%d\n", k, set.nmax)) + 3 * range;
+    return bytes;
+}
+
+std::string candidate_folder_unwritable()
+{
+    int fd = -1;
+    const std::string name = temporary_name(fd);
+    if (fd < 0)
+        return system_reason(errno);
+    close(fd);
+    unlink(name.c_str());
+    return "";
+}
+
+FileResult allocate_candidate_set(CandidateSet& set, std::int64_t kcount, std::int32_t nmin, std::int32_t nmax)
+{
+    set.release();
+    if (FileResult r = allocate(set, kcount, (std::int64_t{nmax} - nmin + 1) / 32 + 1); !r.ok)
+        return r;
+    set.kcount = static_cast<std::int32_t>(kcount);
+    set.nmin = nmin;
+    set.nmax = nmax;
+    return {};
+}
+
+FileResult candidate_memory_check(std::int64_t kcount, std::int32_t nmin, std::int32_t nmax)
+{
+    const std::uint64_t bytes = set_bytes(kcount, (std::int64_t{nmax} - nmin + 1) / 32 + 1);
+    return bytes > memory_budget() ? too_large(bytes) : FileResult{};
 }
 
 }  // namespace zud

@@ -64,9 +64,22 @@ struct CandidateSet {
 FileResult read_candidate_file(CandidateSet& set);
 
 // Writes the set as the new "Zud.dat", keeping the previous one as
-// "Zud.dat~". The new text is complete on disk before the old file is
-// moved, so a failure leaves the old "Zud.dat" in place. `message` is shown
-// without icon on success, with a warning icon on failure.
+// "Zud.dat~". The new text is complete on disk and the backup made before
+// the old file is replaced, so a failure (no backup possible included)
+// leaves the old "Zud.dat" in place. The new file keeps the old one's mode.
+// `message` is shown without icon on success, with a warning icon on
+// failure.
 FileResult write_candidate_file(const CandidateSet& set);
+
+// The most the set can take as a file: what an initial creation checks the
+// free space against before it starts.
+std::uint64_t candidate_file_size_bound(const CandidateSet& set);
+// Why no new "Zud.dat" can be written in the current folder, or "".
+std::string candidate_folder_unwritable();
+// A set of `kcount` k over [nmin, nmax] without n (k values 0, spacing 1),
+// or the message that the machine cannot hold it.
+FileResult allocate_candidate_set(CandidateSet& set, std::int64_t kcount, std::int32_t nmin, std::int32_t nmax);
+// The same verdict without allocating.
+FileResult candidate_memory_check(std::int64_t kcount, std::int32_t nmin, std::int32_t nmax);
 
 }  // namespace zud

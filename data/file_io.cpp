@@ -95,6 +95,25 @@ bool has_temporary_name(const char* entry)
 
 }  // namespace
 
+mode_t mode_for_replacing(const char* path)
+{
+    struct stat info {};
+    if (::stat(path, &info) == 0 && S_ISREG(info.st_mode))
+        return info.st_mode & 07777;
+    // The umask without changing it, which other threads would notice.
+    if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status) != nullptr)
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found)
+            return static_cast<mode_t>(0666 & ~mask);
+    }
+    return 0644;
+}
+
 std::FILE* open_file(const char* path, const char* mode)
 {
     FileOpener opener = g_opener.load();
@@ -168,17 +187,29 @@ int append_whole(const char* path, const std::string& text, bool durable)
 {
     if (!unusable_reason(path).empty())
         return EINVAL;
-    const int fd = open_descriptor(path, "a", O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK);
+    // Never created here: a file that vanished would come back without its
+    // range header. The caller decides what to write then (ENOENT).
+    int fd = open_descriptor(path, "a+", O_RDWR | O_APPEND | O_NONBLOCK);
+    if (fd < 0 && errno == EACCES)   // a file we may write but not read
+        fd = open_descriptor(path, "a", O_WRONLY | O_APPEND | O_NONBLOCK);
     if (fd < 0)
         return errno;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         return close_checked(fd, EINVAL);
+    // A line someone added without its line end must not swallow the
+    // first line of this text.
+    char last = '\n';
+    std::string ended;
+    if (!text.empty() && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') {
+        ended = "\n" + text;
+    }
+    const std::string& whole = ended.empty() ? text : ended;
     // Earlier texts reach the disk before this one can: a resume point
     // never survives a power cut that the factor lines before it did not.
     if (durable && ::fdatasync(fd) != 0)
         return close_checked(fd, errno);
-    if (!write_all(fd, path, text.data(), text.size())) {
+    if (!write_all(fd, path, whole.data(), whole.size())) {
         const int error_number = errno;
         // Cut back to the last complete line: half a factor line would be
         // read as a factor and as a resume point.
@@ -201,6 +232,9 @@ int replace_whole(const char* path, const std::string& text)
     const int made = ::mkstemp(&temporary[0]);
     if (made < 0)
         return errno;
+    // mkstemp makes 0600: the new file takes the mode of the one it
+    // replaces, or what the umask gives a new file.
+    ::fchmod(made, mode_for_replacing(path));
     ::close(made);
     const int fd = open_descriptor(temporary.c_str(), "w", O_WRONLY | O_TRUNC);
     int error_number = fd < 0 ? errno : 0;
@@ -237,6 +271,21 @@ void remove_leftover_temporaries()
         if (has_temporary_name(entry->d_name) && file_kind(entry->d_name) == FileKind::regular)
             ::unlink(entry->d_name);
     ::closedir(folder);
+}
+
+std::uint64_t available_memory()
+{
+    if (std::FILE* meminfo = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        unsigned long long kib = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, meminfo) != nullptr)
+            found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
+        std::fclose(meminfo);
+        if (found)
+            return static_cast<std::uint64_t>(kib) * 1024;
+    }
+    return static_cast<std::uint64_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGE_SIZE));
 }
 
 std::string current_folder()

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <sys/types.h>
 
 namespace zud {
 
@@ -47,7 +49,13 @@ std::string unusable_reason(const char* path);
 // not a regular file.
 std::FILE* open_for_reading(const char* path);
 
-// Appends `text` with one write: afterwards the file holds all of it or
+// The mode a file written in place of `path` gets: the old file's, or the
+// umask's for a new one.
+mode_t mode_for_replacing(const char* path);
+
+// Appends `text` with one write to an existing file (ENOENT when it is
+// missing; it is never created here), after a line end if the file did not
+// end with one: afterwards the file holds all of it or
 // none of it (a partial write is cut back). `durable`: fdatasync before
 // and after, so that nothing written earlier can be lost while this text
 // survives. Returns 0 or the errno of the failure (EINVAL: not a regular
@@ -68,6 +76,9 @@ void remove_leftover_temporaries();
 
 // Set by a signal handler: reads of the data files give up.
 extern std::atomic<bool> read_interrupted;
+
+// Memory the system can give now (MemAvailable), in bytes.
+std::uint64_t available_memory();
 
 // The absolute path of the current folder.
 std::string current_folder();

@@ -1,7 +1,9 @@
 // Reading, repairing and writing "ZudStatus.dat".
 #include "data/status_file.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cerrno>
 #include <charconv>
 #include <cinttypes>
@@ -25,15 +27,6 @@ const char* const kSendFirst = "Please send the results to the Zud team before s
 bool starts_with(const char* line, const char* prefix)
 {
     return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
-}
-
-bool starts_with_integer(const char* line)
-{
-    while (std::isspace(static_cast<unsigned char>(*line)))
-        ++line;
-    if (*line == '+' || *line == '-')
-        ++line;
-    return *line >= '0' && *line <= '9';
 }
 
 std::string without_line_end(const char* line)
@@ -74,23 +67,6 @@ bool last_line_end(int fd, off_t size, off_t& keep)
     return true;
 }
 
-bool whole_record(const std::string& tail)
-{
-    if (tail == "Done")
-        return true;
-    if (tail.compare(0, 5, "pmin=") != 0 && tail.compare(0, 5, "pmax=") != 0)
-        return false;
-    std::size_t i = 5;
-    if (i < tail.size() && tail[i] == '-')
-        ++i;
-    if (i == tail.size())
-        return false;
-    for (; i < tail.size(); ++i)
-        if (tail[i] < '0' || tail[i] > '9')
-            return false;
-    return true;
-}
-
 StatusOutcome ask_completed(const StatusReadHooks& hooks, StatusRead& read)
 {
     const BoxAnswer answer =
@@ -109,20 +85,96 @@ void warn(const StatusReadHooks& hooks, const std::string& text)
         hooks.box->warn(text);
 }
 
-// "p | k*2^n+1": the k and n, when the line has that shape.
-bool parse_factor(const char* line, std::pair<std::int32_t, std::int32_t>& factor)
+// One line of the file below "pmax=" and "Done".
+struct StatusLine {
+    enum Kind { factor, checkpoint, other } kind = other;
+    int number = 0;
+    std::int64_t value = 0;   // the prime of a factor line, the value of a checkpoint
+    std::pair<std::int32_t, std::int32_t> k_n{};
+    std::string text;
+    bool blank = false;
+};
+
+// Digits only, up to `end`, and at least one of them.
+bool all_digits(const char* begin, const char* end)
 {
-    const char* bar = std::strstr(line, " | ");
-    if (bar == nullptr)
+    if (begin == end)
         return false;
-    const ParsedInt k = parse_leading_int(bar + 3);
-    if (k.overflow || k.value < 1 || k.value > INT32_MAX || std::strncmp(k.end, "*2^", 3) != 0)
-        return false;
-    const ParsedInt n = parse_leading_int(k.end + 3);
-    if (n.overflow || n.value < 1 || n.value > INT32_MAX || std::strncmp(n.end, "+1", 2) != 0)
-        return false;
-    factor = {static_cast<std::int32_t>(k.value), static_cast<std::int32_t>(n.value)};
+    for (const char* c = begin; c != end; ++c)
+        if (*c < '0' || *c > '9')
+            return false;
     return true;
+}
+
+StatusLine classify(const std::string& text, int number)
+{
+    StatusLine line;
+    line.number = number;
+    line.text = text;
+    const char* begin = text.c_str();
+    const char* end = begin + text.size();
+    line.blank = std::all_of(begin, end, [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; });
+    if (text.compare(0, 5, "pmin=") == 0) {
+        const ParsedInt value = parse_leading_int(begin + 5);
+        if (all_digits(begin + 5, end) && !value.overflow) {
+            line.kind = StatusLine::checkpoint;
+            line.value = value.value;
+        }
+        return line;
+    }
+    // "p | k*2^n+1" and nothing else.
+    while (begin < end && (*begin == ' ' || *begin == '\t'))
+        ++begin;
+    const char* at = begin;
+    std::int64_t parts[3] = {0, 0, 0};
+    const char* const separators[3] = {" | ", "*2^", "+1"};
+    for (int i = 0; i < 3; ++i) {
+        const char* digits = at;
+        const ParsedInt value = parse_leading_int(digits);
+        if (value.overflow || !all_digits(digits, value.end))
+            return line;
+        parts[i] = value.value;
+        at = value.end;
+        const std::size_t length = std::strlen(separators[i]);
+        if (std::strncmp(at, separators[i], length) != 0)
+            return line;
+        at += length;
+    }
+    if (at != end || parts[0] < 2 || parts[1] < 1 || parts[1] > INT32_MAX || parts[2] < 1 || parts[2] > INT32_MAX)
+        return line;
+    line.kind = StatusLine::factor;
+    line.value = parts[0];
+    line.k_n = {static_cast<std::int32_t>(parts[1]), static_cast<std::int32_t>(parts[2])};
+    return line;
+}
+
+// What an interrupted write leaves of a record: the start of a factor line
+// or of "pmin=", "pmax=" or "Done", not the whole of it.
+bool cut_record(const std::string& tail)
+{
+    for (const char* record : {"pmin=", "pmax=", "Done"})
+        if (tail.size() < std::strlen(record) && std::strncmp(record, tail.c_str(), tail.size()) == 0)
+            return true;
+    if (tail == "pmin=" || tail == "pmax=")
+        return true;
+    if (classify(tail, 0).kind != StatusLine::other ||
+        (tail.compare(0, 5, "pmax=") == 0 && all_digits(tail.c_str() + 5, tail.c_str() + tail.size())))
+        return false;
+    return !tail.empty() && tail[0] >= '0' && tail[0] <= '9' &&
+           tail.find_first_not_of("0123456789 |*^+") == std::string::npos;
+}
+
+std::string not_records_text(const std::vector<int>& numbers)
+{
+    std::string list;
+    const std::size_t shown = numbers.size() < 20 ? numbers.size() : 20;
+    for (std::size_t i = 0; i < shown; ++i)
+        list += (i == 0 ? "" : ", ") + std::to_string(numbers[i]);
+    if (shown < numbers.size())
+        list += " and " + std::to_string(numbers.size() - shown) + " more";
+    return std::string("The file 'ZudStatus.dat' has lines that are not records: ") +
+           (numbers.size() == 1 ? "line " : "lines ") + list +
+           ". They are kept as they are and do not move the resume point.";
 }
 
 const char* const kLeftUnchanged = " The file has been left unchanged.";
@@ -151,12 +203,15 @@ FileResult repair_status_file()
         error_number = errno != 0 ? errno : EIO;
     } else if (keep < info.st_size) {
         std::string tail(static_cast<std::size_t>(info.st_size - keep), '\0');
-        if (tail.size() <= 64 && ::pread(fd, &tail[0], tail.size(), keep) == static_cast<ssize_t>(tail.size()) &&
-            whole_record(tail)) {
-            if (tail != "Done" && ::pwrite(fd, "\n", 1, info.st_size) != 1)
+        if (::pread(fd, &tail[0], tail.size(), keep) != static_cast<ssize_t>(tail.size())) {
+            error_number = errno != 0 ? errno : EIO;
+        } else if (tail == "Done") {
+            // as an initial creation writes it
+        } else if (cut_record(tail)) {
+            if (::ftruncate(fd, keep) != 0)
                 error_number = errno;
-        } else if (::ftruncate(fd, keep) != 0) {
-            error_number = errno;
+        } else if (::pwrite(fd, "\n", 1, info.st_size) != 1) {
+            error_number = errno;   // a whole record, or someone's note: ended, kept
         }
         if (error_number == 0 && ::fsync(fd) != 0)
             error_number = errno;
@@ -184,42 +239,50 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
         }
         return read;
     }
-    char line[1024];
+    // Whole lines of any length: a long note must not fall apart into
+    // pieces that look like records.
+    std::vector<StatusLine> lines;
+    char* buffer = nullptr;
+    std::size_t capacity = 0;
     int line_number = 0;
     int pmax_line = 0;
     std::string pmax_text;
-    bool factor_lines = false;
-    while (std::fgets(line, sizeof line, file) != nullptr) {
+    bool done = false;
+    while (::getline(&buffer, &capacity, file) >= 0) {
         ++line_number;
         if (read_interrupted.load()) {
+            std::free(buffer);
             std::fclose(file);
             read.outcome = StatusOutcome::unusable;
             return read;
         }
-        // A last line without its line end is what an interrupted write
-        // leaves: not a record (a lone "Done" aside).
-        const bool complete = std::strchr(line, '\n') != nullptr || !std::feof(file);
-        if (starts_with(line, "pmax=")) {
-            read.pmax = parse_int64(line + 5);
+        const std::string text = without_line_end(buffer);
+        if (starts_with(buffer, "pmax=")) {
+            read.pmax = parse_int64(buffer + 5);
             pmax_line = line_number;
-            pmax_text = without_line_end(line);
-        } else if (starts_with(line, "pmin=")) {
-            read.pmin = parse_int64(line + 5);
-        } else if (starts_with(line, "Done")) {
-            read.outcome = ask_completed(hooks, read);
-            break;
-        } else if (starts_with_integer(line) && complete) {
-            const std::int64_t p = parse_int64(line);
-            read.pmin = p < INT64_MAX ? p + 1 : p;
-            factor_lines = true;
-            std::pair<std::int32_t, std::int32_t> factor;
-            if (parse_factor(line, factor))
-                read.factors.push_back(factor);
-            if (echoing && hooks.echo_line)
-                hooks.echo_line(without_line_end(line));
+            pmax_text = text;
+            continue;
         }
+        if (starts_with(buffer, "Done")) {
+            done = true;
+            break;
+        }
+        lines.push_back(classify(text, line_number));
     }
+    std::free(buffer);
     std::fclose(file);
+    if (done) {
+        // The results, in the log and for the caller, before the question
+        // about them.
+        for (const StatusLine& line : lines) {
+            if (line.kind != StatusLine::factor)
+                continue;
+            read.factors.push_back(line.k_n);
+            if (echoing && hooks.echo_line)
+                hooks.echo_line(line.text);
+        }
+        read.outcome = ask_completed(hooks, read);
+    }
     if (read.outcome == StatusOutcome::cleared) {
         std::remove(kStatusFile);
         if (hooks.clear_log)
@@ -228,18 +291,60 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
     }
     if (read.outcome != StatusOutcome::proceed)
         return read;
+    const auto shown = [](const std::string& text) { return text.size() > 60 ? text.substr(0, 60) + "..." : text; };
     // A range that cannot be sieved, or factor lines that a new range's
     // header would overwrite: say so and touch nothing.
     if (pmax_line != 0 && read.pmax <= 0) {
-        warn(hooks, "The file 'ZudStatus.dat' is damaged - line " + std::to_string(pmax_line) + " (\"" + pmax_text +
-                        "\") does not give a valid range." + kLeftUnchanged);
+        warn(hooks, "The file 'ZudStatus.dat' is damaged - line " + std::to_string(pmax_line) + " (\"" +
+                        shown(pmax_text) + "\") does not give a valid range." + kLeftUnchanged);
         read.outcome = StatusOutcome::unusable;
-    } else if (pmax_line == 0 && factor_lines) {
-        warn(hooks, std::string("The file 'ZudStatus.dat' is damaged - it holds factor lines but no range (no "
-                                "\"pmax=\" line).") +
-                        kLeftUnchanged);
-        read.outcome = StatusOutcome::unusable;
+        return read;
     }
+    const bool any_factor = std::any_of(lines.begin(), lines.end(),
+                                        [](const StatusLine& line) { return line.kind == StatusLine::factor; });
+    if (pmax_line == 0) {
+        if (any_factor) {
+            warn(hooks, std::string("The file 'ZudStatus.dat' is damaged - it holds factor lines but no range (no "
+                                    "\"pmax=\" line).") +
+                            kLeftUnchanged);
+            read.outcome = StatusOutcome::unusable;
+        }
+        return read;   // no range: the checkpoints of an initial creation are not offered
+    }
+    // Only records move the resume point: a factor line or a checkpoint
+    // within the range. The first "pmin=" line is where the range began.
+    std::int64_t range_pmin = -1;
+    std::vector<int> not_records;
+    for (const StatusLine& line : lines) {
+        if (line.kind == StatusLine::other) {
+            if (!line.blank)
+                not_records.push_back(line.number);
+            continue;
+        }
+        if (line.value > read.pmax) {
+            warn(hooks, "The file 'ZudStatus.dat' is damaged - line " + std::to_string(line.number) + " (\"" +
+                            shown(line.text) + "\") resumes above pmax." + kLeftUnchanged);
+            read.outcome = StatusOutcome::unusable;
+            return read;
+        }
+        if (range_pmin < 0 && line.kind == StatusLine::checkpoint) {
+            range_pmin = line.value;
+        } else if (line.value < range_pmin - (line.kind == StatusLine::checkpoint ? 1 : 0)) {
+            // A stop records the prime before the first one not sieved.
+            not_records.push_back(line.number);
+            continue;
+        }
+        // A factor line resumes at its own prime: its other factors may not
+        // all have been written; the recorded ones are left out.
+        read.pmin = line.value;
+        if (line.kind == StatusLine::factor) {
+            read.factors.push_back(line.k_n);
+            if (echoing && hooks.echo_line)
+                hooks.echo_line(line.text);
+        }
+    }
+    if (!not_records.empty() && hooks.box != nullptr)
+        hooks.box->alert(not_records_text(not_records));
     return read;
 }
 
@@ -285,6 +390,13 @@ FileResult write_range_header(std::int64_t pmax, std::int64_t pmin)
     char text[100];
     std::snprintf(text, sizeof text, "pmax=%" PRId64 "\npmin=%" PRId64 "\n", pmax, pmin);
     return write_result(replace_whole(kStatusFile, text));
+}
+
+FileResult restore_status_file(std::int64_t pmax, std::int64_t pmin, const std::string& text)
+{
+    char header[100];
+    std::snprintf(header, sizeof header, "pmax=%" PRId64 "\npmin=%" PRId64 "\n", pmax, pmin);
+    return write_result(replace_whole(kStatusFile, header + text));
 }
 
 FileResult append_resume_point(std::int64_t p)

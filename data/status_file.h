@@ -37,14 +37,17 @@ struct StatusReadHooks {
     MessageBox* box = nullptr;                            // the completed-results question, warnings
 };
 
-// Cuts a last line that a failed or interrupted write left without its line
-// end (a cut factor line would read as a factor and as a resume point). A
-// lone "Done" and a "pmin="/"pmax=" line of digits are kept and completed.
-// Call before anything else touches the file.
+// Mends a last line without its line end: what an interrupted write left
+// of a record is cut, anything else (a whole record, someone's note) gets
+// its line end. Call before anything else touches the file.
 FileResult repair_status_file();
 
-// Reads the file at Start. Factor lines are echoed while `echo` is set; it
-// is cleared afterwards, whatever was read.
+// Reads the file at Start. Only records count: a factor line
+// "p | k*2^n+1" or a "pmin=" line of digits, within the range; the last one
+// is the resume point (a factor line's p itself, since the rest of its
+// prime may not have been written). Other lines are kept and named once
+// through the box's alert; a record above pmax is damage. Factor lines are
+// echoed while `echo` is set; it is cleared afterwards, whatever was read.
 StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks);
 
 // The texts of the file's lines.
@@ -70,6 +73,10 @@ FileResult append_exit_line(std::int64_t p);
 // The run's writer: factor lines and checkpoints, all of `text` or none of
 // it. `durable`: on disk before it returns.
 FileResult append_status_text(const std::string& text, bool durable);
+
+// A status file that vanished during a run, written again: the range header
+// (pmax, pmin) and then `text`.
+FileResult restore_status_file(std::int64_t pmax, std::int64_t pmin, const std::string& text);
 
 // "The file 'ZudStatus.dat' could not be written (reason)!"
 std::string status_write_failure(int error_number);

@@ -1,6 +1,7 @@
-// Faster searches with exactly the reference's hits, in the same order:
-// the stride table and the probes are built from several independent
-// chains of products instead of one, so that the products overlap.
+// The searches of one prime. Each instruction set's arithmetic runs in one
+// skeleton (filtered_skeleton.h), filtered or not; the unfiltered ones report
+// exactly the reference's hits in the reference's order, the filtered ones
+// the same hits in an order of their own within a prime.
 #pragma once
 
 #include <cstdint>
@@ -13,25 +14,27 @@ namespace zud {
 using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                                 const FactorCallback& on_factor);
 
-// The function for a mode; a mode the processor cannot run falls back to
-// the next slower one.
-SearchFunction search_function(SearchMode mode);
 bool vector_search_available();
 bool avx2_search_available();
 
+// Unfiltered: portable for any odd p below 2^62, avx2 below 2^48, vector
+// below 2^52.
 void search_prime_portable(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                            const FactorCallback& on_factor);
 void search_prime_avx2(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                        const FactorCallback& on_factor);
-// Needs tables.power_filter and a stride table of filtered_table_capacity
-// entries; without them, or for small p, it is the vector search.
-void search_prime_filtered(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
-                           const FactorCallback& on_factor);
 void search_prime_vector(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                          const FactorCallback& on_factor);
-
-// y^e mod p in [0, p), by squaring (x87 products).
-std::int64_t power_mod(std::int64_t y, int e, std::int64_t p, long double recip);
+// The filtered searches need tables.power_filter and a stride table of
+// filtered_table_capacity entries; without them, for small p, or for
+// classes too fine, they search p unfiltered. IFMA: p < 2^52; AVX2:
+// p < 2^48; generic: any p below 2^62.
+void search_prime_filtered_ifma(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                                const FactorCallback& on_factor);
+void search_prime_filtered_avx2(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                                const FactorCallback& on_factor);
+void search_prime_filtered_generic(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                                   const FactorCallback& on_factor);
 
 // Shared by the searches: links the stride table's entries 0 .. g-1 into
 // the buckets in order, and returns the bucket table to zero.

@@ -1,4 +1,4 @@
-// Montgomery products modulo p < 2^48 (R = 2^52) in the AVX-512 IFMA units,
+// Montgomery products modulo p < 2^52 (R = 2^52) in the AVX-512 IFMA units,
 // eight lanes at a time, shared by the vector searches. Only code compiled
 // for avx512f,avx512ifma may call these.
 #pragma once

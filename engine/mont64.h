@@ -26,6 +26,8 @@ public:
     std::uint64_t modulus() const { return p_; }
     // 1 in Montgomery form (R mod p).
     std::uint64_t one() const { return one_; }
+    // R^2 mod p: a value in [0, p) times it is its Montgomery form.
+    std::uint64_t r2() const { return r2_; }
 
     // a*b/R mod p in [0, p), for a, b in [0, p).
     std::uint64_t mul(std::uint64_t a, std::uint64_t b) const

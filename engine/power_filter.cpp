@@ -5,14 +5,11 @@
 #include <cmath>
 #include <new>
 
+#include "engine/search_tuning.h"
+
 namespace zud {
 
 namespace {
-
-// Entries of the stride table cost a product and a link, probes a product
-// and a presence test: an entry is the dearer by about this much.
-constexpr double kEntryWeight = 2.0;
-constexpr std::int64_t kMostEntries = std::int64_t{1} << 20;
 
 thread_local FilterStats t_last_stats;
 
@@ -52,7 +49,7 @@ std::size_t round_up(std::size_t bytes)
 
 std::int64_t filtered_table_capacity(const SearchGeometry& geometry)
 {
-    std::int64_t wanted = 4 * geometry.stride_count + 64;
+    std::int64_t wanted = kTableGrowth * geometry.stride_count + kTableSlack;
     if (wanted > kMostEntries)
         wanted = kMostEntries;
     return wanted > geometry.stride_count ? wanted : geometry.stride_count;

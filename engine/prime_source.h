@@ -1,5 +1,7 @@
-// Every prime from a start value upward, in order: a segmented sieve of
-// Atkin over the sixteen residues prime to 60, 1,920,000 integers a segment.
+// The reference prime source, for the tests and benchmarks that check the
+// program's own (PrimeFeed) against it: every prime from a start value
+// upward, in order, by a segmented sieve of Atkin over the sixteen residues
+// prime to 60, 1,920,000 integers a segment.
 #pragma once
 
 #include <cstdint>

@@ -11,11 +11,12 @@
 #include <utility>
 
 #include "engine/fast_search.h"
+#include "engine/instruction_set.h"
 #include "engine/mod_arith.h"
 #include "engine/power_filter.h"
 #include "engine/prime_feed.h"
 #include "engine/search.h"
-#include "engine/search_wide.h"
+#include "engine/search_tuning.h"
 #include "engine/setup.h"
 
 namespace zud {
@@ -245,7 +246,7 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
         s.primes.skip_to(static_cast<std::uint64_t>(first));
         s.pending = 0;
     }
-    const SearchFunction search = search_function(s.mode);
+    const SearchPlan plan = search_plan_for(s.mode);
     auto progress_state = static_cast<std::int32_t>(lo & 0x10000);
     std::int64_t unsearched = first;   // where a resume must start
     for (;;) {
@@ -276,11 +277,7 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
             progress_state = static_cast<std::int32_t>(p & 0x10000);
             on_progress(p);
         }
-        // Below 2^48 the x87 and vector searches; above, 64-bit Montgomery products.
-        if (p < kWideSearchFrom)
-            search(s.tables, s.geometry, p, s.on_factor);
-        else
-            search_prime_wide(s.tables, s.geometry, p, s.on_factor);
+        plan.for_prime(p)(s.tables, s.geometry, p, s.on_factor);
         unsearched = p + 1;
     }
 }

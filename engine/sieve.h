@@ -21,13 +21,15 @@ using ProgressCallback = std::function<void(std::int64_t p)>;
 // The engine's own texts: "#I" after its set-up, and why a set-up gave up.
 using EngineTextCallback = std::function<void(const char* text)>;
 
+// The search a run uses; best unless a benchmark or test chooses another.
+// Above 2^48 the unfiltered modes all run the portable search.
 enum class SearchMode {
     reference,   // one chain of x87 products (search_prime_reference)
-    portable,    // interleaved x87 chains, any x86-64 processor
-    avx2,        // double-precision FMA products, 4 lanes
-    vector,      // AVX-512 IFMA Montgomery products, 8 lanes
-    filtered,    // power-residue filters and a stride per prime, on IFMA
-    best,        // the fastest the processor has: filtered, avx2, portable
+    portable,    // unfiltered, 64-bit Montgomery products, any x86-64 processor
+    avx2,        // unfiltered, double-precision FMA products, 4 lanes
+    vector,      // unfiltered, AVX-512 IFMA Montgomery products, 8 lanes
+    filtered,    // power-residue filters and a stride per prime, on the instruction set in force
+    best,        // what the program runs: filtered
 };
 
 // What a caller adds to run_sieve's parameters. `stop` is the caller's stop
@@ -40,7 +42,8 @@ struct SieveControls {
     SearchMode mode = SearchMode::best;
 };
 
-// Runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
+// The reference one-call entry, for tests and benchmarks (the program's
+// workers each hold a SieveEngine): runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
 // remaining n of k i; both arrays are left holding the reduced values.
 // Returns the first prime above pmax (clamped to 2^62 - 1), or the prime at
 // which the stop flag was seen, or 0 when the set-up gave up (after sending

@@ -31,6 +31,8 @@ using Clock = std::chrono::steady_clock;
 constexpr double kSyncDelaySeconds = 2.0;
 // Factor batches and progress go to the front end at most this often.
 constexpr std::chrono::milliseconds kReportInterval{100};
+// Seconds of sieving without a record before a checkpoint is written.
+constexpr std::int64_t kCheckpointSeconds = 600;
 
 // One sieving thread's own things: its copy of the per-k set-up (the engine
 // reduces it in place and keeps pointers into it) and its engine.
@@ -41,18 +43,6 @@ struct WorkerSlot {
     std::atomic<std::uint64_t> bytes{0};
     SieveEngine engine;
 };
-
-std::uint64_t available_memory()
-{
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t kib = 0;
-    std::string unit;
-    while (meminfo >> key >> kib >> unit)
-        if (key == "MemAvailable:")
-            return kib * 1024;
-    return static_cast<std::uint64_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGE_SIZE));
-}
 
 // What the coordinator has applied but not yet written.
 struct Pending {
@@ -78,11 +68,12 @@ private:
     void commit_loop();
     void collect(std::vector<ChunkResult> chunks);
     bool write_pending();
+    FileResult append_record(const std::string& text, bool durable);
     void after_write(std::int64_t frontier);
     void sync_if_due();
     bool wait_to_retry();
     void report(bool now);
-    void warn(WarningKind kind, std::string file, std::string why);
+    void warn(WarningKind kind, std::string file, std::string why, std::int64_t p = 0);
     std::int64_t seconds_now() const;
     void mark_checkpoint() { checkpoint_time_ = seconds_now(); }
 
@@ -112,10 +103,10 @@ std::int64_t RunCoordinator::seconds_now() const
     return clock != nullptr ? clock() : static_cast<std::int64_t>(std::time(nullptr));
 }
 
-void RunCoordinator::warn(WarningKind kind, std::string file, std::string why)
+void RunCoordinator::warn(WarningKind kind, std::string file, std::string why, std::int64_t p)
 {
     report(true);   // what came before the warning is told first
-    events_.warning({kind, std::move(file), std::move(why)});
+    events_.warning({kind, std::move(file), std::move(why), p});
 }
 
 // Factor batches at most every kReportInterval unless `now`; progress as
@@ -129,7 +120,7 @@ void RunCoordinator::report(bool now)
             std::swap(refused, owner_.priority_refused_);
         }
         if (refused)
-            events_.warning({WarningKind::priority_refused, {}, "The system did not allow the priority asked for."});
+            events_.warning({WarningKind::priority_refused, {}, "The system did not allow the priority asked for.", 0});
     }
     const Clock::time_point at = Clock::now();
     const bool crossed = (reported_p_ >> 16) != (recorded_ >> 16) && recorded_ <= run_.pmax;
@@ -260,7 +251,7 @@ bool RunCoordinator::write_pending()
 {
     if (pending_.batch.text.empty())
         return true;
-    const FileResult written = append_status_text(pending_.batch.text, false);
+    const FileResult written = append_record(pending_.batch.text, false);
     if (written.ok) {
         mark_checkpoint();
         if (!dirty_)
@@ -276,13 +267,29 @@ bool RunCoordinator::write_pending()
     return false;
 }
 
+// Appends to the status file; one that vanished is written again with its
+// range header, from where this run's records begin, and the user is told.
+FileResult RunCoordinator::append_record(const std::string& text, bool durable)
+{
+    FileResult written = append_status_text(text, durable);
+    // An initial creation has no range in the file to restore.
+    if (written.ok || run_.pmin == 0 || file_kind(kStatusFile) != FileKind::missing)
+        return written;
+    written = restore_status_file(run_.pmax, recorded_, text);
+    if (written.ok)
+        warn(WarningKind::status_file_restored, kStatusFile, {}, recorded_);
+    return written;
+}
+
 void RunCoordinator::after_write(std::int64_t frontier)
 {
     unsent_.insert(unsent_.end(), pending_.batch.shown.begin(), pending_.batch.shown.end());
     recorded_ = frontier;
     report(false);
-    if (seconds_now() - checkpoint_time_ > 3600 && frontier <= run_.pmax &&
-        append_status_text(checkpoint_line(frontier), true).ok) {
+    // A crash costs at most this much sieving. A factor line written since
+    // the last record is a record itself, and restarts the clock.
+    if (seconds_now() - checkpoint_time_ > kCheckpointSeconds && frontier <= run_.pmax &&
+        append_record(checkpoint_line(frontier), true).ok) {
         dirty_ = false;
         mark_checkpoint();
         report(true);
@@ -293,7 +300,7 @@ void RunCoordinator::after_write(std::int64_t frontier)
 void RunCoordinator::sync_if_due()
 {
     if (dirty_ && std::chrono::duration<double>(Clock::now() - dirty_since_).count() >= kSyncDelaySeconds &&
-        append_status_text("", true).ok)
+        append_record("", true).ok)
         dirty_ = false;
 }
 
@@ -364,7 +371,7 @@ void RunCoordinator::run()
     for (std::thread& thread : threads)
         thread.join();
     if (dirty_)
-        append_status_text("", true);
+        append_record("", true);
     if (failed_check_) {
         report(true);
         events_.error({RunErrorKind::verification_failed, pending_.batch.failure, {}});

@@ -31,8 +31,9 @@ enum class WarningKind {
     // The status file cannot be written: the factors are kept and written
     // as soon as it can be; the run tries again every second.
     status_file_unwritable,
-    // A status-file problem the run works around (`why` says which).
-    status_file_trouble,
+    // The status file had vanished and has been written again with its
+    // range, pmin at `p`, and the factors found since; the run goes on.
+    status_file_restored,
     // The system refused a thread's nice value; the run goes on.
     priority_refused,
     // Fewer workers fit in memory than were asked for.
@@ -43,8 +44,9 @@ enum class WarningKind {
 
 struct RunWarning {
     WarningKind kind;
-    std::string file;   // the file concerned; empty when none
-    std::string why;    // a sentence for the user
+    std::string file;    // the file concerned; empty when none
+    std::string why;     // a sentence for the user, where the kind needs one
+    std::int64_t p = 0;  // the prime it concerns, where the kind has one
 };
 
 enum class RunErrorKind {

@@ -5,9 +5,10 @@ set -euo pipefail
 
 # libprimesieve hands out the primes beyond 2^48. The window's tests under a real X server need Xvfb (with xauth), a tray
 # host (trayer) and xdotool to click its icon; the install test checks the
-# desktop entry with desktop-file-validate and packages with dpkg-dev.
+# desktop entry with desktop-file-validate and packages with dpkg-dev; qemu-user
+# runs the program on emulated processors without AVX-512 or AVX2.
 packages=(g++ cmake make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libprimesieve-dev fonts-dejavu-core
-          xvfb xauth trayer xdotool desktop-file-utils dpkg-dev)
+          xvfb xauth trayer xdotool desktop-file-utils dpkg-dev qemu-user)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,10 @@
 // Parsing and the texts of the command line.
 #include "ui/command_line.h"
 
+#include <cstdint>
+#include <set>
+
+#include "engine/instruction_set.h"
 #include "run/worker.h"
 #include "ui/range_entry.h"
 
@@ -33,11 +37,71 @@ std::string check_range_option(const std::string& from, const std::string& to, S
     return {};
 }
 
+// --export FORMAT [FILE], --import FILE, --apply FILE.
+std::string take_file_command(const std::vector<std::string>& args, std::size_t& i, FileCommand& files)
+{
+    const std::string& arg = args[i];
+    if (files.kind != FileCommand::Kind::none)
+        return "only one of --export, --import and --apply may be given";
+    if (arg == "--export") {
+        if (i + 1 == args.size() || !format_from_name(args[i + 1], files.format))
+            return "--export needs a format: abcd, abc or newpgen";
+        files.kind = FileCommand::Kind::export_candidates;
+        ++i;
+        // FILE, when given, follows the format; "-" is the standard output.
+        if (i + 1 < args.size() && (args[i + 1] == "-" || args[i + 1].compare(0, 1, "-") != 0)) {
+            ++i;
+            files.file = args[i] == "-" ? std::string() : args[i];
+        }
+        return {};
+    }
+    if (i + 1 == args.size() || args[i + 1].empty() || args[i + 1][0] == '-')
+        return arg + " needs a FILE";
+    files.kind = arg == "--import" ? FileCommand::Kind::import_candidates : FileCommand::Kind::apply_factors;
+    files.file = args[++i];
+    return {};
+}
+
+// --nmin A, --nmax B: 1 to 2147483647, each once.
+std::string take_n_bound(const std::vector<std::string>& args, std::size_t& i, FileCommand& files)
+{
+    const std::string& arg = args[i];
+    std::int32_t& bound = arg == "--nmin" ? files.nmin : files.nmax;
+    if (bound != 0)
+        return arg + " may be given only once";
+    const std::string value = i + 1 < args.size() ? args[i + 1] : std::string();
+    if (value.empty() || value.size() > 10 || value.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoll(value) < 1 || std::stoll(value) > 2147483647)
+        return arg + " needs a number from 1 to 2147483647";
+    bound = static_cast<std::int32_t>(std::stoll(value));
+    ++i;
+    return {};
+}
+
+std::string check_file_command(const CommandLine& line)
+{
+    const FileCommand& files = line.files;
+    const bool bounds = files.nmin != 0 || files.nmax != 0;
+    if (files.kind == FileCommand::Kind::none || (files.kind != FileCommand::Kind::import_candidates && bounds))
+        return bounds ? "--nmin and --nmax go with --import" : std::string();
+    if (line.console || line.start.workers != 0 || !line.warning.empty() || line.start.has_range || line.start.yes)
+        return "--export, --import and --apply sieve nothing: --console, --workers, --range and --yes do not go "
+               "with them";
+    if (files.kind == FileCommand::Kind::import_candidates) {
+        if (files.nmin == 0 || files.nmax == 0)
+            return "--import needs --nmin A and --nmax B, the range of n of the new Zud.dat";
+        if (files.nmin > files.nmax)
+            return "--nmin must not be above --nmax";
+    }
+    return {};
+}
+
 }  // namespace
 
 CommandLine parse_command_line(const std::vector<std::string>& args, int processors)
 {
     CommandLine line;
+    std::set<std::string> given;
     auto refuse = [&line](const std::string& error) {
         line.action = CommandLine::Action::refused;
         line.error = error;
@@ -53,6 +117,10 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
             line.action = CommandLine::Action::version;
             return line;
         }
+        // One value per option: a second one would quietly replace the
+        // first, and a range decides which file is replaced.
+        if ((arg == "--workers" || arg == "--range") && !given.insert(arg).second)
+            return refuse(arg + " may be given only once");
         if (arg == "--console") {
             line.console = true;
         } else if (arg == "--yes") {
@@ -75,6 +143,12 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
             if (!error.empty())
                 return refuse(error);
             i += 2;
+        } else if (arg == "--export" || arg == "--import" || arg == "--apply") {
+            if (const std::string error = take_file_command(args, i, line.files); !error.empty())
+                return refuse(error);
+        } else if (arg == "--nmin" || arg == "--nmax") {
+            if (const std::string error = take_n_bound(args, i, line.files); !error.empty())
+                return refuse(error);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return refuse("unknown option '" + arg + "'");
         } else if (!line.folder.empty()) {
@@ -84,12 +158,19 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
             line.start.folder_given = true;
         }
     }
+    if (const std::string error = check_file_command(line); !error.empty())
+        return refuse(error);
+    if (line.files.kind != FileCommand::Kind::none)
+        line.action = CommandLine::Action::file_command;
     return line;
 }
 
 std::string usage_text()
 {
     return "Usage: zudsieve [--console] [--workers N] [--range FROM TO] [--yes] [DIR]\n"
+           "       zudsieve --export abcd|abc|newpgen [FILE] [DIR]\n"
+           "       zudsieve --import FILE --nmin A --nmax B [DIR]\n"
+           "       zudsieve --apply FILE [DIR]\n"
            "       zudsieve --help | --version\n";
 }
 
@@ -112,17 +193,28 @@ std::string help_text()
            "                   or with an exponent (3e9, 1.5e12); the range dialog's rules\n"
            "  --yes            answer Yes when asked whether completed results have been\n"
            "                   sent to the Zud team\n"
+           "  --export FORMAT [FILE]\n"
+           "                   write the candidates of Zud.dat, less the factors that\n"
+           "                   ZudStatus.dat records, as FORMAT (abcd, abc or newpgen) to\n"
+           "                   FILE or, without it or with -, to the standard output\n"
+           "  --import FILE --nmin A --nmax B\n"
+           "                   make an ABCD, ABC or NewPGen file of k*2^n+1 with n from A\n"
+           "                   to B the new Zud.dat (the old one is kept as Zud.dat~)\n"
+           "  --apply FILE     remove from Zud.dat each candidate that a verified line\n"
+           "                   \"p | k*2^n+1\" of FILE names\n"
            "  --help           show this text\n"
            "  --version        show the version\n"
            "\n"
            "Exit status: 0 the range completed or the run stopped with its resume point\n"
            "recorded; 1 no run could start or nothing was recorded; 2 a factor failed its\n"
-           "verification, or the command line was refused.\n";
+           "verification, or the command line was refused. --export, --import and --apply\n"
+           "work in DIR or the current folder; they end with 0 when done, 1 when a file was\n"
+           "refused (--apply: when any line was) and 2 for a refused command line.\n";
 }
 
 std::string version_text()
 {
-    return "ZudSieve 1.24\n";
+    return "ZudSieve 1.24\n" + std::string("instruction set: ") + instruction_set_name(instruction_set()) + "\n";
 }
 
 }  // namespace zud

@@ -10,9 +10,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/instruction_set.h"
 #include "run/worker.h"
 #include "ui/command_line.h"
 #include "ui/console.h"
+#include "ui/file_commands.h"
 
 #ifdef ZUD_WITH_QT
 int run_qt_window(int argc, char** argv, const zud::StartOptions& options);
@@ -39,6 +41,7 @@ int refuse(const std::string& error)
 
 int run(int argc, char** argv)
 {
+    zud::instruction_set();   // the one choice of search, before anything runs; ZUDSIEVE_ISA may cap it
     const zud::CommandLine line =
         zud::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), zud::default_worker_count());
     switch (line.action) {
@@ -50,6 +53,8 @@ int run(int argc, char** argv)
         return 0;
     case zud::CommandLine::Action::refused:
         return refuse(line.error);
+    case zud::CommandLine::Action::file_command:
+        return zud::run_file_command(line.files, line.folder, stdout, stderr);
     case zud::CommandLine::Action::run:
         break;
     }

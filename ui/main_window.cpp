@@ -2,6 +2,7 @@
 #include "ui/main_window.h"
 
 #include <cpuid.h>
+#include <sys/statvfs.h>
 
 #include "data/status_file.h"
 #include "ui/command_line.h"
@@ -20,6 +21,8 @@ const char* const kExitQuestion =
 const char* const kInitialCreation =
     "INITIAL FILE CREATION.\r\n\r\nWhen the sieve is stopped or reaches the pmax, a Zud.dat file will be created. "
     "Also screen logging will only be performed every 1000 p's.\r\n\r\n";
+const char* const kGiveUpQuestion =
+    "The results of the initial creation have not been written yet - are you sure you wish to give them up?";
 const char* const kNoCmov = "This software requires the CMOV instructions, found on PII and later processors. Sorry.";
 const char* const kPriorityRefused =
     "The system did not allow this priority change: only a privileged user may raise a priority again. "
@@ -78,12 +81,19 @@ void MainWindowLogic::start_stop()
     services_.view->focus_log();
     if (!start_enabled_ || destroyed_)
         return;
+    if (running_ && saving_) {
+        const BoxAnswer answer =
+            services_.box->show(kGiveUpQuestion, BoxIcon::question, BoxButtons::ok_cancel, BoxAnswer::cancel);
+        if (answer == BoxAnswer::ok && saving_)
+            abandon_records();
+        return;
+    }
     if (running_) {
         const BoxAnswer answer =
             services_.box->show(kStopQuestion, BoxIcon::question, BoxButtons::ok_cancel, BoxAnswer::cancel);
         // The run may have ended while the question was open.
         if (answer == BoxAnswer::ok && running_)
-            active_run_->stop();
+            stop_run();
         return;
     }
     outcome_ = RunOutcome::not_started;
@@ -163,10 +173,36 @@ bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
         }
         return true;
     }
+    run_.candidates.fill_all();
+    if (!initial_creation_allowed())
+        return false;
     log_text_ = kInitialCreation;
     services_.view->log_replaced(log_text_);
-    run_.candidates.fill_all();
     return true;
+}
+
+// Before a whole run's work depends on it: can the new Zud.dat be written
+// here, and is there room for it?
+bool MainWindowLogic::initial_creation_allowed()
+{
+    const std::string unwritable = candidate_folder_unwritable();
+    if (!unwritable.empty()) {
+        services_.box->warn("A new 'Zud.dat' cannot be written in this folder (" + unwritable +
+                            "), so the initial creation has not been started.");
+        return false;
+    }
+    struct statvfs info {};
+    const std::uint64_t needed = candidate_file_size_bound(run_.candidates);
+    if (statvfs(".", &info) != 0)
+        return true;
+    const std::uint64_t free_bytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    if (free_bytes >= needed)
+        return true;
+    const std::string question = "The new 'Zud.dat' may need up to " + std::to_string((needed >> 20) + 1) +
+                                 " MB, and only " + std::to_string(free_bytes >> 20) +
+                                 " MB are free in this folder. Start the initial creation anyway?";
+    return services_.box->show(question, BoxIcon::question, BoxButtons::ok_cancel, BoxAnswer::cancel) ==
+           BoxAnswer::ok;
 }
 
 void MainWindowLogic::launch_worker()
@@ -175,6 +211,10 @@ void MainWindowLogic::launch_worker()
     factor_count_ = 0;
     exit_after_stop_ = false;
     restart_after_stop_ = false;
+    saving_ = false;
+    candidates_written_ = false;
+    saving_told_.clear();
+    pending_final_ = 0;
     start_progress();
     running_ = true;
     outcome_ = RunOutcome::running;
@@ -187,10 +227,19 @@ void MainWindowLogic::launch_worker()
     services_.start_run(*active_run_);
 }
 
+// While an initial creation's records wait, the run has ended already.
+void MainWindowLogic::stop_run()
+{
+    if (active_run_)
+        active_run_->stop();
+}
+
 void MainWindowLogic::stop_confirmed()
 {
+    // While an initial creation's records wait, the run has stopped
+    // already: the tries go on until the user exits.
     if (running_)
-        active_run_->stop();
+        stop_run();
 }
 
 void MainWindowLogic::pause()
@@ -198,7 +247,8 @@ void MainWindowLogic::pause()
     if (!running_ || paused_)
         return;
     paused_ = true;
-    active_run_->pause();
+    if (active_run_)
+        active_run_->pause();
     set_status_text("Paused");
 }
 
@@ -207,7 +257,8 @@ void MainWindowLogic::resume()
     if (!running_ || !paused_)
         return;
     paused_ = false;
-    active_run_->resume();
+    if (active_run_)
+        active_run_->resume();
     set_status_text("Sieving...");
 }
 
@@ -239,11 +290,16 @@ void MainWindowLogic::exit_confirmed()
         destroy();
         return;
     }
+    if (saving_) {
+        abandon_records();
+        destroy();
+        return;
+    }
     // Through a stop: the run writes what it has found and records its
     // resume point (an initial creation its candidate file), then the
     // window goes. Nothing is cut in half and nothing is sieved twice.
     exit_after_stop_ = true;
-    active_run_->stop();
+    stop_run();
 }
 
 void MainWindowLogic::exit_now()
@@ -288,7 +344,7 @@ void MainWindowLogic::report_priority_refusal()
 // The nice value of every thread of a running sieve.
 bool MainWindowLogic::apply_worker_nice(int nice)
 {
-    return !running_ || active_run_->change_priority(nice);
+    return !running_ || !active_run_ || active_run_->change_priority(nice);
 }
 
 // The class and the worker setting apply to the sieve's threads only: the
@@ -308,7 +364,7 @@ bool MainWindowLogic::change_worker_priority(PriorityClass cls, ThreadPriority t
         return false;
     }
     restart_after_stop_ = true;
-    active_run_->stop();
+    stop_run();
     return true;
 }
 

@@ -91,6 +91,10 @@ public:
     // they are and use no processor time.
     void pause();
     void resume();
+    // An initial creation's records that could not be written yet: the
+    // front end calls retry_records about once a second while they wait.
+    bool records_pending() const { return saving_; }
+    void retry_records();
     bool paused() const { return paused_; }
     // A stop was asked of the running run and it has not yet ended.
     bool stop_requested() const { return active_run_ != nullptr && active_run_->stop_requested(); }
@@ -141,8 +145,13 @@ private:
     void launch_worker();
     void log_factors(const std::vector<FactorRecord>& batch);
     void end_of_run();
-    bool write_candidates_then(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
-                               std::int64_t b);
+    bool initial_records_written(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
+                                 std::int64_t b);
+    void wait_for_records(const std::string& file, const std::string& message);
+    void abandon_records();
+    void stop_run();
+    void finish_run_thread();
+    bool initial_creation_allowed();
     void warn_if_failed(const FileResult& result);
     void report_priority_refusal();
     bool apply_worker_nice(int nice);
@@ -159,6 +168,15 @@ private:
     bool exit_after_stop_ = false;
     bool restart_after_stop_ = false;   // new workers at a priority the old ones could not take
     bool status_echo_ = true;
+    // An initial creation's end: its records wait to be written (the run
+    // goes on offering them every second), and whether the new Zud.dat is
+    // in place already (it must not be written twice: the second would
+    // replace the backup of the old one).
+    bool saving_ = false;
+    // The final event whose records wait: 0 none, -1 done, else stopped at it.
+    std::int64_t pending_final_ = 0;
+    bool candidates_written_ = false;
+    std::string saving_told_;
     bool start_enabled_ = true;
     bool tray_added_ = false;
     bool priority_refusal_told_ = false;

@@ -138,7 +138,8 @@ int status_choice_from_profile(Profile& profile)
 double alpha_from_profile(Profile& profile)
 {
     const double alpha = std::atof(profile.get_string("factor", "").c_str());
-    return alpha < 0.1 || alpha > 10 ? 2.5 : alpha;
+    // Written so that "nan" fails too, and never reaches the engine.
+    return alpha >= 0.1 && alpha <= 10 ? alpha : 2.5;
 }
 
 PriorityClass priority_from_profile(Profile& profile)

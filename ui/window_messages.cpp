@@ -64,8 +64,10 @@ void MainWindowLogic::warning(const RunWarning& warning)
         set_status_text("Waiting to write 'ZudStatus.dat'...");
         services_.box->alert(warning.why + kKeptWhileUnwritable);
         break;
-    case WarningKind::status_file_trouble:
-        services_.box->alert(warning.why);
+    case WarningKind::status_file_restored:
+        services_.box->alert("The file 'ZudStatus.dat' had vanished. It has been written again with its range (pmax=" +
+                             std::to_string(run_.pmax) + ", pmin=" + std::to_string(warning.p) +
+                             ") and the factors found since; the sieve goes on.");
         break;
     case WarningKind::priority_refused:
         report_priority_refusal();
@@ -101,6 +103,13 @@ void MainWindowLogic::error(const RunError& error)
 
 void MainWindowLogic::done()
 {
+    finish_run_thread();
+    // An initial creation is complete once both its files are written.
+    if (run_.pmin == 0 &&
+        !initial_records_written([](std::int64_t, std::int64_t) { return write_done_initial(); }, 0, 0)) {
+        pending_final_ = -1;
+        return;   // tried again every second (retry_records)
+    }
     services_.view->set_start_caption("&Start");
     set_status_text("Complete!");
     progress_.complete();
@@ -122,25 +131,26 @@ void MainWindowLogic::done()
         warn_if_failed(done);
         outcome_ = done.ok ? RunOutcome::completed : RunOutcome::results_not_saved;
     } else {
-        outcome_ = write_candidates_then([](std::int64_t, std::int64_t) { return write_done_initial(); }, 0, 0)
-                       ? RunOutcome::completed
-                       : RunOutcome::results_not_saved;
+        outcome_ = RunOutcome::completed;
     }
     end_of_run();
 }
 
 void MainWindowLogic::stopped(std::int64_t p)
 {
-    services_.view->set_start_caption("&Start");
-    set_status_text("Stopped");
+    finish_run_thread();
     if (run_.pmin != 0) {
         const FileResult resume = append_resume_point(p - 1);
         warn_if_failed(resume);
         outcome_ = resume.ok ? RunOutcome::stopped : RunOutcome::results_not_saved;
+    } else if (initial_records_written(write_stop_record, p - 1, run_.pmax)) {
+        outcome_ = RunOutcome::stopped;
     } else {
-        outcome_ = write_candidates_then(write_stop_record, p - 1, run_.pmax) ? RunOutcome::stopped
-                                                                             : RunOutcome::results_not_saved;
+        pending_final_ = p;
+        return;   // tried again every second (retry_records)
     }
+    services_.view->set_start_caption("&Start");
+    set_status_text("Stopped");
     const bool restart = restart_after_stop_ && !exit_after_stop_ && outcome_ == RunOutcome::stopped;
     restart_after_stop_ = false;
     end_of_run();
@@ -148,34 +158,90 @@ void MainWindowLogic::stopped(std::int64_t p)
         start_stop();   // resumes from the point just recorded, at the new priority
 }
 
-bool MainWindowLogic::write_candidates_then(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
-                                            std::int64_t b)
+void MainWindowLogic::retry_records()
 {
-    FileResult written;
-    {
-        WaitCursorScope wait(*services_.cursor);
-        written = write_candidate_file(run_.candidates);
+    const std::int64_t p = pending_final_;
+    if (!saving_ || p == 0)
+        return;
+    pending_final_ = 0;
+    if (p < 0)
+        done();
+    else
+        stopped(p);
+}
+
+// The run has sent its final event and is leaving: its thread is joined,
+// and the record is the window's alone.
+void MainWindowLogic::finish_run_thread()
+{
+    if (active_run_) {
+        active_run_->wait();
+        active_run_.reset();
     }
-    if (!written.ok) {
-        // Keep the status file as it is: marking it done or replacing it
-        // would lose this run's eliminations.
-        services_.box->warn(written.message);
+}
+
+// The new Zud.dat, then the status record that says what it covers. What
+// cannot be written yet stays in memory and is tried again a second later;
+// false until both are written.
+bool MainWindowLogic::initial_records_written(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
+                                              std::int64_t b)
+{
+    if (!candidates_written_) {
+        FileResult written;
+        {
+            WaitCursorScope wait(*services_.cursor);
+            written = write_candidate_file(run_.candidates);
+        }
+        if (!written.ok) {
+            // The status file stays as it is: marking it done or replacing
+            // it would claim eliminations that no file holds.
+            wait_for_records(kCandidateFile, written.message);
+            return false;
+        }
+        candidates_written_ = true;
+        services_.box->inform(written.message);
+    }
+    const FileResult status = status_write(a, b);
+    if (!status.ok) {
+        wait_for_records(kStatusFile, status.message);
         return false;
     }
-    services_.box->inform(written.message);
-    const FileResult status = status_write(a, b);
-    warn_if_failed(status);
-    return status.ok;
+    saving_ = false;
+    return true;
+}
+
+void MainWindowLogic::wait_for_records(const std::string& file, const std::string& message)
+{
+    saving_ = true;
+    set_status_text("Waiting to write '" + file + "'...");
+    if (saving_told_ == file)
+        return;
+    saving_told_ = file;
+    services_.box->alert(message + " Everything is kept in memory and written as soon as the file can be; "
+                                   "ZudSieve tries again every second.");
+}
+
+// The user gives up on records that cannot be written.
+void MainWindowLogic::abandon_records()
+{
+    saving_ = false;
+    pending_final_ = 0;
+    outcome_ = RunOutcome::results_not_saved;
+    services_.view->set_start_caption("&Start");
+    set_status_text("Stopped");
+    services_.box->warn(candidates_written_
+                            ? "The new 'Zud.dat' has been written, but 'ZudStatus.dat' does not record what it "
+                              "covers."
+                            : "The new 'Zud.dat' has not been written: the results of this initial creation are "
+                              "lost.");
+    end_of_run();
 }
 
 void MainWindowLogic::end_of_run()
 {
     running_ = false;
     paused_ = false;
-    if (active_run_) {
-        active_run_->wait();   // it has sent its last event and is leaving
-        active_run_.reset();
-    }
+    finish_run_thread();
     lock_.release();
     if (exit_after_stop_)
         destroy();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 #include "temp_dir.h"
 
@@ -158,9 +160,30 @@ TEST_F(CandidateFile, spacing_counts_every_n_however_written)
     EXPECT_EQ(set.residues[0], 50);
 }
 
-TEST_F(CandidateFile, a_set_too_large_for_memory_is_refused)
+TEST_F(CandidateFile, damage_that_would_shift_later_values_is_refused_naming_its_line)
 {
-    const zud::FileResult r = read("2000000000\n1\n2000000000\nk=3\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string("1\n10\n20\nk=5\n1\0" "2\n+2\n", 20), "line 5 holds a NUL byte"},
+        {"1\n10\n20\nk=5\n12\n+2x\n", "line 6 (\"+2x\") has characters after its number"},
+        {"1\n10\n20\nk=5 7\n12\n", "line 4 (\"k=5 7\") has characters after its number"},
+        {"2\n10\n20\nk=5\n12\nk=7\n11\n+1", "it ends inside line 8, without a line end"},
+        // 37 s and 7.8 GB before: refused from the file's size alone.
+        {"500000000\n1\n2000000000\nk=3\n", "line 1 gives 500000000 k's, more than a file of 27 bytes can hold"},
+    };
+    for (const auto& [text, message] : cases) {
+        const zud::FileResult r = read(text);
+        EXPECT_FALSE(r.ok) << text;
+        EXPECT_NE(r.message.find("The file 'Zud.dat' is invalid - " + message), std::string::npos) << r.message;
+        EXPECT_TRUE(set.bits.empty());
+    }
+    // Blanks after a number and a carriage return are no damage.
+    ASSERT_TRUE(read("1\n10\n20\nk=5 \r\n12\t\n+2\r\n").ok);
+    EXPECT_EQ(ns_of(0), (std::vector<std::int32_t>{12, 14}));
+    // Beyond the memory available now: refused, not killed.
+    std::string many = "20000\n1\n2000000000\n";
+    for (int i = 0; i < 20000; ++i)
+        many += "k=3\n";
+    const zud::FileResult r = read(many);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find("not enough memory"), std::string::npos) << r.message;
     EXPECT_TRUE(set.bits.empty());
@@ -198,6 +221,42 @@ TEST_F(CandidateFile, a_failing_write_keeps_the_old_file_and_says_why)
         EXPECT_EQ(read_file("Zud.dat"), original);
         EXPECT_FALSE(exists("Zud.dat~"));
     }
+}
+
+TEST_F(CandidateFile, the_backup_comes_before_the_old_one_goes_and_modes_are_kept)
+{
+    const std::string first = "1\n10\n20\nk=5\n11\n";
+    ASSERT_TRUE(read(first).ok);
+    ASSERT_EQ(chmod("Zud.dat", 0640), 0);
+    set.fill_all();
+    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    EXPECT_EQ(read_file("Zud.dat~"), first);
+    struct stat info {};
+    ASSERT_EQ(stat("Zud.dat", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    const std::string second = read_file("Zud.dat");
+    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    EXPECT_EQ(read_file("Zud.dat~"), second);   // a second backup replaces the first
+
+    // Where no backup can be made (no inode left for the link or a copy),
+    // Zud.dat is not replaced and the user is told.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    ASSERT_EQ(mkdir("disk", 0755), 0);
+    if (mount("tmpfs", "disk", "tmpfs", 0, "size=1m,nr_inodes=3") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    ASSERT_EQ(chdir("disk"), 0);
+    write_file("Zud.dat", first);   // the folder, Zud.dat and the new file use the 3 inodes
+    const zud::FileResult r = zud::write_candidate_file(set);
+    const std::string kept = read_file("Zud.dat");
+    const bool temporaries = system("ls | grep -q new") == 0;
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    umount("disk");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "No backup 'Zud.dat~' of the previous 'Zud.dat' could be made (No space left on device), "
+                         "so 'Zud.dat' has not been replaced.");
+    EXPECT_EQ(kept, first);
+    EXPECT_FALSE(temporaries);
 }
 
 }  // namespace

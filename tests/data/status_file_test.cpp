@@ -36,20 +36,59 @@ protected:
     zud_test::ScriptedBox box;
 };
 
-TEST_F(StatusFile, resumes_after_the_last_factor_line_or_pmin_line)
+TEST_F(StatusFile, resumes_at_the_last_record_and_a_factor_line_at_its_own_prime)
 {
     write_file("ZudStatus.dat", "pmax=5000000000\npmin=1000000000\n1000000007 | 5*2^10+1\n1000000123 | 7*2^12+1\n");
     auto r = read();
     EXPECT_EQ(r.outcome, StatusOutcome::proceed);
     EXPECT_EQ(r.pmax, 5000000000);
-    EXPECT_EQ(r.pmin, 1000000124);
+    // The rest of that prime's factors may not have been written.
+    EXPECT_EQ(r.pmin, 1000000123);
+    EXPECT_EQ(r.factors, (std::vector<std::pair<std::int32_t, std::int32_t>>{{5, 10}, {7, 12}}));
 
-    write_file("ZudStatus.dat", "pmax=5000000000\n1000000007 | 5*2^10+1\npmin=1000000099\n");
+    write_file("ZudStatus.dat", "pmax=5000000000\npmin=1000000000\n1000000007 | 5*2^10+1\npmin=1000000099\n");
     EXPECT_EQ(read().pmin, 1000000099);
-    write_file("ZudStatus.dat", "pmin=1000000099\n  1000000007 | 5*2^10+1\npmax=7\n");
+    write_file("ZudStatus.dat", "pmin=1000000000\npmin=1000000099\n  1000000007 | 5*2^10+1\npmax=5000000000\n");
     r = read();
-    EXPECT_EQ(r.pmin, 1000000008);
-    EXPECT_EQ(r.pmax, 7);
+    EXPECT_EQ(r.pmin, 1000000007);
+    EXPECT_EQ(r.pmax, 5000000000);
+}
+
+TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_once)
+{
+    const std::string note(1500, 'x');
+    const std::string text = "pmax=2000000000\npmin=1000000000\n1000000007 | 5*2^10+1\n"
+                             "9999999999 | checked up to here by hand\n"
+                             "2024-06-01: moved to new PC\n" +
+                             note + "1500000000\n" +
+                             "1500000001 | 7*2^12+1 and more\n"
+                             "pmin=1500000000x\n"
+                             "999 | 5*2^3+1\n"
+                             "\n"
+                             "1000000009 | 7*2^10+1\n";
+    write_file("ZudStatus.dat", text);
+    const auto r = read(true);
+    EXPECT_EQ(r.outcome, StatusOutcome::proceed);
+    EXPECT_EQ(r.pmin, 1000000009);
+    EXPECT_EQ(r.factors, (std::vector<std::pair<std::int32_t, std::int32_t>>{{5, 10}, {7, 10}}));
+    EXPECT_EQ(echoed, (std::vector<std::string>{"1000000007 | 5*2^10+1", "1000000009 | 7*2^10+1"}));
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' has lines that are not records: lines 4, 5, 6, 7, 8, 9. "
+                                 "They are kept as they are and do not move the resume point.");
+    EXPECT_EQ(read_file("ZudStatus.dat"), text);
+
+    // A record above pmax is damage: nothing runs, nothing changes.
+    for (const std::string bad : {"pmax=2000000000\npmin=1000000000\npmin=2000000001\n",
+                                  "pmax=2000000000\npmin=1000000000\n2000000011 | 5*2^10+1\n",
+                                  "pmin=3000000000\npmax=2000000000\n"}) {
+        write_file("ZudStatus.dat", bad);
+        box.shown.clear();
+        EXPECT_EQ(read().outcome, StatusOutcome::unusable) << bad;
+        ASSERT_EQ(box.shown.size(), 1u);
+        EXPECT_NE(box.shown[0].text.find("resumes above pmax. The file has been left unchanged."), std::string::npos)
+            << box.shown[0].text;
+        EXPECT_EQ(read_file("ZudStatus.dat"), bad);
+    }
 }
 
 TEST_F(StatusFile, values_near_2_62_are_read_whole)
@@ -58,7 +97,7 @@ TEST_F(StatusFile, values_near_2_62_are_read_whole)
                "pmax=4611686018000000000\npmin=4611686017000000000\n4611686017123456789 | 3061*2^40+1\n");
     auto r = read();
     EXPECT_EQ(r.pmax, 4611686018000000000);
-    EXPECT_EQ(r.pmin, 4611686017123456790);
+    EXPECT_EQ(r.pmin, 4611686017123456789);
     write_file("ZudStatus.dat", "pmax=4611686018000000000\npmin=4611686017999999999\n");
     EXPECT_EQ(read().pmin, 4611686017999999999);
 }
@@ -185,29 +224,58 @@ TEST_F(StatusFile, a_partial_append_is_cut_back_to_the_last_whole_line)
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n121081 | 5*2^17+1\n");
 }
 
-TEST_F(StatusFile, a_cut_last_line_is_no_record_and_is_repaired_before_writing)
+TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_writing)
 {
     // What a crash or an old version on a full disk left: half a factor line.
     write_file("ZudStatus.dat", "pmax=20000000\npmin=3\n7 | 5*2^2+1\n121081 | 5*2^1");
     auto r = read(true);
-    EXPECT_EQ(r.pmin, 8);
+    EXPECT_EQ(r.pmin, 7);
     EXPECT_EQ(echoed, std::vector<std::string>{"7 | 5*2^2+1"});
     ASSERT_TRUE(zud::repair_status_file().ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n7 | 5*2^2+1\n");
 
-    // Whole records without their line end are kept and completed.
-    write_file("ZudStatus.dat", "pmax=50\npmin=13");
-    ASSERT_TRUE(zud::repair_status_file().ok);
-    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=50\npmin=13\n");
+    // Whole records and notes without their line end are kept and ended.
+    for (const std::string kept : {"pmax=50\npmin=13", "pmin=1", "pmax=50\n7 | 5*2^2+1", "pmax=50\nmy note"}) {
+        write_file("ZudStatus.dat", kept);
+        ASSERT_TRUE(zud::repair_status_file().ok);
+        EXPECT_EQ(read_file("ZudStatus.dat"), kept + "\n");
+    }
     write_file("ZudStatus.dat", "Done");
     ASSERT_TRUE(zud::repair_status_file().ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
-    write_file("ZudStatus.dat", "pmin=1");
-    ASSERT_TRUE(zud::repair_status_file().ok);
-    EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=1\n");
-    write_file("ZudStatus.dat", "pmax=5\n3 | 5*2^1+1\npmin=");
-    ASSERT_TRUE(zud::repair_status_file().ok);
-    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=5\n3 | 5*2^1+1\n");
+    for (const std::string cut : {"pmin=", "pmi", "Do", "121081 | 5*2^17+"}) {
+        write_file("ZudStatus.dat", "pmax=5\n3 | 5*2^1+1\n" + cut);
+        ASSERT_TRUE(zud::repair_status_file().ok);
+        EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=5\n3 | 5*2^1+1\n") << cut;
+    }
+}
+
+TEST_F(StatusFile, appends_never_create_the_file_nor_glue_to_a_line_without_its_end)
+{
+    EXPECT_FALSE(zud::append_status_text(zud::factor_line(7, 5, 2), false).ok);
+    EXPECT_FALSE(exists("ZudStatus.dat"));
+    write_file("ZudStatus.dat", "pmax=20000000\npmin=3\nmy note, no newline");
+    ASSERT_TRUE(zud::append_status_text(zud::factor_line(18574873, 7, 354), false).ok);
+    ASSERT_TRUE(zud::append_status_text(zud::factor_line(18574877, 5, 35), true).ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"),
+              "pmax=20000000\npmin=3\nmy note, no newline\n18574873 | 7*2^354+1\n18574877 | 5*2^35+1\n");
+    // Written again when it vanished: the header first, then the text.
+    ASSERT_TRUE(zud::restore_status_file(20000000, 18574873, zud::factor_line(18574873, 7, 354)).ok);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=18574873\n18574873 | 7*2^354+1\n");
+}
+
+TEST_F(StatusFile, a_replaced_file_keeps_its_mode_and_a_new_one_takes_the_umask)
+{
+    const mode_t old_mask = umask(027);
+    ASSERT_TRUE(zud::write_range_header(50, 3).ok);
+    struct stat info {};
+    ASSERT_EQ(stat("ZudStatus.dat", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    ASSERT_EQ(chmod("ZudStatus.dat", 0664), 0);
+    ASSERT_TRUE(zud::write_stop_record(7, 50).ok);
+    ASSERT_EQ(stat("ZudStatus.dat", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0664u);
+    umask(old_mask);
 }
 
 TEST_F(StatusFile, a_meaningless_range_is_damage_and_left_alone)

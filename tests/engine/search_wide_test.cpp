@@ -1,4 +1,4 @@
-#include "engine/search_wide.h"
+#include "engine/search_tuning.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <set>
 
 #include "engine/mont64.h"
+#include "on_each_instruction_set.h"
 #include "planted.h"
 #include "sieve_harness.h"
 
@@ -100,7 +101,11 @@ SieveCase planted_window(std::uint64_t target, int m, std::mt19937& rng, std::in
     return c;
 }
 
-TEST(WideSearch, random_windows_above_2_48_agree_with_the_exact_reference)
+// The searches above 2^48 on every instruction set.
+class WideSearch : public zud_test::OnEachInstructionSet {};
+ZUD_ON_EACH_INSTRUCTION_SET(WideSearch);
+
+TEST_P(WideSearch, random_windows_above_2_48_agree_with_the_exact_reference)
 {
     std::mt19937 rng(4862);
     struct Place {
@@ -110,7 +115,8 @@ TEST(WideSearch, random_windows_above_2_48_agree_with_the_exact_reference)
     const Place places[] = {{(1ULL << 48) + 17, 18},        {(1ULL << 48) + 5000000, 33},
                             {(1ULL << 50) + rng() % 1000000, 20}, {(1ULL << 55) + rng(), 40},
                             {100000000000000000ULL + rng(), 27},  {100000000000000000ULL, 45},
-                            {(1ULL << 62) - (1ULL << 40), 31},    {(1ULL << 62) - (1ULL << 58), 50}};
+                            {(1ULL << 62) - (1ULL << 40), 31},    {(1ULL << 62) - (1ULL << 58), 50},
+                            {(1ULL << 52) - (1ULL << 33), 31},    {(1ULL << 52) + 1000, 30}};
     for (const Place& place : places) {
         std::int64_t planted_p = 0;
         const SieveCase c = planted_window(place.target, place.m, rng, planted_p);
@@ -129,7 +135,7 @@ std::set<Hit> within(const std::set<Hit>& hits, std::int64_t from, std::int64_t 
     return part;
 }
 
-TEST(WideSearch, a_range_across_2_48_finds_the_factors_on_both_sides)
+TEST_P(WideSearch, a_range_across_2_48_finds_the_factors_on_both_sides)
 {
     // k < 2^31: the closest planted primes lie some millions from 2^48.
     const zud_test::Planted below = zud_test::plant(1ULL << 48, 17, true);
@@ -166,7 +172,7 @@ TEST(WideSearch, a_range_across_2_48_finds_the_factors_on_both_sides)
     }
 }
 
-TEST(WideSearch, the_range_ends_at_the_first_prime_above_2_62_minus_1)
+TEST(WideSearchEnd, the_range_ends_at_the_first_prime_above_2_62_minus_1)
 {
     SieveCase c;
     c.k = {5};

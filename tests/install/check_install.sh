@@ -16,7 +16,7 @@ for size in 16 22 24 32 48 64 128 256; do
   [ -f "$icon" ] || { echo "no ${size}x${size} icon"; exit 1; }
 done
 desktop-file-validate "$work/usr/share/applications/zudsieve.desktop"
-[ "$("$work/usr/bin/zudsieve" --version)" = "ZudSieve 1.24" ]
+[ "$("$work/usr/bin/zudsieve" --version | head -1)" = "ZudSieve 1.24" ]
 man -l "$work/usr/share/man/man1/zudsieve.1" 2>/dev/null | grep -q -- "--workers" || {
   command -v man >/dev/null && { echo "manual page does not render"; exit 1; }
 }

@@ -14,6 +14,7 @@
 #include "dense_candidates.h"
 #include "run/event_queue.h"
 #include "run_harness.h"
+#include "status_lines.h"
 #include "temp_dir.h"
 
 namespace {
@@ -57,6 +58,7 @@ protected:
     }
     std::string uninterrupted(std::int64_t pmin, std::int64_t pmax)
     {
+        EXPECT_TRUE(zud::write_range_header(pmax, pmin).ok);
         zud::RunRecord run = record(pmin, pmax);
         EXPECT_EQ(zud_test::run_worker(run, settings).end(), 'C');
         const std::string text = read_file("ZudStatus.dat");
@@ -80,6 +82,7 @@ protected:
 TEST_F(RunControls, a_paused_run_uses_no_processor_and_resumes_without_a_gap_or_a_line_twice)
 {
     const std::string whole = uninterrupted(3, 3000000);
+    ASSERT_TRUE(zud::write_range_header(3000000, 3).ok);
     zud_test::RunLog log;
     zud_test::RunCapture capture(log, {});
     zud::EventQueue queue;
@@ -118,6 +121,7 @@ TEST_F(RunControls, a_paused_run_uses_no_processor_and_resumes_without_a_gap_or_
 TEST_F(RunControls, a_stop_while_paused_records_its_resume_point_and_the_rest_follows)
 {
     const std::string whole = uninterrupted(3, 3000000);
+    ASSERT_TRUE(zud::write_range_header(3000000, 3).ok);
     zud_test::RunLog log;
     zud_test::RunCapture capture(log, {});
     zud::EventQueue queue;
@@ -143,6 +147,7 @@ TEST_F(RunControls, a_stop_is_not_held_up_by_events_nobody_has_taken)
 {
     write_file("Zud.dat", zud_test::dense_candidates(30000));
     zud::EventQueue queue;   // never delivered while the run goes
+    ASSERT_TRUE(zud::write_range_header(20000000, 3).ok);
     zud::RunRecord run = record(3, 20000000);
     zud::Run controls(run, queue, settings);
     controls.start();
@@ -163,11 +168,7 @@ TEST_F(RunControls, a_stop_is_not_held_up_by_events_nobody_has_taken)
     EXPECT_LT(log.kinds.size(), 200u);
     // Everything shown is written, in the order written, and the resume
     // point lies above it.
-    const std::string status = read_file("ZudStatus.dat");
-    std::string shown;
-    for (const zud::FactorRecord& f : log.factors)
-        shown += zud_test::text_of(f) + "\n";
-    EXPECT_TRUE(status == shown);
+    EXPECT_TRUE(zud_test::factor_lines(read_file("ZudStatus.dat")) == zud_test::texts_of(log.factors));
     EXPECT_GT(log.stopped_at, log.factors.back().p);
 }
 

@@ -18,6 +18,7 @@
 #include "run/factor_check.h"
 #include "run/progress.h"
 #include "run_harness.h"
+#include "status_lines.h"
 #include "temp_dir.h"
 
 namespace {
@@ -118,6 +119,7 @@ TEST_F(Worker, a_stop_ends_with_the_prime_not_sieved_and_a_restart_finds_the_res
 {
     run.pmin = 3001;
     run.pmax = 400000;
+    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
     const zud_test::RunLog first = zud_test::run_worker(run, {}, [](char kind, zud::Run& controls) {
         if (kind == 'f')   // the first factor line: a few chunks are done
             controls.stop();
@@ -138,14 +140,14 @@ TEST_F(Worker, a_stop_ends_with_the_prime_not_sieved_and_a_restart_finds_the_res
     auto expected = expected_factor_lines(original, 3001, stopped_at - 1);
     const auto second = expected_factor_lines(original, stopped_at, 400000);
     expected.insert(expected.end(), second.begin(), second.end());
-    EXPECT_EQ(sorted(lines_of(read_file("ZudStatus.dat"))), sorted(expected));
+    EXPECT_EQ(sorted(zud_test::factor_lines(read_file("ZudStatus.dat"))), sorted(expected));
 }
 
 int g_refused_opens = 0;
 
 std::FILE* status_busy_for_a_while(const char* path, const char* mode)
 {
-    if (std::strcmp(path, "ZudStatus.dat") == 0 && std::strcmp(mode, "a") == 0 && g_refused_opens < 2) {
+    if (std::strcmp(path, "ZudStatus.dat") == 0 && mode[0] == 'a' && g_refused_opens < 2) {
         ++g_refused_opens;
         errno = EACCES;
         return nullptr;
@@ -157,6 +159,7 @@ TEST_F(Worker, a_status_file_that_cannot_be_written_holds_the_run_says_so_once_a
 {
     run.pmin = 3001;
     run.pmax = 60000;
+    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
     g_refused_opens = 0;
     zud::set_file_opener(status_busy_for_a_while);
     const zud_test::RunLog log = zud_test::run_worker(run);
@@ -166,13 +169,15 @@ TEST_F(Worker, a_status_file_that_cannot_be_written_holds_the_run_says_so_once_a
     EXPECT_EQ(log.warnings[0].kind, zud::WarningKind::status_file_unwritable);
     EXPECT_EQ(log.warnings[0].file, "ZudStatus.dat");
     EXPECT_EQ(log.end(), 'C');
-    EXPECT_EQ(sorted(lines_of(read_file("ZudStatus.dat"))), sorted(expected_factor_lines(original, 3001, 60000)));
+    EXPECT_EQ(sorted(zud_test::factor_lines(read_file("ZudStatus.dat"))),
+              sorted(expected_factor_lines(original, 3001, 60000)));
 }
 
 TEST_F(Worker, a_stop_while_the_file_cannot_be_written_records_nothing_above_the_lost_lines)
 {
     run.pmin = 3001;
     run.pmax = 400000;
+    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
     g_refused_opens = -1000000;   // refused for good
     zud::set_file_opener(status_busy_for_a_while);
     const zud_test::RunLog log = zud_test::run_worker(run, {}, [](char kind, zud::Run& controls) {
@@ -180,13 +185,40 @@ TEST_F(Worker, a_stop_while_the_file_cannot_be_written_records_nothing_above_the
             controls.stop();
     });
     zud::set_file_opener(nullptr);
-    EXPECT_FALSE(exists("ZudStatus.dat"));
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=400000\npmin=3001\n");
     ASSERT_EQ(log.end(), 's');
     EXPECT_TRUE(log.factors.empty());   // nothing is shown that is not written
     // The resume point is at or below the first factor not written.
     const auto expected = expected_factor_lines(original, 3001, 400000);
     ASSERT_FALSE(expected.empty());
     EXPECT_LE(log.stopped_at, std::stoll(expected.front()));
+}
+
+TEST_F(Worker, a_status_file_deleted_during_the_run_is_written_again_with_its_range_and_goes_on)
+{
+    run.pmin = 3001;
+    run.pmax = 400000;
+    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    bool deleted = false;
+    const zud_test::RunLog log = zud_test::run_worker(run, {}, [&deleted](char kind, zud::Run&) {
+        if (!deleted && kind == 'f')
+            deleted = std::remove("ZudStatus.dat") == 0;
+    });
+    ASSERT_TRUE(deleted);
+    EXPECT_EQ(log.end(), 'C');
+    ASSERT_EQ(log.warnings.size(), 1u);
+    EXPECT_EQ(log.warnings[0].kind, zud::WarningKind::status_file_restored);
+    // The header first, then every factor from where the new file begins.
+    const std::string status = read_file("ZudStatus.dat");
+    ASSERT_EQ(status.rfind("pmax=400000\npmin=", 0), 0u) << status.substr(0, 100);
+    const std::int64_t from = std::stoll(status.substr(17));
+    EXPECT_EQ(log.warnings[0].p, from);
+    std::vector<std::string> expected;
+    for (const std::string& line : expected_factor_lines(original, 3001, 400000))
+        if (std::stoll(line) >= from)
+            expected.push_back(line);
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(sorted(zud_test::factor_lines(status)), sorted(expected)) << status.substr(0, 60);
 }
 
 TEST_F(Worker, a_failed_set_up_is_an_error_with_the_engine_text)
@@ -226,11 +258,13 @@ TEST_F(Worker, checkpoints_never_pass_a_factor_that_is_not_yet_written)
     run.pmax = 400000;
     zud::RunSettings settings;
     settings.clock = clock_of_long_hours;   // every commit is an hour later
+    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
     const zud_test::RunLog log = zud_test::run_worker(run, settings);
     std::int64_t written_up_to = 0;   // resume points must not pass later factor lines
     std::vector<std::int64_t> checkpoints;
     std::vector<std::string> factors;
-    for (const std::string& line : lines_of(read_file("ZudStatus.dat"))) {
+    const auto lines = lines_of(read_file("ZudStatus.dat"));
+    for (const std::string& line : std::vector<std::string>(lines.begin() + 2, lines.end())) {
         if (line.rfind("pmin=", 0) == 0) {
             checkpoints.push_back(std::stoll(line.substr(5)));
             EXPECT_GT(checkpoints.back(), written_up_to);
@@ -264,7 +298,7 @@ protected:
     std::string status_of(const std::string& candidates, std::int64_t pmin, std::int64_t pmax, int workers,
                           bool stop)
     {
-        std::remove("ZudStatus.dat");
+        write_file("ZudStatus.dat", "pmax=" + std::to_string(pmax) + "\npmin=" + std::to_string(pmin) + "\n");
         write_file("Zud.dat", candidates);
         zud::RunRecord run;
         EXPECT_TRUE(zud::read_candidate_file(run.candidates).ok);

@@ -50,6 +50,8 @@ TEST(CommandLine, refusals_say_what_was_wrong)
         {{"--range", "5e9", "5e9"}, "--range: the upper end is refused: more than the lower end"},
         {{"--range", "0", "0"}, "--range: the upper end is refused: more than 0"},
         {{"--range", "1e9", "5e18"}, "--range: the upper end is refused: at most 4,611,686,018 billion"},
+        {{"--range", "3", "1e5", "--range", "0", "1e6"}, "--range may be given only once"},
+        {{"--workers", "2", "--console", "--workers", "2"}, "--workers may be given only once"},
     };
     for (const auto& [args, error] : refused) {
         const CommandLine line = parse(args);

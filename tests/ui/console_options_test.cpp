@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "dense_candidates.h"
+#include "engine/instruction_set.h"
 #include "status_lines.h"
 #include "ui/console.h"
 #include "temp_dir.h"
@@ -33,6 +34,10 @@ protected:
             dup2(out, 1);
             dup2(err, 2);
             setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+            if (isa_cap_.empty())
+                unsetenv("ZUDSIEVE_ISA");
+            else
+                setenv("ZUDSIEVE_ISA", isa_cap_.c_str(), 1);
             std::vector<char*> argv{const_cast<char*>(ZUD_SIEVE_BINARY)};
             for (std::string& arg : args)
                 argv.push_back(arg.data());
@@ -46,6 +51,7 @@ protected:
     }
     std::string out() const { return read_file(dir_ + "/out.txt"); }
     std::string err() const { return read_file(dir_ + "/err.txt"); }
+    std::string isa_cap_;   // ZUDSIEVE_ISA for the next runs; empty: unset
 };
 
 TEST_F(CommandLineRun, help_version_and_refusals)
@@ -53,7 +59,24 @@ TEST_F(CommandLineRun, help_version_and_refusals)
     EXPECT_EQ(run({"--help"}), 0);
     EXPECT_NE(out().find("--range FROM TO"), std::string::npos) << out();
     EXPECT_EQ(run({"--version"}), 0);
-    EXPECT_EQ(out(), "ZudSieve 1.24\n");
+    EXPECT_EQ(out().rfind("ZudSieve 1.24\n", 0), 0u) << out();
+    EXPECT_NE(out().find(std::string("\ninstruction set: ") + zud::instruction_set_name(zud::processor_instruction_set()) +
+                         "\n"),
+              std::string::npos)
+        << out();
+    isa_cap_ = "generic";
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_NE(out().find("\ninstruction set: generic\n"), std::string::npos) << out();
+    isa_cap_ = "sse9";
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_NE(out().find("zudsieve: ZUDSIEVE_ISA=sse9 names no instruction set (ifma, avx2, generic): using "),
+              std::string::npos)
+        << out();
+    EXPECT_NE(out().find(std::string("\ninstruction set: ") + zud::instruction_set_name(zud::processor_instruction_set()) +
+                         "\n"),
+              std::string::npos)
+        << out();
+    isa_cap_.clear();
     EXPECT_EQ(run({"--frobnicate"}), 2);
     EXPECT_EQ(out().rfind("zudsieve: unknown option '--frobnicate'\nUsage: zudsieve", 0), 0u) << out();
     EXPECT_EQ(run({"--console", "--range", "3e9", "5e18"}), 2);

@@ -3,6 +3,7 @@
 // things where its files belong. Nothing recorded may be lost or doubled.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <set>
 #include <sys/mount.h>
@@ -45,29 +46,47 @@ protected:
     }
 };
 
-TEST_F(ConsoleSafety, kill_9_at_twenty_moments_loses_and_doubles_nothing)
+// Killed as the status file grows, so that kills land inside the writes
+// of large batches (a prime with many factor lines cut in two).
+TEST_F(ConsoleSafety, kill_9_as_the_status_file_grows_loses_and_doubles_nothing)
 {
-    const std::string range = "pmax=60000000\npmin=3\n";
-    write_file("Zud.dat", dense_candidates());
+    // Eight k with every n up to 30,000 from p = 1000 on: 2.4 MB of factor
+    // lines, in writes of up to a few hundred kB.
+    const std::string candidates = zud_test::dense_candidates(30000, {5, 7, 11, 13, 17, 19, 23, 29});
+    const std::string range = "pmax=60000000\npmin=1000\n";
+    write_file("Zud.dat", candidates);
     write_file("ZudStatus.dat", range);
     std::mt19937 random(12345);
+    // A few kB to 150 kB, evenly on a log scale.
+    std::uniform_real_distribution<double> log_growth(std::log(2000.0), std::log(150000.0));
     int kills = 0;
-    for (int i = 0; i < 30 && kills < 20; ++i) {
+    for (int i = 0; i < 200 && kills < 25; ++i) {
+        struct stat info {};
+        stat("ZudStatus.dat", &info);
+        const off_t kill_at = info.st_size + static_cast<off_t>(std::exp(log_growth(random)));
         const pid_t pid = start("/dev/null", {"--workers", "2"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 300));
+        bool ended = false;
+        for (int polls = 0; polls < 200000 && !ended; ++polls) {
+            if (stat("ZudStatus.dat", &info) == 0 && info.st_size >= kill_at)
+                break;
+            ended = waitpid(pid, nullptr, WNOHANG) == pid;
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        if (ended)
+            break;   // the range is done
         kill(pid, SIGKILL);
         if (wait_exit(pid) == 128 + SIGKILL)
             ++kills;
-        if (read_file("ZudStatus.dat").find("Done") != std::string::npos)
-            break;
     }
     EXPECT_GE(kills, 20);
-    EXPECT_EQ(run(), 0) << read_file("out.txt");
+    if (read_file("ZudStatus.dat").find("Done") == std::string::npos) {
+        EXPECT_EQ(run(), 0) << read_file("out.txt");
+    }
     const std::string status = read_file("ZudStatus.dat");
     ASSERT_EQ(status.substr(status.size() - 5), "Done\n");
     const auto lines = factor_lines(status);
     EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size()) << "duplicate lines";
-    EXPECT_EQ(lines, uninterrupted(dense_candidates(), range));
+    EXPECT_EQ(lines, uninterrupted(candidates, range));
 }
 
 TEST_F(ConsoleSafety, a_second_program_in_the_folder_is_refused_and_changes_nothing)
@@ -186,6 +205,29 @@ TEST_F(ConsoleSafety, a_meaningless_recorded_range_is_reported_and_nothing_is_wr
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=-5\npmin=3\n");
 }
 
+TEST_F(ConsoleSafety, notes_in_the_status_file_move_nothing_and_a_resume_point_above_pmax_runs_nothing)
+{
+    const std::string range = "pmax=300000\npmin=3001\n";
+    const std::string notes = "9999999999 | checked up to here by hand\n2024-06-01: moved to new PC\nmy note, no newline";
+    write_file("ZudStatus.dat", range + notes);
+    EXPECT_EQ(run(), 0) << read_file("out.txt");
+    const std::string out = read_file("out.txt");
+    EXPECT_NE(out.find("p=3,001 to p=300,000"), std::string::npos) << out;
+    EXPECT_NE(out.find("not records: lines 3, 4, 5."), std::string::npos) << out;
+    const std::string status = read_file("ZudStatus.dat");
+    EXPECT_EQ(status.rfind(range + notes + "\n", 0), 0u) << status.substr(0, 200);
+    EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
+    auto lines = factor_lines(status);
+    lines.erase(lines.begin(), lines.begin() + 2);   // the notes that begin with digits
+    EXPECT_EQ(lines, uninterrupted(test_data("small_Zud.dat"), range));
+
+    write_file("ZudStatus.dat", range + "pmin=500000\n");
+    EXPECT_EQ(run(), 1);
+    EXPECT_NE(read_file("out.txt").find("line 3 (\"pmin=500000\") resumes above pmax"), std::string::npos)
+        << read_file("out.txt");
+    EXPECT_EQ(read_file("ZudStatus.dat"), range + "pmin=500000\n");
+}
+
 TEST_F(ConsoleSafety, leftovers_of_killed_writes_are_removed_at_the_next_start)
 {
     write_file("Zud.dat.new", "3\n");
@@ -230,6 +272,63 @@ TEST_F(ConsoleSafety, a_full_disk_holds_the_run_until_there_is_room_and_nothing_
     EXPECT_EQ(status_code, 0) << out;
     ASSERT_EQ(status.substr(status.size() - 5), "Done\n");
     EXPECT_EQ(factor_lines(status), uninterrupted(dense_candidates(), range));
+}
+
+// An initial creation on a small disk: refused when the new Zud.dat may
+// not fit; when the disk fills during the run, everything waits in memory
+// until there is room, and "Complete!" comes only after both files.
+TEST_F(ConsoleSafety, an_initial_creation_never_loses_its_new_candidate_file_to_a_full_disk)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    ASSERT_EQ(mkdir("disk", 0755), 0);
+    if (mount("tmpfs", "disk", "tmpfs", 0, "size=512k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    // The data folder on the small disk, the program's output off it.
+    const std::string original = dense_candidates();
+    write_file("disk/Zud.dat", original);
+    write_file("disk/filler", std::string(200 << 10, 'x'));
+    const int refused = wait_exit(start("/dev/null", {"--range", "0", "2e6", "disk"}));
+    const std::string refused_out = read_file("out.txt");
+    ASSERT_EQ(unlink("disk/filler"), 0);
+    const pid_t pid = start("/dev/null", {"--range", "0", "3e7", "disk"});
+    const bool sieving = wait_for_output("Sieving...");
+    {
+        // Every byte left taken while the run goes on.
+        std::FILE* filler = std::fopen("disk/filler", "w");
+        const std::string block(4096, 'x');
+        while (filler != nullptr && std::fwrite(block.data(), 1, block.size(), filler) == block.size() &&
+               std::fflush(filler) == 0) {
+        }
+        if (filler != nullptr)
+            std::fclose(filler);
+    }
+    bool told = false;
+    for (int i = 0; i < 12 && !told; ++i)
+        told = wait_for_output("could not be written");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));   // a few tries more
+    const std::string waiting_out = read_file("out.txt");
+    const bool still_running = waitpid(pid, nullptr, WNOHANG) == 0;
+    ASSERT_EQ(unlink("disk/filler"), 0);
+    const int status_code = wait_exit_within(pid, 60);
+    const std::string out = read_file("out.txt");
+    const std::string status = read_file("disk/ZudStatus.dat");
+    const std::string backup = read_file("disk/Zud.dat~");
+    const std::string written = read_file("disk/Zud.dat");
+    umount("disk");
+
+    EXPECT_EQ(refused, 1);
+    EXPECT_NE(refused_out.find("may need up to"), std::string::npos) << refused_out;
+    ASSERT_TRUE(sieving);
+    EXPECT_TRUE(told) << waiting_out;
+    EXPECT_TRUE(still_running);
+    EXPECT_EQ(waiting_out.find("Complete!"), std::string::npos) << waiting_out;
+    EXPECT_EQ(status_code, 0) << out;
+    EXPECT_NE(out.find("Complete!"), std::string::npos) << out;
+    EXPECT_EQ(status, "Done");
+    EXPECT_EQ(backup, original);
+    EXPECT_NE(written, original);
+    EXPECT_EQ(written.rfind("4\n1\n20000\nk=5\n", 0), 0u);
 }
 
 }  // namespace

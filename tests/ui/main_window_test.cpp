@@ -274,7 +274,16 @@ std::FILE* refuse_new_candidate_file(const char* path, const char* mode)
     return std::fopen(path, mode);
 }
 
-TEST_F(MainWindow, a_failed_candidate_write_leaves_the_status_file_alone)
+std::FILE* refuse_status_replacement(const char* path, const char* mode)
+{
+    if (std::strncmp(path, "ZudStatus.dat.new", 17) == 0 && std::strcmp(mode, "w") == 0) {
+        errno = EACCES;
+        return nullptr;
+    }
+    return std::fopen(path, mode);
+}
+
+TEST_F(MainWindow, an_initial_creation_keeps_its_records_until_both_files_are_written)
 {
     fake_worker = true;
     write_file("ZudStatus.dat", "pmin=9999\n");   // an interrupted initial creation's checkpoint
@@ -283,20 +292,51 @@ TEST_F(MainWindow, a_failed_candidate_write_leaves_the_status_file_alone)
     window().initialize();
     zud::set_file_opener(refuse_new_candidate_file);
     logic->done();
+    logic->retry_records();   // a second later
+    // Nothing claims completion, the status file is left alone, and the
+    // user is told once which file and why.
+    EXPECT_TRUE(logic->running());
+    EXPECT_TRUE(logic->records_pending());
+    EXPECT_EQ(logic->display_text(1), "Waiting to write 'Zud.dat'...");
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=9999\n");
+    EXPECT_EQ(read_file("Zud.dat"), test_data("small_Zud.dat"));
     ASSERT_EQ(box.shown.size(), 1u);
     EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
-    EXPECT_NE(box.shown[0].text.find("No space left"), std::string::npos);
-    EXPECT_EQ(logic->outcome(), RunOutcome::results_not_saved);
-}
+    EXPECT_EQ(box.shown[0].text.find("The file 'Zud.dat' could not be written (No space left on device)."), 0u)
+        << box.shown[0].text;
+    zud::set_file_opener(nullptr);
+    logic->retry_records();
+    EXPECT_FALSE(logic->running());
+    EXPECT_FALSE(logic->records_pending());
+    EXPECT_EQ(logic->display_text(1), "Complete!");
+    EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
+    EXPECT_EQ(read_file("Zud.dat~"), test_data("small_Zud.dat"));
+    EXPECT_EQ(logic->outcome(), RunOutcome::completed);
 
-std::FILE* refuse_status_replacement(const char* path, const char* mode)
-{
-    if (std::strncmp(path, "ZudStatus.dat.new", 17) == 0 && std::strcmp(mode, "w") == 0) {
-        errno = EACCES;
-        return nullptr;
-    }
-    return std::fopen(path, mode);
+    // A stop record that cannot be written: the new Zud.dat is written once
+    // only (a second write would replace the backup), and Stop gives up.
+    write_file("ZudStatus.dat", "");
+    logic->start_stop();
+    ASSERT_TRUE(logic->running());
+    const std::string first_new = read_file("Zud.dat");
+    box.shown.clear();
+    zud::set_file_opener(refuse_status_replacement);
+    logic->stopped(10007);
+    logic->retry_records();
+    EXPECT_EQ(read_file("Zud.dat~"), first_new);
+    EXPECT_EQ(logic->display_text(1), "Waiting to write 'ZudStatus.dat'...");
+    box.answers = {BoxAnswer::ok};
+    logic->start_stop();
+    EXPECT_FALSE(logic->running());
+    EXPECT_EQ(logic->outcome(), RunOutcome::results_not_saved);
+    EXPECT_EQ(box.texts(), (std::vector<std::string>{
+                               "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'",
+                               "The file 'ZudStatus.dat' could not be written (Permission denied)! Everything is kept "
+                               "in memory and written as soon as the file can be; ZudSieve tries again every second.",
+                               "The results of the initial creation have not been written yet - are you sure you "
+                               "wish to give them up?",
+                               "The new 'Zud.dat' has been written, but 'ZudStatus.dat' does not record what it "
+                               "covers."}));
 }
 
 TEST_F(MainWindow, no_run_starts_without_its_range_header)

@@ -31,7 +31,8 @@ TEST_F(ProfileFile, values_and_their_validity)
     EXPECT_EQ(zud::alpha_from_profile(*profile), 2.5);
     EXPECT_EQ(zud::status_choice_from_profile(*profile), 0);
     EXPECT_EQ(zud::priority_from_profile(*profile), zud::PriorityClass::normal);
-    const std::pair<const char*, double> alphas[] = {{"0.05", 2.5}, {"10.5", 2.5}, {"0.1", 0.1}, {"10", 10}, {"x", 2.5}};
+    const std::pair<const char*, double> alphas[] = {{"0.05", 2.5}, {"10.5", 2.5}, {"0.1", 0.1}, {"10", 10}, {"x", 2.5},
+                                                   {"nan", 2.5}, {"inf", 2.5}, {"-nan", 2.5}};
     for (auto [text, alpha] : alphas) {
         profile->set_string("factor", text);
         EXPECT_EQ(zud::alpha_from_profile(*profile), alpha) << text;

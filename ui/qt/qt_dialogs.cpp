@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QKeyEvent>
 
+#include "engine/instruction_set.h"
 #include "ui/qt/qt_platform.h"
 #include "ui/range_entry.h"
 #include "ui/settings.h"
@@ -218,6 +219,8 @@ QDialog* make_about_box(QWidget* parent)
     icon->setGeometry(du.rect(10, 10, 21, 20));
     label(dialog, QStringLiteral("ZudSieve Version 1.24"), du.rect(40, 11, 119, 8));
     label(dialog, QStringLiteral("Copyright (C) 2003 The Zud Project"), du.rect(40, 25, 119, 8));
+    label(dialog, QStringLiteral("instruction set: ") + QString::fromLatin1(zud::instruction_set_name(zud::instruction_set())),
+          du.rect(40, 36, 119, 8));
     auto* ok = button(dialog, QStringLiteral("OK"), du.rect(178, 7, 50, 14), true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     return dialog;

@@ -1,0 +1,74 @@
+#include "engine/instruction_set.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/search_tuning.h"
+
+namespace {
+
+using zud::InstructionSet;
+
+constexpr InstructionSet kSets[] = {InstructionSet::generic, InstructionSet::avx2, InstructionSet::ifma};
+
+TEST(InstructionSet, the_cap_lowers_the_choice_and_a_bad_cap_is_named)
+{
+    std::string warning = "stale";
+    for (InstructionSet available : kSets) {
+        EXPECT_EQ(zud::capped_instruction_set(nullptr, available, warning), available);
+        EXPECT_EQ(warning, "");
+        EXPECT_EQ(zud::capped_instruction_set("", available, warning), available);
+        for (InstructionSet cap : kSets) {
+            const InstructionSet chosen = zud::capped_instruction_set(zud::instruction_set_name(cap), available, warning);
+            EXPECT_EQ(chosen, static_cast<int>(cap) < static_cast<int>(available) ? cap : available);
+            EXPECT_EQ(warning, "");
+        }
+        for (const char* bad : {"IFMA", "sse2", "avx512", " avx2", "avx2 "}) {
+            EXPECT_EQ(zud::capped_instruction_set(bad, available, warning), available) << bad;
+            EXPECT_NE(warning.find(std::string("ZUDSIEVE_ISA=") + bad), std::string::npos) << warning;
+            EXPECT_NE(warning.find(zud::instruction_set_name(available)), std::string::npos) << warning;
+        }
+    }
+    EXPECT_STREQ(zud::instruction_set_name(InstructionSet::ifma), "ifma");
+    EXPECT_STREQ(zud::instruction_set_name(InstructionSet::avx2), "avx2");
+    EXPECT_STREQ(zud::instruction_set_name(InstructionSet::generic), "generic");
+}
+
+// What each set in force runs, below and above its arithmetic's reach.
+TEST(InstructionSet, each_set_runs_its_own_filtered_search)
+{
+    const InstructionSet before = zud::instruction_set();
+    const InstructionSet available = zud::processor_instruction_set();
+    struct Expected {
+        InstructionSet set;
+        std::int64_t boundary;
+        zud::SearchFunction below;
+    };
+    const Expected expected[] = {
+        {InstructionSet::ifma, zud::kIfmaSearchBelow, zud::search_prime_filtered_ifma},
+        {InstructionSet::avx2, zud::kWideSearchFrom, zud::search_prime_filtered_avx2},
+        {InstructionSet::generic, zud::kWideSearchLimit, zud::search_prime_filtered_generic},
+    };
+    for (const Expected& e : expected) {
+        const InstructionSet in_force = zud::set_instruction_set(e.set);
+        EXPECT_EQ(zud::instruction_set(), in_force);
+        if (static_cast<int>(e.set) > static_cast<int>(available)) {
+            EXPECT_EQ(in_force, available) << "a set the processor lacks is never put in force";
+            continue;
+        }
+        ASSERT_EQ(in_force, e.set);
+        for (zud::SearchMode mode : {zud::SearchMode::best, zud::SearchMode::filtered}) {
+            const zud::SearchPlan plan = zud::search_plan_for(mode);
+            EXPECT_EQ(plan.boundary, e.boundary);
+            EXPECT_EQ(plan.for_prime(e.boundary - 2), e.below);
+            EXPECT_EQ(plan.for_prime(zud::kWideSearchLimit - 2), zud::search_prime_filtered_generic);
+        }
+    }
+    zud::set_instruction_set(before);
+    if (available != InstructionSet::ifma)
+        GTEST_SKIP() << "this processor has no ifma: the sets above " << zud::instruction_set_name(available)
+                     << " were checked only for being refused";
+}
+
+}  // namespace
