@@ -329,9 +329,16 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
     logic.initialize();
     refresh();
     int interrupts_handled = 0;
+    auto last_retry = std::chrono::steady_clock::now();
     while (logic.running() && !view.closed) {
         if (events.deliver(logic, std::chrono::milliseconds(100)))
             refresh();
+        // Records that could not be written are tried again every second.
+        if (logic.records_pending() && std::chrono::steady_clock::now() - last_retry >= std::chrono::seconds(1)) {
+            last_retry = std::chrono::steady_clock::now();
+            logic.retry_records();
+            refresh();
+        }
         const int interrupts = g_interrupts.load();
         if (interrupts <= interrupts_handled)
             continue;

@@ -81,6 +81,13 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
                             parts.start_run,     nullptr};
     logic_ = std::make_unique<MainWindowLogic>(services);
     logic_->override_workers(options_.workers);
+    // Records that could not be written are tried again every second.
+    auto* retry = new QTimer(this);
+    connect(retry, &QTimer::timeout, this, [this] {
+        if (logic_->records_pending())
+            logic_->retry_records();
+    });
+    retry->start(1000);
     restore_placement(*parts.profile);
 }
 
