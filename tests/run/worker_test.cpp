@@ -89,10 +89,16 @@ TEST_F(Worker, a_whole_range_reports_its_events_and_writes_the_brute_force_facto
     run.pmin = 3001;
     run.pmax = 400000;
     ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    const auto began = std::chrono::steady_clock::now();
     const zud_test::RunLog log = zud_test::run_worker(run);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
 
     EXPECT_EQ(log.end(), 'C');
     EXPECT_EQ(log.kinds.find_first_not_of("fS"), log.kinds.size() - 1) << log.kinds;
+    // Batches, not lines: about ten a second, besides those that precede a
+    // progress event.
+    EXPECT_LE(log.batch_sizes.size(), 10 * seconds + log.progress.size() + 2);
+    EXPECT_LT(log.batch_sizes.size(), log.factors.size() / 4);
     // Progress names the resume point, once as it passes each multiple of
     // 65,536, and never beyond pmax.
     std::int64_t previous = run.pmin;
