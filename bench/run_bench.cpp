@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -47,7 +48,8 @@ public:
     {
         if (chdir(previous_) != 0)
             std::abort();
-        std::system(("rm -rf '" + folder_ + "'").c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
     }
 
 private:

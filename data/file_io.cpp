@@ -16,6 +16,7 @@ namespace zud {
 const char* const kCandidateFile = "Zud.dat";
 const char* const kCandidateBackup = "Zud.dat~";
 const char* const kStatusFile = "ZudStatus.dat";
+const char* const kStatusBackup = "ZudStatus.dat~";
 
 std::atomic<bool> read_interrupted{false};
 

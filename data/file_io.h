@@ -15,6 +15,7 @@ namespace zud {
 extern const char* const kCandidateFile;   // "Zud.dat"
 extern const char* const kCandidateBackup; // "Zud.dat~"
 extern const char* const kStatusFile;      // "ZudStatus.dat"
+extern const char* const kStatusBackup;    // "ZudStatus.dat~"
 
 using FileOpener = std::FILE* (*)(const char* path, const char* mode);
 
@@ -66,6 +67,7 @@ int append_whole(const char* path, const std::string& text, bool durable);
 // instance uses, flushed to disk, then renamed over `path`. Returns 0 or
 // the errno of the failure; the old file stays on failure.
 int replace_whole(const char* path, const std::string& text);
+
 
 // Flushes the folder's entries (renames) to disk.
 void sync_folder();

@@ -21,7 +21,7 @@ namespace {
 
 const char* const kCompletedQuestion =
     "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
-    "team?\r\n\r\nNB If you say YES, the file will be overwritten and the data will be lost!";
+    "team?\r\n\r\nNB If you say YES, a new range is started and this file is kept as 'ZudStatus.dat~'.";
 const char* const kSendFirst = "Please send the results to the Zud team before starting a new sieve.";
 
 bool starts_with(const char* line, const char* prefix)
@@ -284,7 +284,15 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
         read.outcome = ask_completed(hooks, read);
     }
     if (read.outcome == StatusOutcome::cleared) {
-        std::remove(kStatusFile);
+        // A "Yes" given in haste (or by --yes) must not cost the results:
+        // the completed file stays as the backup until the next one.
+        if (std::rename(kStatusFile, kStatusBackup) != 0 && errno != ENOENT) {
+            warn(hooks, "The file 'ZudStatus.dat' could not be kept as 'ZudStatus.dat~' (" +
+                            system_reason(errno) + ")!" + kLeftUnchanged);
+            read.outcome = StatusOutcome::unusable;
+            return read;
+        }
+        sync_folder();
         if (hooks.clear_log)
             hooks.clear_log();
         return read;
@@ -419,6 +427,19 @@ FileResult append_done()
 FileResult write_done_initial()
 {
     return write_result(replace_whole(kStatusFile, "Done"));
+}
+
+std::string read_status_text()
+{
+    std::FILE* file = open_for_reading(kStatusFile);
+    if (file == nullptr)
+        return {};
+    std::string text;
+    char piece[4096];
+    for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0;)
+        text.append(piece, got);
+    std::fclose(file);
+    return text;
 }
 
 FileResult delete_status_file()

@@ -4,11 +4,13 @@
 set -euo pipefail
 
 # libprimesieve hands out the primes beyond 2^48. The window's tests under a real X server need Xvfb (with xauth), a tray
-# host (trayer) and xdotool to click its icon; the install test checks the
-# desktop entry with desktop-file-validate and packages with dpkg-dev; qemu-user
-# runs the program on emulated processors without AVX-512 or AVX2.
+# host (trayer), xdotool to click its icon and a session bus (dbus-daemon) for
+# the notifications; the install test checks the desktop entry with
+# desktop-file-validate, the AppStream file with appstream, packages with
+# dpkg-dev and checks them with lintian; qemu-user runs the program on
+# emulated processors without AVX-512 or AVX2.
 packages=(g++ cmake make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libprimesieve-dev fonts-dejavu-core
-          xvfb xauth trayer xdotool desktop-file-utils dpkg-dev qemu-user)
+          xvfb xauth trayer xdotool dbus-daemon desktop-file-utils dpkg-dev lintian appstream man-db qemu-user)
 
 missing=()
 for p in "${packages[@]}"; do

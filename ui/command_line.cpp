@@ -6,6 +6,7 @@
 
 #include "engine/instruction_set.h"
 #include "run/worker.h"
+#include "ui/main_window.h"
 #include "ui/range_entry.h"
 
 namespace zud {
@@ -35,6 +36,45 @@ std::string check_range_option(const std::string& from, const std::string& to, S
         return "--range: the upper end is refused: " + check.reason;
     start.has_range = true;
     return {};
+}
+
+// Options that take no value: "--console=1" is a mistake, not a folder.
+bool is_flag(const std::string& name)
+{
+    for (const char* flag : {"--console", "--yes", "--help", "--version"})
+        if (name == flag)
+            return true;
+    return false;
+}
+
+// "--name=value" becomes "--name" "value", the way the option is also
+// written; after "--" every argument is a folder, whatever it looks like.
+std::vector<std::string> split_attached_values(const std::vector<std::string>& args, std::string& error,
+                                               std::size_t& operands_from)
+{
+    std::vector<std::string> tokens;
+    operands_from = SIZE_MAX;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
+            operands_from = tokens.size();
+            tokens.insert(tokens.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        }
+        const std::size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") != 0 || equals == std::string::npos) {
+            tokens.push_back(arg);
+            continue;
+        }
+        const std::string name = arg.substr(0, equals);
+        if (is_flag(name)) {
+            error = "the option '" + name + "' takes no value";
+            return {};
+        }
+        tokens.push_back(name);
+        tokens.push_back(arg.substr(equals + 1));
+    }
+    return tokens;
 }
 
 // --export FORMAT [FILE], --import FILE, --apply FILE.
@@ -98,7 +138,7 @@ std::string check_file_command(const CommandLine& line)
 
 }  // namespace
 
-CommandLine parse_command_line(const std::vector<std::string>& args, int processors)
+CommandLine parse_command_line(const std::vector<std::string>& raw_args, int processors)
 {
     CommandLine line;
     std::set<std::string> given;
@@ -107,13 +147,25 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
         line.error = error;
         return line;
     };
+    std::string split_error;
+    std::size_t operands_from = SIZE_MAX;
+    const std::vector<std::string> args = split_attached_values(raw_args, split_error, operands_from);
+    if (!split_error.empty())
+        return refuse(split_error);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (i >= operands_from) {
+            if (!line.folder.empty())
+                return refuse("only one folder may be given");
+            line.folder = arg;
+            line.start.folder_given = true;
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             line.action = CommandLine::Action::help;
             return line;
         }
-        if (arg == "--version") {
+        if (arg == "--version" || arg == "-V") {
             line.action = CommandLine::Action::version;
             return line;
         }
@@ -126,7 +178,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
         } else if (arg == "--yes") {
             line.start.yes = true;
         } else if (arg == "--workers") {
-            if (i + 1 == args.size())
+            if (i + 1 == args.size() || i + 1 >= operands_from)
                 return refuse("--workers needs a number from 1 to " + std::to_string(processors));
             // A number out of range is no reason to sieve nothing: say so
             // and go on with the Workers setting.
@@ -137,7 +189,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
             }
             ++i;
         } else if (arg == "--range") {
-            if (i + 2 >= args.size())
+            if (i + 2 >= args.size() || i + 2 >= operands_from)
                 return refuse("--range needs two values, FROM and TO");
             const std::string error = check_range_option(args[i + 1], args[i + 2], line.start);
             if (!error.empty())
@@ -167,11 +219,11 @@ CommandLine parse_command_line(const std::vector<std::string>& args, int process
 
 std::string usage_text()
 {
-    return "Usage: zudsieve [--console] [--workers N] [--range FROM TO] [--yes] [DIR]\n"
+    return "Usage: zudsieve [--console] [--workers N] [--range FROM TO] [--yes] [--] [DIR]\n"
            "       zudsieve --export abcd|abc|newpgen [FILE] [DIR]\n"
            "       zudsieve --import FILE --nmin A --nmax B [DIR]\n"
            "       zudsieve --apply FILE [DIR]\n"
-           "       zudsieve --help | --version\n";
+           "       zudsieve -h | --help | -V | --version\n";
 }
 
 std::string help_text()
@@ -202,8 +254,11 @@ std::string help_text()
            "                   to B the new Zud.dat (the old one is kept as Zud.dat~)\n"
            "  --apply FILE     remove from Zud.dat each candidate that a verified line\n"
            "                   \"p | k*2^n+1\" of FILE names\n"
-           "  --help           show this text\n"
-           "  --version        show the version\n"
+           "  -h, --help       show this text\n"
+           "  -V, --version    show the version and the licence\n"
+           "  --               what follows is the folder, even if it begins with '-'\n"
+           "\n"
+           "An option's value may also be attached with '=': --workers=2, --range=3e9 4e9.\n"
            "\n"
            "Exit status: 0 the range completed or the run stopped with its resume point\n"
            "recorded; 1 no run could start or nothing was recorded; 2 a factor failed its\n"
@@ -214,7 +269,11 @@ std::string help_text()
 
 std::string version_text()
 {
-    return "ZudSieve 1.24\n" + std::string("instruction set: ") + instruction_set_name(instruction_set()) + "\n";
+    return std::string(kProgramTitle) + "\ninstruction set: " + instruction_set_name(instruction_set()) +
+           "\n"
+           "Licence: GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
 }
 
 }  // namespace zud

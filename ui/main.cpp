@@ -39,6 +39,17 @@ int refuse(const std::string& error)
     return 2;
 }
 
+// --help and --version: a text that did not reach its reader is a failure.
+int print_text(const std::string& text)
+{
+    errno = 0;
+    const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    if (written)
+        return 0;
+    std::fprintf(stderr, "zudsieve: the text could not be written (%s)\n", std::strerror(errno != 0 ? errno : EIO));
+    return 1;
+}
+
 int run(int argc, char** argv)
 {
     zud::instruction_set();   // the one choice of search, before anything runs; ZUDSIEVE_ISA may cap it
@@ -46,11 +57,9 @@ int run(int argc, char** argv)
         zud::parse_command_line(std::vector<std::string>(argv + 1, argv + argc), zud::default_worker_count());
     switch (line.action) {
     case zud::CommandLine::Action::help:
-        std::cout << zud::help_text();
-        return 0;
+        return print_text(zud::help_text());
     case zud::CommandLine::Action::version:
-        std::cout << zud::version_text();
-        return 0;
+        return print_text(zud::version_text());
     case zud::CommandLine::Action::refused:
         return refuse(line.error);
     case zud::CommandLine::Action::file_command:

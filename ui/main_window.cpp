@@ -10,7 +10,10 @@
 
 namespace zud {
 
-const char* const kProgramTitle = "ZudSieve 1.24";
+const char* const kProgramTitle = "ZudSieve " ZUD_VERSION;
+const char* const kIdleRate = "Rate: p/sec and sec/n/k, shown while sieving";
+const char* const kIdleStatus = "Status: not started";
+const char* const kIdleRemaining = "Share done and time left, shown while sieving";
 
 namespace {
 
@@ -52,9 +55,9 @@ void MainWindowLogic::initialize()
         services_.tray->add(kProgramTitle);
         tray_added_ = true;
     }
-    display_[0] = "Rate";
-    display_[1] = "Status";
-    display_[2] = "Remaining";
+    display_[0] = kIdleRate;
+    display_[1] = kIdleStatus;
+    display_[2] = kIdleRemaining;
     status_choice_ = status_choice_from_profile(*services_.profile);
     services_.view->show_status_line(display_[status_choice_]);
     run_.alpha = alpha_from_profile(*services_.profile);
@@ -223,6 +226,8 @@ void MainWindowLogic::launch_worker()
     settings.nice = nice_value(priority_class_, thread_priority_);
     settings.workers = workers_;
     settings.set_nice = services_.set_nice;
+    if (tray_added_)
+        services_.tray->mark(TrayMark::running);
     active_run_ = std::make_unique<Run>(run_, *services_.run_events, settings);
     services_.start_run(*active_run_);
 }

@@ -25,7 +25,11 @@
 
 namespace zud {
 
-extern const char* const kProgramTitle;   // "ZudSieve 1.24"
+extern const char* const kProgramTitle;
+// What the three status line displays say before a run has anything to show.
+extern const char* const kIdleRate;
+extern const char* const kIdleStatus;
+extern const char* const kIdleRemaining;   // "ZudSieve " and the version of project()
 
 struct WindowServices {
     WindowView* view;
@@ -144,6 +148,7 @@ private:
     bool choose_range(std::int64_t& pmin, std::int64_t& pmax);
     void launch_worker();
     void log_factors(const std::vector<FactorRecord>& batch);
+    void announce_completion();
     void end_of_run();
     bool initial_records_written(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
                                  std::int64_t b);
@@ -186,7 +191,7 @@ private:
     std::size_t log_limit_ = 1000000000;
     bool log_truncated_ = false;
 
-    std::string display_[3] = {"Rate", "Status", "Remaining"};
+    std::string display_[3] = {kIdleRate, kIdleStatus, kIdleRemaining};
     int status_choice_ = 0;
     std::int64_t last_reported_p_ = 0;
     std::int32_t factor_count_ = 0;

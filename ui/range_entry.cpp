@@ -2,6 +2,7 @@
 #include "ui/range_entry.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 
 #include "data/parse.h"
@@ -12,12 +13,9 @@ namespace {
 
 constexpr std::int64_t kBillion = 1000000000;
 
-// The entry times 10^9, or false when it does not fit.
-bool billions(const std::string& field, std::int64_t& value)
-{
-    const ParsedInt parsed = parse_leading_int(field.substr(0, 1023).c_str());
-    return !parsed.overflow && !__builtin_mul_overflow(parsed.value, kBillion, &value);
-}
+const char* const kCreationNote =
+    "\r\n\r\nA lower end of 0 creates a new 'Zud.dat' from scratch, with every n of the range as a candidate; "
+    "the present 'Zud.dat' is kept as 'Zud.dat~'.";
 
 std::string too_high()
 {
@@ -35,16 +33,54 @@ RangeCheck refuse(RangeCheck::Verdict verdict, std::string reason)
 // 2^62 - 1, the engine's limit, is about 4,611,686,018.43 billion.
 const std::int64_t kHighestEntryBillions = 4611686018;
 
+bool parse_billions(const std::string& text, std::int64_t& billions, std::string& reason)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    const std::size_t last = text.find_last_not_of(" \t");
+    const std::string entry = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    if (entry.empty()) {
+        reason = "empty: type whole billions";
+        return false;
+    }
+    if (entry[0] == '-' && entry.size() > 1 && entry.find_first_not_of("0123456789", 1) == std::string::npos) {
+        reason = "at least 0";
+        return false;
+    }
+    for (char c : entry) {
+        if (c < '0' || c > '9') {
+            reason = refused_keystroke(c);
+            return false;
+        }
+    }
+    const ParsedInt parsed = parse_leading_int(entry.c_str());
+    if (parsed.overflow || parsed.value > INT64_MAX / kBillion) {
+        reason = too_high();
+        return false;
+    }
+    billions = parsed.value;
+    return true;
+}
+
+std::string refused_keystroke(char typed)
+{
+    if (typed >= '0' && typed <= '9')
+        return {};
+    if (typed == '.' || typed == ',')
+        return "whole billions only: no . or ,";
+    if (typed == 'e' || typed == 'E')
+        return "whole billions only: no exponent";
+    return "digits only (whole billions)";
+}
+
 RangeCheck check_range_entry(const std::string& lower, const std::string& upper)
 {
-    std::int64_t pmin = 0, pmax = 0;
-    if (!billions(lower, pmin))
-        return refuse(RangeCheck::Verdict::focus_lower, too_high());
-    if (pmin < 0)
-        return refuse(RangeCheck::Verdict::focus_lower, "at least 0");
-    if (!billions(upper, pmax))
-        return refuse(RangeCheck::Verdict::focus_upper, too_high());
-    return check_range_values(pmin, pmax);
+    std::int64_t low = 0, high = 0;
+    std::string reason;
+    if (!parse_billions(lower, low, reason))
+        return refuse(RangeCheck::Verdict::focus_lower, reason);
+    if (!parse_billions(upper, high, reason))
+        return refuse(RangeCheck::Verdict::focus_upper, reason);
+    return check_range_values(low * kBillion, high * kBillion);
 }
 
 RangeCheck check_range_values(std::int64_t pmin, std::int64_t pmax)
@@ -61,7 +97,8 @@ RangeCheck check_range_values(std::int64_t pmin, std::int64_t pmax)
     std::snprintf(question, sizeof question,
                   "You are sieving from p=%" PRId64 " (%s) to p=%" PRId64 " (%s) - are you sure?", pmin,
                   value_in_words(pmin).c_str(), pmax, value_in_words(pmax).c_str());
-    return {RangeCheck::Verdict::confirm, pmin, pmax, question, {}};
+    // p = 0 is a different job altogether: say what it does to the files.
+    return {RangeCheck::Verdict::confirm, pmin, pmax, question + std::string(pmin == 0 ? kCreationNote : ""), {}};
 }
 
 bool parse_p_value(const std::string& text, std::int64_t& value)

@@ -18,10 +18,19 @@ struct RangeCheck {
 // The highest upper end, in billions: the one place that sets the limit.
 extern const std::int64_t kHighestEntryBillions;
 
-// The OK operation on the two field texts. Entries whose product with
+// The OK operation on the two field texts (the dialog's and the console's).
+// Each end is a whole number of billions written with digits alone: an
+// empty field, a fraction, a separator or an exponent is refused with its
+// reason, never read as something else. Entries whose product with
 // 1,000,000,000 would overflow, and upper ends above 4,611,686,018 billion
-// (beyond the engine's 2^62 - 1), are rejected like the other bad entries.
+// (beyond the engine's 2^62 - 1), are refused too.
 RangeCheck check_range_entry(const std::string& lower, const std::string& upper);
+
+// One end as typed: true with the number of billions, or false with the
+// reason when the text is not a whole number of them.
+bool parse_billions(const std::string& text, std::int64_t& billions, std::string& reason);
+// Why a typed character cannot go into a range field; empty for a digit.
+std::string refused_keystroke(char typed);
 // The same rules on plain p values (the command line's --range).
 RangeCheck check_range_values(std::int64_t pmin, std::int64_t pmax);
 

@@ -2,7 +2,10 @@
 #include "ui/rate_display.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+
+#include "ui/range_entry.h"
 
 namespace zud {
 
@@ -58,6 +61,9 @@ void RateDisplay::on_progress(std::int64_t p, std::int32_t now_ms)
     const double rate = static_cast<double>(p - p_window_.value[from]) * 1000.0 / elapsed;
     char text[64];
     std::snprintf(text, sizeof text, "%.0f p/sec", rate);
+    // Grouped, as a reader takes in 14,998,455 at a glance.
+    if (rate >= 0 && rate < 9e18)
+        std::snprintf(text, sizeof text, "%s p/sec", with_commas(std::llround(rate)).c_str());
     p_rate_ = text;
 }
 

@@ -41,10 +41,23 @@ public:
 // remembers the answer. Returns the folder the program then works in.
 std::string settle_data_folder(Profile& profile, FolderChooser* chooser);
 
+// Options > Data folder: asks for another folder and works there from now
+// on, remembered in the profile. Refused while a run is going (`refusal`
+// says why); false too when the chooser was cancelled.
+bool change_data_folder(bool running, Profile& profile, FolderChooser& chooser, std::string& refusal);
+
+// A second start of the program named `folder` (its full path): works there
+// from now on unless a run is going or the folder holds no data. Returns
+// the word for the second start: empty when the window now works there.
+std::string switch_data_folder(bool running, const std::string& folder, Profile& profile);
+
+// Why a chosen folder cannot be the data folder; empty when it can.
+std::string data_folder_refusal(const std::string& folder);
+
 // Adds the working folder's full path, on a line of its own, to every
-// message that names one of the data files: the files are opened in that
-// folder, and "the current directory" means little to someone who started
-// the program from a desktop menu.
+// message that names one of the data files, and names it in place of "the
+// current directory": the files are opened in that folder, and "the current
+// directory" means little to someone who started the program from a menu.
 class FolderNamingBox : public MessageBox {
 public:
     explicit FolderNamingBox(MessageBox& inner) : inner_(inner) {}

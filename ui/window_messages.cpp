@@ -11,9 +11,9 @@ namespace zud {
 
 namespace {
 
-const char* const kCompleteTruncated =
-    "Sieving complete!\r\n\r\nPlease copy and paste the text in the file 'ZudStatus.dat' and send it to the Zud "
-    "team. Do NOT copy the information from the message box - it was truncated and is incomplete!";
+const char* const kCompleteLogLine =
+    "Sieving complete! The results (the whole text of 'ZudStatus.dat') are on the clipboard, ready to be sent to "
+    "the Zud team.";
 const char* const kCompleteClipboard =
     "Sieving complete!\r\n\r\nThe data has been placed on the Clipboard ready to be sent to the Zud "
     "team.\r\nThis information can also be found in the file 'ZudStatus.dat'";
@@ -115,25 +115,41 @@ void MainWindowLogic::done()
     progress_.complete();
     set_display(2, progress_.remaining_text());
     services_.view->show_progress(progress_.permille());
-    if (tray_added_ && !services_.view->window_visible())
-        services_.tray->notify(kProgramTitle,
-                               "Sieving complete! The results are in 'ZudStatus.dat' in " + current_folder());
+    if (tray_added_)
+        services_.tray->mark(TrayMark::done);
+    // Recorded before anything is shown: a box or a notice may be the last
+    // thing a session shows before it ends.
     if (run_.pmin != 0) {
-        if (!services_.clipboard->available()) {
-            services_.box->warn(kCompleteInFile);
-        } else if (log_truncated_) {
-            services_.box->warn(kCompleteTruncated);
-        } else {
-            services_.box->warn(kCompleteClipboard);
-            services_.clipboard->copy(log_text_);
-        }
         const FileResult done = append_done();
         warn_if_failed(done);
         outcome_ = done.ok ? RunOutcome::completed : RunOutcome::results_not_saved;
+        if (done.ok)
+            announce_completion();
     } else {
         outcome_ = RunOutcome::completed;
     }
     end_of_run();
+}
+
+// The results are the whole status file, whatever the log pane kept.
+void MainWindowLogic::announce_completion()
+{
+    const bool copied = services_.clipboard->available();
+    if (copied)
+        services_.clipboard->copy(read_status_text());
+    if (!services_.view->announces_completion()) {
+        services_.box->warn(copied ? kCompleteClipboard : kCompleteInFile);
+        return;
+    }
+    // A window never stops the user with a box for good news: a line in the
+    // log, and a desktop notice when the window is hidden.
+    log_append(kCompleteLogLine, LogKind::info);
+    // On the status line too, whichever display it shows; the next click
+    // goes back to the displays.
+    services_.view->show_status_line("Sieving complete! The results are on the clipboard.");
+    if (tray_added_ && !services_.view->window_visible())
+        services_.tray->notify(kProgramTitle,
+                               "Sieving complete! The results are in 'ZudStatus.dat' in " + current_folder());
 }
 
 void MainWindowLogic::stopped(std::int64_t p)
@@ -151,6 +167,8 @@ void MainWindowLogic::stopped(std::int64_t p)
     }
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
+    if (tray_added_)
+        services_.tray->mark(TrayMark::stopped);
     const bool restart = restart_after_stop_ && !exit_after_stop_ && outcome_ == RunOutcome::stopped;
     restart_after_stop_ = false;
     end_of_run();

@@ -40,7 +40,13 @@ public:
     // Where the window is, for the profile ("x y width height [max]");
     // empty when the front end has no window.
     virtual std::string placement() const { return {}; }
+    // True when the front end tells of a completed range by itself (a log
+    // line, a notice) rather than by a message box.
+    virtual bool announces_completion() const { return false; }
 };
+
+// The small mark on the tray icon: how the sieve stands.
+enum class TrayMark { none, running, stopped, done };
 
 class Tray {
 public:
@@ -51,13 +57,14 @@ public:
     virtual void remove() = 0;
     // A desktop notification from the icon.
     virtual void notify(const std::string& title, const std::string& text) { (void)title, (void)text; }
+    virtual void mark(TrayMark state) { (void)state; }
 };
 
 class Clipboard {
 public:
     virtual ~Clipboard() = default;
     virtual bool available() const = 0;
-    virtual void copy(const std::string& text) = 0;   // the log text, lines separated by "\r\n"
+    virtual void copy(const std::string& text) = 0;   // lines separated by "\n" or "\r\n"
 };
 
 // Modal; asks for the two ends in billions and confirms them. True with a

@@ -137,7 +137,7 @@ TEST_F(StatusFile, done_asks_the_completed_results_question)
     ASSERT_EQ(box.shown.size(), 2u);
     EXPECT_EQ(box.shown[0].text,
               "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
-              "team?\r\n\r\nNB If you say YES, the file will be overwritten and the data will be lost!");
+              "team?\r\n\r\nNB If you say YES, a new range is started and this file is kept as 'ZudStatus.dat~'.");
     EXPECT_EQ(box.shown[0].buttons, zud::BoxButtons::yes_no);
     EXPECT_EQ(box.shown[0].default_answer, zud::BoxAnswer::no);
     EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::none);
@@ -154,7 +154,16 @@ TEST_F(StatusFile, done_asks_the_completed_results_question)
     EXPECT_EQ(r.pmax, 0);
     EXPECT_TRUE(echoed.empty());
     EXPECT_FALSE(exists("ZudStatus.dat"));
+    EXPECT_EQ(read_file("ZudStatus.dat~"), text);   // nothing is replaced without a copy
     EXPECT_EQ(log_clears, 1);
+
+    // A new file takes the mode the umask gives, like any other.
+    const mode_t previous = ::umask(027);
+    ASSERT_TRUE(zud::write_range_header(2000, 1000).ok);
+    ::umask(previous);
+    struct stat info {};
+    ASSERT_EQ(::stat("ZudStatus.dat", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
 TEST_F(StatusFile, every_writer_writes_its_exact_text)

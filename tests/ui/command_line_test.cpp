@@ -35,6 +35,15 @@ TEST(CommandLine, options_and_the_folder)
     EXPECT_EQ(parse({}).start.workers, 0);
     EXPECT_EQ(parse({"--help", "--bogus"}).action, CommandLine::Action::help);
     EXPECT_EQ(parse({"--version"}).action, CommandLine::Action::version);
+    EXPECT_EQ(parse({"-V"}).action, CommandLine::Action::version);
+    EXPECT_EQ(parse({"-h"}).action, CommandLine::Action::help);
+    // Values attached with '='; after "--" a folder may look like an option.
+    const CommandLine attached = parse({"--workers=2", "--range=3e9", "4e9", "--", "-data"});
+    EXPECT_EQ(attached.action, CommandLine::Action::run);
+    EXPECT_EQ(attached.start.workers, 2);
+    EXPECT_EQ(attached.start.pmax, 4000000000);
+    EXPECT_EQ(attached.folder, "-data");
+    EXPECT_EQ(parse({"--", "--help"}).folder, "--help");
 }
 
 TEST(CommandLine, refusals_say_what_was_wrong)
@@ -42,6 +51,9 @@ TEST(CommandLine, refusals_say_what_was_wrong)
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"-x"}, "unknown option '-x'"},
+        {{"--console=yes"}, "the option '--console' takes no value"},
+        {{"--", "a", "b"}, "only one folder may be given"},
+        {{"--workers", "--", "2"}, "--workers needs a number from 1 to 4"},
         {{"a", "b"}, "only one folder may be given"},
         {{"--workers"}, "--workers needs a number from 1 to 4"},
         {{"--range", "1"}, "--range needs two values, FROM and TO"},
@@ -93,7 +105,7 @@ TEST(RangeEntry, a_refusal_carries_its_reason)
     const std::tuple<const char*, const char*, zud::RangeCheck::Verdict, const char*> cases[] = {
         {"-1", "5", zud::RangeCheck::Verdict::focus_lower, "at least 0"},
         {"99999999999", "5", zud::RangeCheck::Verdict::focus_lower, "at most 4,611,686,018 billion"},
-        {"", "", zud::RangeCheck::Verdict::focus_upper, "more than 0"},
+        {"1", "0", zud::RangeCheck::Verdict::focus_upper, "more than 0"},
         {"10", "5", zud::RangeCheck::Verdict::focus_upper, "more than the lower end"},
         {"1", "4611686019", zud::RangeCheck::Verdict::focus_upper, "at most 4,611,686,018 billion"},
         {"1", "99999999999", zud::RangeCheck::Verdict::focus_upper, "at most 4,611,686,018 billion"},
@@ -104,6 +116,27 @@ TEST(RangeEntry, a_refusal_carries_its_reason)
         EXPECT_EQ(check.verdict, verdict) << lower << " " << upper;
         EXPECT_EQ(check.reason, reason) << lower << " " << upper;
     }
+    // Only whole billions in digits: nothing typed is read as something else.
+    const std::tuple<const char*, const char*> refused[] = {
+        {"abc", "digits only (whole billions)"},   {"1.5", "whole billions only: no . or ,"},
+        {"1,5", "whole billions only: no . or ,"}, {"1e3", "whole billions only: no exponent"},
+        {"", "empty: type whole billions"},         {"  ", "empty: type whole billions"},
+        {"+5", "digits only (whole billions)"},    {"5 0", "digits only (whole billions)"},
+    };
+    for (auto [entry, reason] : refused) {
+        zud::RangeCheck check = zud::check_range_entry(entry, "5");
+        EXPECT_EQ(check.verdict, zud::RangeCheck::Verdict::focus_lower) << entry;
+        EXPECT_EQ(check.reason, reason) << entry;
+        check = zud::check_range_entry("1", entry);
+        EXPECT_EQ(check.verdict, zud::RangeCheck::Verdict::focus_upper) << entry;
+        EXPECT_EQ(check.reason, reason) << entry;
+    }
+    // 0 only when typed, and its question says what it does to the files.
+    const zud::RangeCheck zero = zud::check_range_entry(" 0 ", "2");
+    EXPECT_EQ(zero.verdict, zud::RangeCheck::Verdict::confirm);
+    EXPECT_EQ(zero.pmin, 0);
+    EXPECT_NE(zero.question.find("creates a new 'Zud.dat' from scratch"), std::string::npos);
+    EXPECT_EQ(zud::check_range_entry("1", "2").question.find("from scratch"), std::string::npos);
     // Plain p values need not be whole billions.
     const zud::RangeCheck check = zud::check_range_values(3001, 400000);
     EXPECT_EQ(check.verdict, zud::RangeCheck::Verdict::confirm);
@@ -162,14 +195,14 @@ TEST_F(DataFolder, stays_remembers_asks_and_names_the_folder_in_messages)
     EXPECT_EQ(zud::settle_data_folder(profile, nullptr), dir_ + "/empty");
     EXPECT_EQ(chooser.asked, 2);
 
-    // Messages naming a data file get the folder on a line of its own.
+    // Messages naming a data file name the folder: in place of "the current
+    // directory", else on a line of its own.
     zud_test::ScriptedBox inner;
     zud::FolderNamingBox box(inner);
     box.warn("The file 'Zud.dat' cannot be found in the current directory!");
     box.warn("The file 'ZudStatus.dat' could not be written (No space left on device)!");
     box.inform("This software requires the CMOV instructions, found on PII and later processors. Sorry.");
-    EXPECT_EQ(inner.shown[0].text,
-              "The file 'Zud.dat' cannot be found in the current directory!\r\n\r\n" + dir_ + "/empty");
+    EXPECT_EQ(inner.shown[0].text, "The file 'Zud.dat' cannot be found in the folder '" + dir_ + "/empty'!");
     EXPECT_EQ(inner.shown[1].text.substr(inner.shown[1].text.size() - dir_.size() - 11), "!\r\n\r\n" + dir_ + "/empty");
     EXPECT_EQ(inner.shown[2].text, "This software requires the CMOV instructions, found on PII and later processors. Sorry.");
 }

@@ -85,12 +85,15 @@ TEST_F(Console, a_recorded_range_runs_to_done_with_the_brute_force_factors)
 TEST_F(Console, a_new_range_is_asked_for_in_billions_and_confirmed)
 {
     write_file("Zud.dat", test_data("small_Zud.dat"));
-    write_file("answers.txt", "7\n3\n3\n4\n\n3\n4\ny\n");   // rejected, not confirmed, confirmed
+    // Refused (not whole billions, then the wrong order), not confirmed, confirmed.
+    write_file("answers.txt", "1e3\n4\n3\n1,5\n7\n3\n3\n4\n\n3\n4\ny\n");
     const pid_t pid = start("answers.txt");
     wait_for_sieving(300);
     kill(pid, SIGINT);
     EXPECT_EQ(wait_exit(pid), 0);
     const std::string out = read_file("out.txt");
+    EXPECT_NE(out.find("the lower end is not accepted: whole billions only: no exponent"), std::string::npos) << out;
+    EXPECT_NE(out.find("the upper end is not accepted: whole billions only: no . or ,"), std::string::npos) << out;
     EXPECT_NE(out.find("You are sieving from p=3000000000 (3 billion) to p=4000000000 (4 billion) - are you sure?"),
               std::string::npos)
         << out;
@@ -102,8 +105,9 @@ TEST_F(Console, a_new_range_is_asked_for_in_billions_and_confirmed)
 TEST_F(Console, no_candidate_file_or_a_cancelled_range_exits_non_zero)
 {
     EXPECT_EQ(run(), 1);
-    EXPECT_NE(read_file("out.txt").find("The file 'Zud.dat' cannot be found in the current directory!"),
-              std::string::npos);
+    EXPECT_NE(read_file("out.txt").find("The file 'Zud.dat' cannot be found in the folder '" + dir_ + "'!"),
+              std::string::npos)
+        << read_file("out.txt");
     write_file("Zud.dat", test_data("small_Zud.dat"));
     EXPECT_EQ(run(), 1);   // end of input cancels the range dialog
     EXPECT_FALSE(exists("ZudStatus.dat"));

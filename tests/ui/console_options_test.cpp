@@ -22,8 +22,9 @@ namespace {
 class CommandLineRun : public zud_test::TempDirTest {
 protected:
     // Runs zudsieve with `args`, input from /dev/null, output to out.txt
-    // (standard error to err.txt when `split`).
-    int run(std::vector<std::string> args, bool split = false)
+    // (standard output to `stdout_path` when given, standard error to
+    // err.txt when `split`).
+    int run(std::vector<std::string> args, const char* stdout_path = nullptr, bool split = false)
     {
         const pid_t pid = fork();
         if (pid == 0) {
@@ -31,7 +32,7 @@ protected:
             const int out = open((dir_ + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = split ? open((dir_ + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : out;
             dup2(in, 0);
-            dup2(out, 1);
+            dup2(stdout_path != nullptr ? open(stdout_path, O_WRONLY) : out, 1);
             dup2(err, 2);
             setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
             if (isa_cap_.empty())
@@ -58,6 +59,13 @@ TEST_F(CommandLineRun, help_version_and_refusals)
 {
     EXPECT_EQ(run({"--help"}), 0);
     EXPECT_NE(out().find("--range FROM TO"), std::string::npos) << out();
+    EXPECT_EQ(run({"-V"}), 0);
+    EXPECT_NE(out().find("\nLicence: GPL-3.0-or-later"), std::string::npos) << out();
+    // Text that cannot be written is a failure, said on the error output.
+    EXPECT_EQ(run({"--help"}, "/dev/full"), 1);
+    EXPECT_NE(out().find("zudsieve: the text could not be written (No space left on device)"), std::string::npos)
+        << out();
+    EXPECT_EQ(run({"-h"}, "/dev/full"), 1);
     EXPECT_EQ(run({"--version"}), 0);
     EXPECT_EQ(out().rfind("ZudSieve 1.24\n", 0), 0u) << out();
     EXPECT_NE(out().find(std::string("\ninstruction set: ") + zud::instruction_set_name(zud::processor_instruction_set()) +
@@ -112,18 +120,18 @@ TEST_F(CommandLineRun, range_and_folder_from_the_command_line_and_share_in_the_s
 TEST_F(CommandLineRun, diagnostics_go_to_standard_error_and_results_to_standard_output)
 {
     ::mkdir("data", 0755);
-    EXPECT_EQ(run({"--console", "data"}, true), 1);
+    EXPECT_EQ(run({"--console", "data"}, nullptr, true), 1);
     EXPECT_NE(err().find("cannot be found"), std::string::npos) << err();
     EXPECT_EQ(out().find("cannot be found"), std::string::npos) << out();
 
     write_file("data/Zud.dat", test_data("small_Zud.dat"));
-    EXPECT_EQ(run({"--console", "data"}, true), 1);
+    EXPECT_EQ(run({"--console", "data"}, nullptr, true), 1);
     EXPECT_NE(err().find("Sieve from p= (billion): (end of input: no range, nothing is sieved)"), std::string::npos)
         << err();
     for (const char* stray : {"Status", "The data file has been read", "Reading Zud.dat file..."})
         EXPECT_EQ(out().find(stray), std::string::npos) << out();
 
-    EXPECT_EQ(run({"--console", "--range", "3001", "3e5", "data"}, true), 0);
+    EXPECT_EQ(run({"--console", "--range", "3001", "3e5", "data"}, nullptr, true), 0);
     EXPECT_NE(out().find("\n3011 | "), std::string::npos) << out();   // a factor line
     EXPECT_NE(out().find("Complete!"), std::string::npos) << out();
     EXPECT_EQ(out().find("Sieving complete!"), std::string::npos) << out();
@@ -133,13 +141,13 @@ TEST_F(CommandLineRun, diagnostics_go_to_standard_error_and_results_to_standard_
     // the window would keep.
     ::mkdir("dense", 0755);
     write_file("dense/Zud.dat", zud_test::dense_candidates(30000));
-    EXPECT_EQ(run({"--console", "--range", "3", "2e6", "dense"}, true), 0);
+    EXPECT_EQ(run({"--console", "--range", "3", "2e6", "dense"}, nullptr, true), 0);
     const auto written = zud_test::factor_lines(read_file("dense/ZudStatus.dat"));
     EXPECT_GT(written.size(), 60000u);
     EXPECT_TRUE(zud_test::factor_lines(out()) == written);
 
     // A completed range asks before a new one: the end of the input is No.
-    EXPECT_EQ(run({"--console", "data"}, true), 1);
+    EXPECT_EQ(run({"--console", "data"}, nullptr, true), 1);
     EXPECT_NE(err().find("[y/N] (end of input: No assumed)"), std::string::npos) << err();
     EXPECT_EQ(out().find("[y/N]"), std::string::npos) << out();
 }

@@ -20,9 +20,6 @@ using zud_test::factor_lines;
 const char* const kClipboardDone =
     "Sieving complete!\r\n\r\nThe data has been placed on the Clipboard ready to be sent to the Zud "
     "team.\r\nThis information can also be found in the file 'ZudStatus.dat'";
-const char* const kTruncatedDone =
-    "Sieving complete!\r\n\r\nPlease copy and paste the text in the file 'ZudStatus.dat' and send it to the Zud "
-    "team. Do NOT copy the information from the message box - it was truncated and is incomplete!";
 
 std::string joined(const std::vector<std::string>& lines)
 {
@@ -53,7 +50,7 @@ TEST_F(MainWindow, a_new_range_runs_to_completion_and_hands_over_the_results)
     EXPECT_EQ(logic->log_text(), joined(lines));
     EXPECT_EQ(view.log, logic->log_text());
     EXPECT_EQ(box.texts(), std::vector<std::string>{kClipboardDone});
-    EXPECT_EQ(clipboard.copied, logic->log_text());
+    EXPECT_EQ(clipboard.copied, status);
     EXPECT_EQ(view.caption, "&Start");
     EXPECT_EQ(logic->display_text(1), "Complete!");
     EXPECT_EQ(logic->outcome(), RunOutcome::completed);
@@ -192,19 +189,38 @@ TEST_F(MainWindow, a_bad_candidate_file_starts_nothing)
     EXPECT_EQ(cursor.depth, 0);
 }
 
-TEST_F(MainWindow, a_cut_log_makes_the_completion_ask_for_the_file)
+TEST_F(MainWindow, a_window_tells_of_completion_without_a_box_once_done_is_recorded)
 {
+    // The window: a line in the log when shown, a notice when hidden; the
+    // clipboard holds the whole file even when the log was cut.
+    view.announces = true;
     range.lower = 3001;
     range.upper = 400000;
     window().set_log_limit(300);
     logic->initialize();
     serve_until_idle();
+    const std::string status = read_file("ZudStatus.dat");
     EXPECT_TRUE(logic->log_truncated());
-    EXPECT_LT(logic->log_text().size(), 300u);
     EXPECT_EQ(view.log, logic->log_text());
-    EXPECT_EQ(box.texts(), std::vector<std::string>{kTruncatedDone});
-    EXPECT_TRUE(clipboard.copied.empty());
-    EXPECT_EQ(read_file("ZudStatus.dat").substr(read_file("ZudStatus.dat").size() - 5), "Done\n");
+    EXPECT_TRUE(box.texts().empty());
+    EXPECT_EQ(clipboard.copied, status);
+    EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
+    EXPECT_NE(logic->log_text().find("Sieving complete!"), std::string::npos);
+    EXPECT_EQ(view.status_line, "Sieving complete! The results are on the clipboard.");
+    EXPECT_TRUE(tray.notices.empty());
+    EXPECT_EQ(tray.marks, (std::vector<zud::TrayMark>{zud::TrayMark::running, zud::TrayMark::done}));
+
+    // Hidden: the notice comes after Done is in the file. Yes to the
+    // hand-over question keeps the finished file as ZudStatus.dat~.
+    box.answers = {BoxAnswer::yes};
+    range.upper = 300000;
+    logic->minimized();
+    logic->start_stop();
+    EXPECT_EQ(read_file("ZudStatus.dat~"), status);
+    serve_until_idle();
+    ASSERT_EQ(tray.notices.size(), 1u);
+    EXPECT_EQ(tray.status_at_notice.substr(tray.status_at_notice.size() - 5), "Done\n");
+    EXPECT_EQ(clipboard.copied, tray.status_at_notice);
 }
 
 TEST_F(MainWindow, log_separators)
@@ -470,13 +486,14 @@ TEST_F(MainWindow, the_status_line_cycles_through_rate_status_and_remaining)
     profile.values["statusval"] = "2";
     range.accept = false;
     window().initialize();
-    EXPECT_EQ(view.status_line, "Remaining");
+    // Idle, each display says what it will show.
+    EXPECT_EQ(view.status_line, "Share done and time left, shown while sieving");
     logic->status_line_clicked();
-    EXPECT_EQ(view.status_line, "Rate");
+    EXPECT_EQ(view.status_line, "Rate: p/sec and sec/n/k, shown while sieving");
     logic->status_line_clicked();
     EXPECT_EQ(view.status_line, "The data file has been read");
     logic->status_line_clicked();
-    EXPECT_EQ(view.status_line, "Remaining");
+    EXPECT_EQ(view.status_line, "Share done and time left, shown while sieving");
     EXPECT_EQ(logic->status_choice(), 2);
 }
 

@@ -3,6 +3,8 @@
 // threads, and the window thread stays at nice 0 throughout.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <dirent.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -124,7 +126,8 @@ TEST(PriorityAsOrdinaryUser, is_never_stuck_and_the_window_thread_stays_at_zero)
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    std::system(("rm -rf '" + std::string(folder) + "'").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "rule " << WEXITSTATUS(status) << " failed";
 }

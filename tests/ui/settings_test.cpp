@@ -69,7 +69,7 @@ TEST(RangeEntry, rejections_go_to_the_offending_field)
 {
     using V = zud::RangeCheck::Verdict;
     const std::tuple<const char*, const char*, V> cases[] = {
-        {"", "", V::focus_upper},         {"3", "3", V::focus_upper},
+        {"", "", V::focus_lower},         {"3", "3", V::focus_upper},
         {"10", "5", V::focus_upper},      {"-1", "5", V::focus_lower},
         {"99999999999", "5", V::focus_lower},   // times 10^9 overflows
         {"1", "99999999999", V::focus_upper},   {"1", "4611686019", V::focus_upper},
@@ -85,11 +85,12 @@ TEST(RangeEntry, confirmation_in_words)
     ASSERT_EQ(check.verdict, zud::RangeCheck::Verdict::confirm);
     EXPECT_EQ(check.pmin, 0);
     EXPECT_EQ(check.pmax, 1000000000);
-    EXPECT_EQ(check.question, "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?");
+    EXPECT_EQ(check.question, "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?\r\n\r\nA "
+                              "lower end of 0 creates a new 'Zud.dat' from scratch, with every n of the range as a "
+                              "candidate; the present 'Zud.dat' is kept as 'Zud.dat~'.");
     check = zud::check_range_entry("999", "12345");
     EXPECT_EQ(check.question,
               "You are sieving from p=999000000000 (999 billion) to p=12345000000000 (12.345 trillion) - are you sure?");
-    EXPECT_EQ(zud::check_range_entry("1.5", "1000").pmin, 1000000000);
     EXPECT_EQ(zud::value_in_words(1000000000000), "1.000 trillion");
     EXPECT_EQ(zud::check_range_entry("5", "281474").verdict, zud::RangeCheck::Verdict::confirm);
 }
@@ -121,11 +122,11 @@ TEST(RateDisplay, p_rate_and_factor_rate)
     rate.on_progress(1000000, 0);
     EXPECT_EQ(rate.rate_text(), "Rate: ");
     rate.on_progress(1065536, 2000);
-    EXPECT_EQ(rate.rate_text(), "Rate: 32768 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 32,768 p/sec");
     // 12 k values, 100 seconds between the first and the fifth factor line.
     for (int i = 0; i < 5; ++i)
         rate.on_factor(i, 12, 5000 + i * 25000);
-    EXPECT_EQ(rate.rate_text(), "Rate: 32768 p/sec; 300 sec/n/k");
+    EXPECT_EQ(rate.rate_text(), "Rate: 32,768 p/sec; 300 sec/n/k");
     // A new run keeps the old texts until each window's first sample.
     rate.reset();
     rate.on_progress(2000000, 200000);
@@ -140,9 +141,9 @@ TEST(RateDisplay, the_same_clock_reading_twice_shows_no_nonsense)
     rate.on_progress(1065536, 500);
     EXPECT_EQ(rate.rate_text(), "Rate: ");
     rate.on_progress(1131072, 1500);
-    EXPECT_EQ(rate.rate_text(), "Rate: 131072 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 131,072 p/sec");
     rate.on_progress(1196608, 1500);   // still measured from the first sample
-    EXPECT_EQ(rate.rate_text(), "Rate: 196608 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 196,608 p/sec");
 }
 
 TEST(RateDisplay, a_full_window_spans_the_last_99_intervals)
@@ -154,10 +155,10 @@ TEST(RateDisplay, a_full_window_spans_the_last_99_intervals)
     std::int32_t t = 0;
     for (int i = 0; i < 100; ++i, t += 1000, p += 1000)
         rate.on_progress(p, t);
-    EXPECT_EQ(rate.rate_text(), "Rate: 1000 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 1,000 p/sec");
     for (int i = 0; i < 100; ++i, t += 1000, p += 2000)
         rate.on_progress(p, t);
-    EXPECT_EQ(rate.rate_text(), "Rate: 2000 p/sec");
+    EXPECT_EQ(rate.rate_text(), "Rate: 2,000 p/sec");
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <chrono>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 
@@ -34,10 +36,11 @@ public:
     void show_progress(int value) override { permille = value; }
     void show_workers(int value) override { workers = value; }
     std::string placement() const override { return place; }
+    bool announces_completion() const override { return announces; }
 
     std::string log, status_line, range_line, caption = "&Start", place;
     int permille = -1, workers = 0;
-    bool start_enabled = true, visible = true, closed = false;
+    bool start_enabled = true, visible = true, closed = false, announces = false;
     int scrolls = 0;
     zud::PriorityClass radio = zud::PriorityClass::normal;
     zud::ThreadPriority check_mark = zud::ThreadPriority::normal;
@@ -49,10 +52,17 @@ public:
     void add(const std::string& tip) override { added = true, tooltip = tip; }
     void modify(const std::string& tip) override { tooltip = tip; }
     void remove() override { added = false; }
-    void notify(const std::string& title, const std::string& text) override { notices.push_back(title + ": " + text); }
+    void notify(const std::string& title, const std::string& text) override
+    {
+        notices.push_back(title + ": " + text);
+        std::ifstream file("ZudStatus.dat", std::ios::binary);
+        status_at_notice.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    void mark(zud::TrayMark state) override { marks.push_back(state); }
     bool present = true, added = false;
-    std::string tooltip;
+    std::string tooltip, status_at_notice;
     std::vector<std::string> notices;
+    std::vector<zud::TrayMark> marks;
 };
 
 class FakeClipboard : public zud::Clipboard {

@@ -14,6 +14,7 @@ class WindowProgress : public zud_test::WindowTest {};
 TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
 {
     fake_worker = true;
+    view.announces = true;
     range.lower = 3001;
     range.upper = 1003001;
     profile.values["statusval"] = "2";
@@ -35,7 +36,7 @@ TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
     // Completion while hidden: a desktop notice, and the whole range done.
     logic->minimized();
     logic->done();
-    EXPECT_EQ(view.status_line, "100.0% done");
+    EXPECT_EQ(logic->display_text(2), "100.0% done");
     EXPECT_EQ(view.permille, 1000);
     ASSERT_EQ(tray.notices.size(), 1u);
     EXPECT_EQ(tray.notices[0], "ZudSieve 1.24: Sieving complete! The results are in 'ZudStatus.dat' in " +

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QKeyEvent>
 
 #include "engine/instruction_set.h"
@@ -62,29 +63,38 @@ void fixed_size(QDialog* dialog, const DialogUnits& du, int width, int height, c
     dialog->setWindowFlags(dialog->windowFlags() & ~Qt::WindowContextHelpButtonHint);
 }
 
-// Typed characters other than digits are refused; pasted text is taken as
-// it comes, and the OK rule reads it up to its first non-digit.
+// Typed characters other than digits are refused, and the hint beside the
+// field says why; pasted text is taken as it comes and judged by the OK rule.
 class DigitsEdit : public QLineEdit {
 public:
-    using QLineEdit::QLineEdit;
+    DigitsEdit(QWidget* parent, QLabel* hint) : QLineEdit(parent), hint_(hint) {}
 
 protected:
     void keyPressEvent(QKeyEvent* event) override
     {
         const QString text = event->text();
         const bool command = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != 0;
-        if (!command && text.size() == 1 && text[0].isPrint() && !text[0].isDigit())
-            return;
+        if (!command && text.size() == 1 && text[0].isPrint()) {
+            const char typed = text[0].unicode() < 128 ? static_cast<char>(text[0].unicode()) : '?';
+            hint_->setText(QString::fromStdString(refused_keystroke(typed)));
+            if (!hint_->text().isEmpty())
+                return;
+        }
         QLineEdit::keyPressEvent(event);
     }
+
+private:
+    QLabel* hint_;
 };
 
-// Says why a field was refused, beside it; empty while nothing was.
+// Says why a field was refused, beside it; empty while nothing was. Red that
+// stands out from the palette's own background, light or dark.
 QLabel* reason_label(QWidget* parent, QRect rect)
 {
     auto* l = label(parent, QString(), rect);
     QPalette palette = l->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x00));
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    palette.setColor(QPalette::WindowText, dark ? QColor(0xff, 0x8a, 0x80) : QColor(0xb0, 0x00, 0x00));
     l->setPalette(palette);
     return l;
 }
@@ -127,16 +137,16 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
     label(this, QStringLiteral("billion"), du.rect(125, 8, 50, 8));
     label(this, QStringLiteral("to p="), du.rect(12, 25, 50, 8), Qt::AlignRight);
     label(this, QStringLiteral("billion"), du.rect(125, 25, 50, 8));
-    lower_ = new DigitsEdit(this);
-    lower_->setObjectName(QStringLiteral("lower"));
-    lower_->setGeometry(du.rect(65, 7, 56, 12));
-    upper_ = new DigitsEdit(this);
-    upper_->setObjectName(QStringLiteral("upper"));
-    upper_->setGeometry(du.rect(65, 24, 56, 12));
     lower_reason_ = reason_label(this, du.rect(152, 8, 150, 8));
     lower_reason_->setObjectName(QStringLiteral("lower_reason"));
     upper_reason_ = reason_label(this, du.rect(152, 25, 150, 8));
     upper_reason_->setObjectName(QStringLiteral("upper_reason"));
+    lower_ = new DigitsEdit(this, lower_reason_);
+    lower_->setObjectName(QStringLiteral("lower"));
+    lower_->setGeometry(du.rect(65, 7, 56, 12));
+    upper_ = new DigitsEdit(this, upper_reason_);
+    upper_->setObjectName(QStringLiteral("upper"));
+    upper_->setGeometry(du.rect(65, 24, 56, 12));
     auto* ok = button(this, QStringLiteral("OK"), du.rect(308, 7, 50, 14), true);
     auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(308, 24, 50, 14), false);
     connect(ok, &QPushButton::clicked, this, &RangeDialogQt::accept);
@@ -167,6 +177,8 @@ void RangeDialogQt::accept()
 
 bool QtRangeDialog::run(std::int64_t& pmin, std::int64_t& pmax)
 {
+    if (questions_ended())
+        return false;
     RangeDialogQt dialog(parent_, box_);
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -213,14 +225,24 @@ QDialog* make_about_box(QWidget* parent)
     auto* dialog = new QDialog(parent);
     dialog->setFont(dialog_font("MS Sans Serif"));
     const DialogUnits du(dialog->font());
-    fixed_size(dialog, du, 235, 49, QStringLiteral("About ZudSieve"));
+    fixed_size(dialog, du, 235, 80, QStringLiteral("About ZudSieve"));
     auto* icon = new QLabel(dialog);
-    icon->setPixmap(QPixmap(QStringLiteral(":/zudsieve/zudsieve.png")));
+    icon->setPixmap(QPixmap(QStringLiteral(":/zudsieve/zudsieve.png")).scaled(du.size(21, 20), Qt::KeepAspectRatio,
+                                                                             Qt::SmoothTransformation));
     icon->setGeometry(du.rect(10, 10, 21, 20));
-    label(dialog, QStringLiteral("ZudSieve Version 1.24"), du.rect(40, 11, 119, 8));
-    label(dialog, QStringLiteral("Copyright (C) 2003 The Zud Project"), du.rect(40, 25, 119, 8));
+    label(dialog, QStringLiteral("ZudSieve Version " ZUD_VERSION), du.rect(40, 11, 130, 8));
+    label(dialog, QStringLiteral("Copyright (C) 2003-2026 The Zud Project"), du.rect(40, 25, 130, 8));
     label(dialog, QStringLiteral("instruction set: ") + QString::fromLatin1(zud::instruction_set_name(zud::instruction_set())),
-          du.rect(40, 36, 119, 8));
+          du.rect(40, 36, 130, 8));
+    auto* licence = label(dialog,
+                          QStringLiteral("Free software under the <a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">"
+                                         "GNU GPL version 3 or later</a>.<br>"
+                                         "<a href=\"https://zud.example.org/\">zud.example.org</a>"),
+                          du.rect(40, 48, 185, 26));
+    licence->setObjectName(QStringLiteral("licence"));
+    licence->setTextFormat(Qt::RichText);
+    licence->setOpenExternalLinks(true);
+    licence->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* ok = button(dialog, QStringLiteral("OK"), du.rect(178, 7, 50, 14), true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     return dialog;
@@ -232,9 +254,12 @@ QDialog* make_help_dialog(QWidget* parent)
     dialog->setFont(dialog_font("Arial"));
     const DialogUnits du(dialog->font());
     fixed_size(dialog, du, 321, 202, QStringLiteral("Help"));
-    auto* text = text_field(dialog, resource_text(QStringLiteral("help.txt")), du.rect(7, 7, 307, 173));
+    auto* text = new QTextBrowser(dialog);
     text->setObjectName(QStringLiteral("help"));
-    text->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);   // the folder rules made it longer
+    text->setOpenExternalLinks(true);
+    text->setFrameShape(QFrame::NoFrame);
+    text->setHtml(resource_text(QStringLiteral("help.html")).replace(QStringLiteral("@VERSION@"), ZUD_VERSION));
+    text->setGeometry(du.rect(7, 7, 307, 173));
     auto* ok = button(dialog, QStringLiteral("OK"), du.rect(135, 181, 50, 14), true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     return dialog;

@@ -27,7 +27,7 @@ private:
     int base_y_;
 };
 
-QString resource_text(const QString& name);   // help.txt, alpha.txt
+QString resource_text(const QString& name);   // help.html, alpha.txt
 
 class RangeDialogQt : public QDialog {
     Q_OBJECT

@@ -3,14 +3,85 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QThread>
+#include <QUrl>
+
+#include "data/status_file.h"
 
 namespace zud::qt {
+
+namespace {
+
+bool g_questions_ended = false;
+
+const char* const kNoticeService = "org.freedesktop.Notifications";
+const char* const kNoticePath = "/org/freedesktop/Notifications";
+
+}  // namespace
+
+void end_all_questions()
+{
+    g_questions_ended = true;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(widget);
+        if (dialog != nullptr && dialog->isVisible() && dialog->isModal())
+            dialog->reject();
+    }
+}
+
+bool questions_ended()
+{
+    return g_questions_ended;
+}
+
+QIcon marked_icon(TrayMark state)
+{
+    QPixmap pixmap = QPixmap(QStringLiteral(":/zudsieve/zudsieve.png"))
+                         .scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (state == TrayMark::none)
+        return QIcon(pixmap);
+    // Green: sieving; grey: stopped; blue with a tick: done. A dark ring
+    // keeps the mark apart from the icon on any panel colour.
+    const QColor fill = state == TrayMark::running   ? QColor(0x2e, 0xa0, 0x43)
+                        : state == TrayMark::stopped ? QColor(0x8a, 0x8a, 0x8a)
+                                                     : QColor(0x1f, 0x6f, 0xd0);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x20, 0x20, 0x20), 3));
+    painter.setBrush(fill);
+    const QRectF dot(36, 36, 26, 26);
+    painter.drawEllipse(dot);
+    painter.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    if (state == TrayMark::done) {
+        painter.drawPolyline(QPolygonF({QPointF(42, 49), QPointF(47, 55), QPointF(56, 43)}));
+    } else if (state == TrayMark::stopped) {
+        painter.drawLine(QPointF(45, 43), QPointF(45, 55));
+        painter.drawLine(QPointF(53, 43), QPointF(53, 55));
+    }
+    return QIcon(pixmap);
+}
+
+void copy_results()
+{
+    QApplication::clipboard()->setText(QString::fromStdString(read_status_text()));
+}
+
+void open_data_folder()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::currentPath()));
+}
 
 QString from_log_text(const std::string& text)
 {
@@ -19,12 +90,15 @@ QString from_log_text(const std::string& text)
 
 BoxAnswer QtMessageBox::show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer)
 {
+    if (questions_ended())
+        return default_answer;
     QMessageBox box(parent_);
-    box.setWindowTitle(QFileInfo(QApplication::applicationFilePath()).baseName());
+    box.setWindowTitle(QStringLiteral("ZudSieve"));
     box.setText(from_log_text(text));
-    box.setIcon(icon == BoxIcon::warning    ? QMessageBox::Warning
-                : icon == BoxIcon::question ? QMessageBox::Question
-                                            : QMessageBox::NoIcon);
+    // A plain notice is information; a plain Yes/No is still a question.
+    box.setIcon(icon == BoxIcon::warning                                  ? QMessageBox::Warning
+                : icon == BoxIcon::question || buttons != BoxButtons::ok ? QMessageBox::Question
+                                                                         : QMessageBox::Information);
     struct Choice {
         QMessageBox::StandardButton button;
         BoxAnswer answer;
@@ -78,7 +152,7 @@ bool QtTray::available() const
 void QtTray::add(const std::string& tooltip)
 {
     if (icon_ == nullptr) {
-        icon_ = new QSystemTrayIcon(QIcon(QStringLiteral(":/zudsieve/tray.png")), this);
+        icon_ = new QSystemTrayIcon(marked_icon(mark_), this);
         connect(icon_, &QSystemTrayIcon::activated, this, &QtTray::activated);
     }
     icon_->setToolTip(QString::fromStdString(tooltip));
@@ -96,9 +170,53 @@ void QtTray::set_menu(QMenu* menu)
 
 void QtTray::notify(const std::string& title, const std::string& text)
 {
+    const QString heading = QString::fromStdString(title);
+    const QString body = QString::fromStdString(text);
+    if (notify_on_bus(heading, body))
+        return;
     if (icon_ != nullptr)
-        icon_->showMessage(QString::fromStdString(title), QString::fromStdString(text),
-                           QSystemTrayIcon::Information, 15000);
+        icon_->showMessage(heading, body, QSystemTrayIcon::Information, 15000);
+}
+
+bool QtTray::notify_on_bus(const QString& title, const QString& text)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || bus.interface() == nullptr ||
+        !bus.interface()->isServiceRegistered(QString::fromLatin1(kNoticeService)))
+        return false;
+    if (!bus_connected_)
+        bus_connected_ = bus.connect(QString::fromLatin1(kNoticeService), QString::fromLatin1(kNoticePath),
+                                     QString::fromLatin1(kNoticeService), QStringLiteral("ActionInvoked"), this,
+                                     SLOT(notice_action(uint, QString)));
+    QDBusInterface notices(QString::fromLatin1(kNoticeService), QString::fromLatin1(kNoticePath),
+                           QString::fromLatin1(kNoticeService), bus);
+    notices.setTimeout(3000);
+    const QStringList actions = {QStringLiteral("open"), QStringLiteral("Open folder"), QStringLiteral("copy"),
+                                 QStringLiteral("Copy results")};
+    const QDBusReply<uint> reply =
+        notices.call(QStringLiteral("Notify"), QStringLiteral("ZudSieve"), notice_id_, QStringLiteral("zudsieve"),
+                     title, text, actions, QVariantMap{}, -1);
+    if (!reply.isValid())
+        return false;
+    notice_id_ = reply.value();
+    return true;
+}
+
+void QtTray::notice_action(uint id, const QString& action)
+{
+    if (id != notice_id_)
+        return;
+    if (action == QStringLiteral("open"))
+        open_data_folder();
+    else if (action == QStringLiteral("copy"))
+        copy_results();
+}
+
+void QtTray::mark(TrayMark state)
+{
+    mark_ = state;
+    if (icon_ != nullptr)
+        icon_->setIcon(marked_icon(mark_));
 }
 
 void QtTray::modify(const std::string& tooltip)
@@ -123,17 +241,49 @@ void QtTray::activated(QSystemTrayIcon::ActivationReason reason)
     }
 }
 
+DataFolderDialog::DataFolderDialog(QWidget* parent, const QString& start)
+    : QFileDialog(parent, QStringLiteral("Where is your Zud.dat?"), start)
+{
+    setObjectName(QStringLiteral("folder_chooser"));
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setFileMode(QFileDialog::ExistingFile);
+    setNameFilters({QStringLiteral("Zud data files (Zud.dat ZudStatus.dat)"), QStringLiteral("All files (*)")});
+    setLabelText(QFileDialog::Accept, QStringLiteral("&Use"));
+}
+
+// Zud.dat (or ZudStatus.dat) stands for its folder; a folder stands for
+// itself. One without either file is refused, and the chooser stays.
+void DataFolderDialog::accept()
+{
+    // The selection may hold both a highlighted item and a typed name: the
+    // typed one (last) counts first.
+    QStringList selected = selectedFiles();
+    if (selected.isEmpty())
+        selected.append(directory().absolutePath());
+    std::string refusal;
+    for (auto it = selected.crbegin(); it != selected.crend(); ++it) {
+        const QFileInfo info(*it);
+        const QString folder = info.isFile() ? info.absolutePath() : info.exists() ? *it : directory().absolutePath();
+        const std::string reason = data_folder_refusal(folder.toStdString());
+        if (reason.empty()) {
+            folder_ = folder;
+            QDialog::accept();
+            return;
+        }
+        if (refusal.empty())
+            refusal = reason;
+    }
+    QtMessageBox(this).show(refusal, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok);
+}
+
 std::optional<std::string> QtFolderChooser::choose(const std::string& start)
 {
-    QFileDialog dialog(parent_, QStringLiteral("Where is your Zud.dat?"), QString::fromStdString(start));
-    dialog.setObjectName(QStringLiteral("folder_chooser"));
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly, true);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("&Use this folder"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (questions_ended())
         return std::nullopt;
-    return dialog.selectedFiles().first().toStdString();
+    DataFolderDialog dialog(parent_, QString::fromStdString(start));
+    if (dialog.exec() != QDialog::Accepted || dialog.folder().isEmpty())
+        return std::nullopt;
+    return dialog.folder().toStdString();
 }
 
 QtProfile::QtProfile(const QString& path) : settings_(path, QSettings::IniFormat)

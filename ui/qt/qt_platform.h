@@ -3,6 +3,7 @@
 // worker-to-window transport.
 #pragma once
 
+#include <QFileDialog>
 #include <QObject>
 #include <QSettings>
 #include <QSystemTrayIcon>
@@ -20,8 +21,21 @@ class QWidget;
 
 namespace zud::qt {
 
+// The application icon with a small mark in its lower right corner.
+QIcon marked_icon(TrayMark state);
+// The whole text of ZudStatus.dat onto the clipboard.
+void copy_results();
+// The data folder in the desktop's file manager.
+void open_data_folder();
+
 // "\r\n" line ends of the log become "\n" for Qt's widgets and the clipboard.
 QString from_log_text(const std::string& text);
+
+// Once the session ends (SIGTERM, SIGHUP, logout) no question may hold the
+// program: the open boxes and dialogs close with their cautious answer and
+// any later one takes it without being shown.
+void end_all_questions();
+bool questions_ended();
 
 class QtMessageBox : public MessageBox {
 public:
@@ -56,22 +70,41 @@ public:
     void add(const std::string& tooltip) override;
     void modify(const std::string& tooltip) override;
     void remove() override;
+    // Through the desktop's notification service, with "Open folder" and
+    // "Copy results"; the icon's own balloon where no service answers.
     void notify(const std::string& title, const std::string& text) override;
+    void mark(TrayMark state) override;
     // The icon's context menu (kept by the caller).
     void set_menu(QMenu* menu);
     QSystemTrayIcon* icon() const { return icon_; }
 
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
+    bool notify_on_bus(const QString& title, const QString& text);
+    Q_SLOT void notice_action(uint id, const QString& action);
 
     QSystemTrayIcon* icon_ = nullptr;
     QMenu* menu_ = nullptr;
     QTimer single_click_;
+    TrayMark mark_ = TrayMark::none;
+    uint notice_id_ = 0;
+    bool bus_connected_ = false;
     std::function<void()> on_activate_;
 };
 
-// "Where is your Zud.dat?": Qt's own folder dialog, the same on every
-// desktop.
+// "Where is your Zud.dat?": Qt's own file dialog, the same on every
+// desktop, showing the data files; it takes a data file or a folder.
+class DataFolderDialog : public QFileDialog {
+    Q_OBJECT
+public:
+    DataFolderDialog(QWidget* parent, const QString& start);
+    QString folder() const { return folder_; }
+    void accept() override;
+
+private:
+    QString folder_;
+};
+
 class QtFolderChooser : public FolderChooser {
 public:
     explicit QtFolderChooser(QWidget* parent) : parent_(parent) {}

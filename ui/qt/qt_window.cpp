@@ -144,7 +144,7 @@ void ZudWindow::build_controls()
     progress_->setObjectName(QStringLiteral("progress"));
     progress_->setRange(0, 1000);
     progress_->setValue(0);
-    progress_->setFormat(QStringLiteral("%p%"));
+    progress_->setFormat(QStringLiteral("0.0%"));
     progress_->setMaximumHeight(du.size(0, 10).height());
     lay_out(group);
     resize(du.size(275, 170) + QSize(0, menu_bar_->sizeHint().height()));
@@ -271,8 +271,7 @@ void ZudWindow::accept()
 
 void ZudWindow::reject()
 {
-    if (!closing_)
-        logic_->close_request();
+    // The close box, Alt+F4 and the menus close the window; Esc does not.
 }
 
 void ZudWindow::closeEvent(QCloseEvent* event)

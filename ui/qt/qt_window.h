@@ -75,12 +75,18 @@ public:
     void show_progress(int permille) override;
     void show_workers(int workers) override;
     std::string placement() const override;
+    bool announces_completion() const override { return true; }
 
     void open_alpha_dialog();
+    void choose_data_folder();   // Options > Data folder...
+    // A second start of the program: comes forward and, given a folder,
+    // works there (not during a run). Returns the word for the second start.
+    std::string second_start(const std::string& folder);
+    QAction* folder_action() const { return folder_action_; }
 
 protected:
     void accept() override;   // Enter: Start/Stop through the default button
-    void reject() override;   // Esc: the close request
+    void reject() override;   // Esc: nothing (a window of hours is not closed by a stray key)
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -123,6 +129,7 @@ private:
     QAction* thread_normal_ = nullptr;
     QAction* thread_lowest_ = nullptr;
     QAction* alpha_action_ = nullptr;
+    QAction* folder_action_ = nullptr;
     QActionGroup* workers_group_ = nullptr;
     QMenu* tray_menu_ = nullptr;
     bool closing_ = false;

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSessionManager>
 #include <QTimer>
 #include <atomic>
 #include <clocale>
@@ -17,6 +18,8 @@
 #include <cstdlib>
 
 #include "run/worker.h"
+#include "data/file_io.h"
+#include "ui/qt/qt_single.h"
 #include "ui/qt/qt_window.h"
 #include "ui/command_line.h"
 
@@ -40,6 +43,10 @@ void ZudWindow::build_menu()
     options->addSeparator();
     alpha_action_ = options->addAction(QStringLiteral("&Set alpha..."));
     connect(alpha_action_, &QAction::triggered, this, &ZudWindow::open_alpha_dialog);
+    options->addSeparator();
+    folder_action_ = options->addAction(QStringLiteral("&Data folder..."));
+    connect(folder_action_, &QAction::triggered, this, &ZudWindow::choose_data_folder);
+    connect(options->addAction(QStringLiteral("&Open data folder")), &QAction::triggered, this, &open_data_folder);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     connect(help->addAction(QStringLiteral("&Contents")), &QAction::triggered, this, [this] {
         std::unique_ptr<QDialog> dialog(make_help_dialog(this));
@@ -115,6 +122,32 @@ void ZudWindow::build_tray_menu()
     connect(exit, &QAction::triggered, this, [this] { logic_->close_request(); }, Qt::QueuedConnection);
 }
 
+// Another folder, then a Start there, as at the program's own start.
+void ZudWindow::choose_data_folder()
+{
+    std::string refusal;
+    if (change_data_folder(logic_->running(), *profile_, *chooser_, refusal)) {
+        logic_->start_stop();
+        return;
+    }
+    if (!refusal.empty())
+        naming_box_->show(refusal, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok);
+}
+
+std::string ZudWindow::second_start(const std::string& folder)
+{
+    if (!window_visible())
+        logic_->tray_activated();
+    else
+        show_window();
+    if (folder.empty() || folder == current_folder())
+        return {};
+    const std::string word = switch_data_folder(logic_->running(), folder, *profile_);
+    if (word.empty())
+        QTimer::singleShot(0, this, [this] { logic_->start_stop(); });
+    return word;
+}
+
 void ZudWindow::open_alpha_dialog()
 {
     AlphaDialog dialog(this, logic_->alpha());
@@ -122,9 +155,11 @@ void ZudWindow::open_alpha_dialog()
         logic_->set_alpha(dialog.value());
 }
 
+// The bar says the same figure as the status line: tenths, rounded down.
 void ZudWindow::show_progress(int permille)
 {
     progress_->setValue(permille);
+    progress_->setFormat(QStringLiteral("%1.%2%").arg(permille / 10).arg(permille % 10));
 }
 
 std::string ZudWindow::placement() const
@@ -133,7 +168,9 @@ std::string ZudWindow::placement() const
     return format_placement({place.x(), place.y(), place.width(), place.height(), isMaximized()});
 }
 
-// Where it was last time, unless that is off every screen now.
+// Where it was last time, unless that is no longer wholly on one screen (a
+// screen gone, another scale): then the desktop places it, at the saved
+// size where that still fits.
 void ZudWindow::restore_placement(Profile& profile)
 {
     const std::optional<Placement> place = parse_placement(profile.get_string("window", ""));
@@ -141,11 +178,15 @@ void ZudWindow::restore_placement(Profile& profile)
         return;
     const QRect rect(place->x, place->y, place->width, place->height);
     bool on_screen = false;
-    for (QScreen* screen : QGuiApplication::screens())
-        on_screen = on_screen || screen->availableGeometry().intersects(rect);
+    bool fits = false;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect room = screen->availableGeometry();
+        on_screen = on_screen || room.contains(rect);
+        fits = fits || (rect.width() <= room.width() && rect.height() <= room.height());
+    }
     if (on_screen)
         setGeometry(rect);
-    else
+    else if (fits)
         resize(rect.size());
     if (place->maximized)
         setWindowState(windowState() | Qt::WindowMaximized);
@@ -194,13 +235,22 @@ void end_on_signals(ZudWindow& window)
         const int received = g_end_signals.load();
         if (received == handled)
             return;
-        if (handled == 0)
+        if (handled == 0) {
+            // The open question closes with its cautious answer, then the
+            // run records itself and the window goes.
+            end_all_questions();
             window.logic().exit_confirmed();
+        }
         else
             window.logic().exit_now();
         handled = received;
     });
     timer->start(200);
+    // A logout through the session manager: the same as SIGTERM.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window, [](QSessionManager&) {
+        if (g_end_signals.load() == 0)
+            g_end_signals.fetch_add(1);
+    });
 }
 
 }  // namespace
@@ -211,7 +261,21 @@ int run_window(int argc, char** argv, const StartOptions& options)
     // Qt takes the user's locale; the profile and the dialogs' numbers use
     // the decimal point whatever the locale says.
     std::setlocale(LC_NUMERIC, "C");
+    // A window nobody sees (the offscreen platform of scripts and tests)
+    // has nothing to bring forward: those may run side by side.
+    const bool seen = QGuiApplication::platformName() != QStringLiteral("offscreen");
+    const QString name = seen ? single_window_name() : QString();
+    std::string word;
+    if (seen && hand_to_running_window(name, options.folder_given ? current_folder() : std::string(), word)) {
+        if (word.empty())
+            return 0;
+        std::fprintf(stderr, "zudsieve: %s\n", word.c_str());
+        return 1;
+    }
     ZudWindow window({}, options);
+    SingleWindowServer single(&window, [&window](const std::string& folder) { return window.second_start(folder); });
+    if (seen)
+        single.listen(name);
     end_on_signals(window);
     const int status = serve_window(window);
     // The exit line, the profile and the tray are done with; a worker may

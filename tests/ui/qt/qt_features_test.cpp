@@ -4,12 +4,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -159,8 +163,69 @@ TEST_F(QtWindow, file_messages_name_the_folder)
     ZudWindow window(p, options);
     window.start();
     ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].text,
-              "The file 'Zud.dat' cannot be found in the current directory!\r\n\r\n" + dir_ + "/empty");
+    EXPECT_EQ(box.shown[0].text, "The file 'Zud.dat' cannot be found in the folder '" + dir_ + "/empty'!");
+}
+
+TEST_F(QtWindow, the_chooser_takes_a_data_file_or_its_folder_and_refuses_an_empty_one)
+{
+    ::mkdir("empty", 0755);
+    ::mkdir("data", 0755);
+    ::rename("Zud.dat", "data/Zud.dat");
+    zud::qt::DataFolderDialog dialog(nullptr, QString::fromStdString(dir_));
+    dialog.show();
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    QString refusal;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible()) {
+                refusal = box->text();
+                box->done(QMessageBox::Ok);
+            }
+    });
+    answer.start(50);
+    name->setText(QString::fromStdString(dir_ + "/empty"));
+    dialog.accept();
+    EXPECT_TRUE(refusal.startsWith(QString::fromStdString("The folder '" + dir_ + "/empty' holds neither")))
+        << refusal.toStdString();
+    EXPECT_TRUE(dialog.isVisible());   // the chooser stays for another try
+    refusal.clear();
+    name->setText(QString::fromStdString(dir_ + "/data/Zud.dat"));
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted) << refusal.toStdString();
+    EXPECT_EQ(dialog.folder().toStdString(), dir_ + "/data");
+}
+
+TEST_F(QtWindow, the_data_folder_menu_item_is_refused_during_a_run_and_starts_in_the_new_folder)
+{
+    struct Chooser : zud::FolderChooser {
+        std::optional<std::string> choose(const std::string&) override { return ++asked, answer; }
+        std::optional<std::string> answer;
+        int asked = 0;
+    } chooser;
+    ::mkdir("data", 0755);
+    write_file("data/Zud.dat", test_data("small_Zud.dat"));
+    chooser.answer = dir_ + "/data";
+    range.lower = 3001;
+    range.upper = 300000;
+    zud::qt::WindowParts p = parts(false);
+    p.folder_chooser = &chooser;
+    ZudWindow window(p);
+    window.logic().initialize();
+    ASSERT_TRUE(window.logic().running());
+    window.folder_action()->trigger();
+    EXPECT_EQ(chooser.asked, 0);
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text, "The data folder cannot be changed while the sieve is running: stop it first.");
+    window.logic().stopped(5000);
+    ASSERT_FALSE(window.logic().running());
+    window.folder_action()->trigger();
+    EXPECT_EQ(chooser.asked, 1);
+    EXPECT_EQ(zud::current_folder(), dir_ + "/data");
+    EXPECT_EQ(profile.values["folder"], dir_ + "/data");
+    EXPECT_TRUE(window.logic().running());   // Start, in the new folder
+    EXPECT_EQ(range.runs, 2);
 }
 
 TEST(QtDialogReasons, the_range_and_alpha_dialogs_say_why)
@@ -203,6 +268,13 @@ TEST_F(QtWindow, the_window_grows_the_log_pane_and_keeps_its_place)
     EXPECT_EQ(window.log_pane()->height(), log_before.height() + 200);
     window.logic().close_request();
     EXPECT_EQ(profile.values["window"].substr(profile.values["window"].find(' ', 3)), " 900 700");
+
+    // A place half off the screen (saved at another scale) is not taken.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    profile.values["window"] = std::to_string(screen.right() - 300) + " 30 700 500";
+    ZudWindow moved(parts(false));
+    EXPECT_TRUE(screen.contains(moved.geometry())) << moved.x();
+    EXPECT_EQ(moved.size(), QSize(700, 500));
 }
 
 TEST_F(QtWindow, the_workers_menu_offers_each_processor_and_keeps_the_choice)
@@ -219,6 +291,26 @@ TEST_F(QtWindow, the_workers_menu_offers_each_processor_and_keeps_the_choice)
     EXPECT_EQ(window.logic().workers(), processors);
     window.logic().close_request();
     EXPECT_EQ(profile.values["workers"], std::to_string(processors));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QtInformation, help_and_about_name_the_licence_with_links_that_open)
+{
+    std::unique_ptr<QDialog> help(zud::qt::make_help_dialog(nullptr));
+    auto* text = help->findChild<QTextBrowser*>(QStringLiteral("help"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->openExternalLinks());
+    EXPECT_TRUE(text->toPlainText().startsWith(QStringLiteral("ZudSieve " ZUD_VERSION)));
+    EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("GNU General Public License")));
+    EXPECT_TRUE(text->toHtml().contains(QStringLiteral("https://zud.example.org/results/")));
+    std::unique_ptr<QDialog> about(zud::qt::make_about_box(nullptr));
+    auto* licence = about->findChild<QLabel*>(QStringLiteral("licence"));
+    ASSERT_NE(licence, nullptr);
+    EXPECT_TRUE(licence->openExternalLinks());
+    EXPECT_TRUE(licence->text().contains(QStringLiteral("gpl-3.0.html")));
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -44,14 +46,19 @@ TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
             expected_log += (expected_log.empty() ? "" : "\n") + line;
     }
     EXPECT_FALSE(expected_log.empty());
+    // No box for good news: a line in the log, and the whole file copied.
+    expected_log += "\nSieving complete! The results (the whole text of 'ZudStatus.dat') are on the clipboard, "
+                    "ready to be sent to the Zud team.";
+    EXPECT_TRUE(box.shown.empty());
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), status);
     EXPECT_EQ(window.log_pane()->toPlainText().toStdString(), expected_log);
     EXPECT_EQ(window.start_button()->text(), "&Start");
     EXPECT_EQ(window.range_line_field()->text(), "p=3,001 to p=300,000");
     EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
 
-    // The status line shows the rate; a click shows the status text, the
-    // next the share done, the next the rate again.
-    EXPECT_EQ(window.status_line()->text().left(5), "Rate:");
+    // The status line tells of the completion; a click shows the status
+    // text, the next the share done, the next the rate again.
+    EXPECT_EQ(window.status_line()->text(), "Sieving complete! The results are on the clipboard.");
     window.logic().status_line_clicked();
     EXPECT_EQ(window.status_line()->text(), "Complete!");
     window.status_line()->setFocus();
@@ -76,8 +83,13 @@ TEST_F(QtWindow, closing_during_a_run_asks_stops_records_and_ends)
     window.close();
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.logic().destroyed());
-    box.answers = {zud::BoxAnswer::ok};
+    // Esc never closes the window, not even a question.
+    const std::size_t questions = box.shown.size();
     QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_EQ(box.shown.size(), questions);
+    EXPECT_TRUE(window.isVisible());
+    box.answers = {zud::BoxAnswer::ok};
+    window.close();
     EXPECT_TRUE(window.logic().stop_requested());   // the run stops and records itself first
     window.logic().stopped(131129);
     EXPECT_TRUE(window.logic().destroyed());
@@ -171,7 +183,7 @@ TEST(QtRangeDialog, rejections_move_the_focus_and_a_confirmed_range_is_accepted)
     dialog.show();
     QApplication::setActiveWindow(&dialog);
     const std::tuple<const char*, const char*, bool> rejected[] = {
-        {"", "", false}, {"3", "3", false}, {"10", "5", false}, {"99999999999", "5", true}};
+        {"", "", true}, {"3", "3", false}, {"10", "5", false}, {"99999999999", "5", true}};
     for (auto [lower, upper, lower_field] : rejected) {
         dialog.lower()->setText(lower);
         dialog.upper()->setText(upper);
@@ -181,17 +193,19 @@ TEST(QtRangeDialog, rejections_move_the_focus_and_a_confirmed_range_is_accepted)
         EXPECT_FALSE(dialog.result() == QDialog::Accepted);
     }
     EXPECT_TRUE(box.shown.empty());
-    // The fields take digits only.
+    // The fields take digits only, and say so when a key is refused.
     dialog.lower()->clear();
     QTest::keyClicks(dialog.lower(), "1a-2");
     EXPECT_EQ(dialog.lower()->text(), "12");
-    // Pasted text counts up to its first non-digit: 1.5 is 1 billion.
+    QTest::keyClicks(dialog.lower(), ".");
+    EXPECT_EQ(dialog.lower()->text(), "12");
+    EXPECT_EQ(dialog.lower_reason()->text(), "whole billions only: no . or ,");
+    // Pasted text that is not whole billions is refused, not cut.
     dialog.lower()->setText("1.5");
     dialog.upper()->setText("2");
-    box.answers = {zud::BoxAnswer::no};
     dialog.accept();
-    EXPECT_EQ(box.shown.back().text,
-              "You are sieving from p=1000000000 (1 billion) to p=2000000000 (2 billion) - are you sure?");
+    EXPECT_TRUE(box.shown.empty());
+    EXPECT_EQ(dialog.lower_reason()->text(), "whole billions only: no . or ,");
     dialog.lower()->setText("0");
     dialog.upper()->setText("1");
     box.answers = {zud::BoxAnswer::no};
@@ -203,7 +217,8 @@ TEST(QtRangeDialog, rejections_move_the_focus_and_a_confirmed_range_is_accepted)
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.pmin(), 0);
     EXPECT_EQ(dialog.pmax(), 1000000000);
-    EXPECT_EQ(box.shown.back().text, "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?");
+    EXPECT_EQ(box.shown.back().text.substr(0, 72),
+              "You are sieving from p=0 (0) to p=1000000000 (1 billion) - are you sure?");
 }
 
 TEST(QtRangeDialog, the_upper_end_goes_to_4611686018_billion_and_not_one_more)

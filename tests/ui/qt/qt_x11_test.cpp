@@ -153,7 +153,7 @@ TEST_F(QtWindow, x11_screenshots)
     zud::qt::RangeDialogQt range_dialog(&window, quiet);
     range_dialog.move(60, 80);
     range_dialog.show();
-    range_dialog.lower()->setText("1000");
+    range_dialog.lower()->setText("1.5");
     range_dialog.upper()->setText("300000");
     range_dialog.accept();
     QTest::qWait(300);
@@ -177,6 +177,30 @@ TEST_F(QtWindow, x11_screenshots)
         }
     });
     zud::qt::QtFolderChooser(&window).choose(dir_);
+
+    // The same window and a refusal in a dark theme: every colour comes
+    // from the palette, the refusal's red from its lightness.
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x2d));
+    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+    dark.setColor(QPalette::Highlight, QColor(0x2a, 0x6f, 0xc9));
+    QApplication::setPalette(dark);
+    QTest::qWait(300);
+    grab(&window, dir + "/progress-window-dark.png");
+    zud::qt::RangeDialogQt dark_range(&window, quiet);
+    dark_range.move(60, 80);
+    dark_range.show();
+    dark_range.lower()->setText("1.5");
+    dark_range.upper()->setText("300000");
+    dark_range.accept();
+    QTest::qWait(300);
+    grab(&dark_range, dir + "/range-window-dark.png");
+    dark_range.hide();
     window.logic().exit_confirmed();
 }
 

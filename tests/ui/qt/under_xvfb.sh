@@ -3,6 +3,10 @@
 # (trayer), as a desktop session would have them. Skips (status 77, which
 # ctest reports as skipped) when Xvfb is not installed.
 set -euo pipefail
+# A session bus of its own, for the desktop notifications.
+if [ -z "${ZUD_UNDER_BUS:-}" ] && command -v dbus-run-session >/dev/null; then
+  ZUD_UNDER_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
 if ! command -v Xvfb >/dev/null; then
   echo "Xvfb is not installed: skipped"
   exit 77

@@ -1,0 +1,58 @@
+// The window program as a session ends it: SIGTERM while a notice or a
+// question is up. What is recorded stays recorded and nothing holds the end.
+#include <gtest/gtest.h>
+
+#include "console_fixture.h"
+
+namespace {
+
+class WindowProcess : public zud_test::Console {
+protected:
+    pid_t start_window(const std::vector<std::string>& args)
+    {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = open("out.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
+            dup2(out, 1);
+            dup2(out, 2);
+            setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            std::vector<const char*> argv{ZUD_SIEVE_BINARY};
+            for (const std::string& arg : args)
+                argv.push_back(arg.c_str());
+            argv.push_back(nullptr);
+            execv(ZUD_SIEVE_BINARY, const_cast<char* const*>(argv.data()));
+            _exit(127);
+        }
+        return pid;
+    }
+    static bool ends_with_done(const std::string& text)
+    {
+        return text.size() >= 5 && text.compare(text.size() - 5, 5, "Done\n") == 0;
+    }
+};
+
+TEST_F(WindowProcess, sigterm_after_completion_or_at_a_question_ends_within_two_seconds_with_done_kept)
+{
+    write_file("Zud.dat", test_data("small_Zud.dat"));
+    // A range completes: Done is in the file before anything is told.
+    pid_t pid = start_window({"--range", "3001", "300000", dir_});
+    for (int i = 0; i < 3000 && !ends_with_done(read_file("ZudStatus.dat")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(ends_with_done(read_file("ZudStatus.dat"))) << read_file("out.txt");
+    const std::string completed = read_file("ZudStatus.dat");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_exit_within(pid, 2), 0) << read_file("out.txt");
+    EXPECT_EQ(read_file("ZudStatus.dat"), completed);
+
+    // The next start asks whether the results were sent; the session ends
+    // meanwhile: the question takes its cautious answer and the file stays.
+    pid = start_window({dir_});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_exit_within(pid, 2), 0) << read_file("out.txt");
+    EXPECT_EQ(read_file("ZudStatus.dat"), completed);
+}
+
+}  // namespace
