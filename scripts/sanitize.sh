@@ -15,7 +15,8 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 configure() {   # build dir, sanitizer flags, more cmake options
   local build=$1 flags=$2
   shift 2
-  cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZUD_WERROR=ON -DZUD_BUILD_BENCH=OFF "${launcher[@]}" \
+  cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZUD_WERROR=ON -DZUD_BUILD_TESTS=ON -DZUD_BUILD_BENCH=OFF \
+    "${launcher[@]}" \
     -DCMAKE_CXX_FLAGS="-O1 -fno-omit-frame-pointer $flags" \
     -DCMAKE_EXE_LINKER_FLAGS="$flags" "$@" >/dev/null
 }
