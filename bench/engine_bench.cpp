@@ -96,7 +96,6 @@ void BM_run_sieve_near_1e12(benchmark::State& state, zud::SearchMode mode, const
 {
     const zud::CandidateSet& set = zud_bench::bench_set();
     const std::int64_t primes = primes_between(kSievePmin, kSievePmin + kSieveSpan);
-    zud::set_search_mode(mode);
     std::int64_t hits = 0;
     const auto began = std::chrono::steady_clock::now();
     for (auto _ : state) {
@@ -107,11 +106,10 @@ void BM_run_sieve_near_1e12(benchmark::State& state, zud::SearchMode mode, const
                        residues.data(), spacings.data(), static_cast<std::uint32_t>(set.kcount),
                        [&](std::int32_t, std::int32_t, std::int64_t) { ++hits; },
                        [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
-                       [](std::int64_t) {}, 2.5);
+                       [](std::int64_t) {}, 2.5, {nullptr, {}, mode});
     }
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - began;
     g_rates[name] = static_cast<double>(primes) * static_cast<double>(state.iterations()) / seconds.count();
-    zud::set_search_mode(zud::SearchMode::best);
     state.counters["primes/s"] =
         benchmark::Counter(static_cast<double>(primes) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["hits"] = static_cast<double>(hits);
@@ -158,7 +156,6 @@ void BM_workload(benchmark::State& state, SetSource source, std::int64_t pmin, s
 {
     const zud::CandidateSet& set = source();
     const std::int64_t primes = primes_between(pmin, pmin + span);
-    zud::set_search_mode(mode);
     std::int64_t hits = 0;
     for (auto _ : state) {
         auto residues = set.residues;
@@ -168,9 +165,8 @@ void BM_workload(benchmark::State& state, SetSource source, std::int64_t pmin, s
                        static_cast<std::uint32_t>(set.kcount),
                        [&](std::int32_t, std::int32_t, std::int64_t) { ++hits; },
                        [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
-                       [](std::int64_t) {}, 2.5);
+                       [](std::int64_t) {}, 2.5, {nullptr, {}, mode});
     }
-    zud::set_search_mode(zud::SearchMode::best);
     state.counters["primes/s"] =
         benchmark::Counter(static_cast<double>(primes) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["hits"] = static_cast<double>(hits);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -12,20 +13,25 @@
 
 #include "bench_data.h"
 #include "engine/sieve.h"
-#include "run/messages.h"
+#include "run/run.h"
 #include "run/run_record.h"
-#include "run/worker.h"
 
 namespace {
 
 constexpr std::int64_t kRunFrom = 1000000000000;
 constexpr std::int64_t kRunSpan = 60000000;
 
-// Handles every text at once on the sending thread: nothing else waits.
-class CountingSink : public zud::MessageSink {
+// Counts the events on the run's thread: nothing else waits.
+class CountingEvents : public zud::RunEvents {
 public:
-    void deliver(const char*) override { ++texts; }
-    std::atomic<long> texts{0};
+    void factors_recorded(const std::vector<zud::FactorRecord>&) override { ++events; }
+    void progress(const zud::RunProgress&) override { ++events; }
+    void checkpoint_written(std::int64_t) override { ++events; }
+    void warning(const zud::RunWarning&) override { ++events; }
+    void stopped(std::int64_t) override { ++events; }
+    void done() override { ++events; }
+    void error(const zud::RunError&) override { ++events; }
+    long events = 0;
 };
 
 // A folder of its own for the status file, gone afterwards.
@@ -55,24 +61,46 @@ void BM_whole_run_near_1e12(benchmark::State& state)
 {
     const int workers = static_cast<int>(state.range(0));
     ScratchFolder folder;
-    CountingSink sink;
-    zud::set_message_sink(&sink);
+    CountingEvents events;
     double seconds = 0;
     for (auto _ : state) {
         zud::RunRecord run;
         run.candidates = zud_bench::bench_set();
         run.pmin = kRunFrom;
         run.pmax = kRunFrom + kRunSpan;
-        run.workers = workers;
+        zud::RunSettings settings;
+        settings.workers = workers;
+        zud::Run whole(run, events, settings);
         const auto began = std::chrono::steady_clock::now();
-        zud::worker_procedure(&run, 0, nullptr);
+        whole.run_here();
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     }
-    zud::set_message_sink(nullptr);
     state.counters["p/s"] = static_cast<double>(kRunSpan) * static_cast<double>(state.iterations()) / seconds;
-    state.counters["texts"] = static_cast<double>(sink.texts.load());
+    state.counters["events"] = static_cast<double>(events.events);
 }
 BENCHMARK(BM_whole_run_near_1e12)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+// The dense range of the console figures (bench/console_dense.sh): the
+// benchmark file from p = 3 to 500,000, 289,275 factor lines, with 2
+// workers and nothing shown: what the sieve and the status file take, the
+// floor for the console's whole range.
+void BM_dense_range_unshown(benchmark::State& state)
+{
+    ScratchFolder folder;
+    CountingEvents events;
+    for (auto _ : state) {
+        zud::RunRecord run;
+        run.candidates = zud_bench::bench_set();
+        run.pmin = 3;
+        run.pmax = 500000;
+        zud::RunSettings settings;
+        settings.workers = 2;
+        zud::Run whole(run, events, settings);
+        whole.run_here();
+        std::remove("ZudStatus.dat");
+    }
+}
+BENCHMARK(BM_dense_range_unshown)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // What one worker's tables take for that run: every worker holds its own.
 void BM_worker_tables_near_1e12(benchmark::State& state)

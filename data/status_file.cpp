@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -357,9 +358,32 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
 
 std::string factor_line(std::int64_t p, std::int32_t k, std::int32_t n)
 {
-    char text[100];
-    std::snprintf(text, sizeof text, "%" PRId64 " | %d*2^%d+1\n", p, k, n);
+    std::string text;
+    append_factor_line(text, p, k, n);
     return text;
+}
+
+namespace {
+
+template <typename Int>
+void append_decimal(std::string& out, Int value)
+{
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, static_cast<std::size_t>(end.ptr - digits));
+}
+
+}  // namespace
+
+void append_factor_line(std::string& out, std::int64_t p, std::int32_t k, std::int32_t n, const char* line_end)
+{
+    append_decimal(out, p);
+    out += " | ";
+    append_decimal(out, k);
+    out += "*2^";
+    append_decimal(out, n);
+    out += "+1";
+    out += line_end;
 }
 
 std::string checkpoint_line(std::int64_t p)

@@ -52,6 +52,10 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks);
 
 // The texts of the file's lines.
 std::string factor_line(std::int64_t p, std::int32_t k, std::int32_t n);   // with its line end
+// Appends "p | k*2^n+1" and `line_end`: the factor line's text, made
+// without printf, since a dense range records a million lines a second.
+void append_factor_line(std::string& out, std::int64_t p, std::int32_t k, std::int32_t n,
+                        const char* line_end = "\n");
 std::string checkpoint_line(std::int64_t p);                               // "pmin=p\n"
 
 // Window-side writers. Appends are whole and reach the disk before they

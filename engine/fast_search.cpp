@@ -1,20 +1,12 @@
-// The choice of search for tests and benchmarks, and the bucket table
-// helpers every search shares.
+// The bucket table helpers every search shares.
 #include "engine/fast_search.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "engine/instruction_set.h"
 #include "engine/search_tuning.h"
 
 namespace zud {
-
-namespace {
-
-std::atomic<SearchMode> g_mode{SearchMode::best};
-
-}  // namespace
 
 void link_stride_table(const SearchTables& t, const SearchGeometry& geo)
 {
@@ -40,16 +32,6 @@ void clear_bucket_table(const SearchTables& t, const SearchGeometry& geo)
         t.buckets[2 * u] = 0;
         t.buckets[2 * u + 1] = 0;
     }
-}
-
-void set_search_mode(SearchMode mode)
-{
-    g_mode.store(mode);
-}
-
-SearchMode search_mode()
-{
-    return g_mode.load();
 }
 
 bool vector_search_available()

@@ -7,25 +7,13 @@
 #include <cstdint>
 
 #include "engine/search.h"
+#include "engine/sieve.h"
 
 namespace zud {
-
-enum class SearchMode {
-    reference,   // one chain of x87 products (search_prime_reference)
-    portable,    // unfiltered, 64-bit Montgomery products, any x86-64 processor
-    avx2,        // unfiltered, double-precision FMA products, 4 lanes
-    vector,      // unfiltered, AVX-512 IFMA Montgomery products, 8 lanes
-    filtered,    // power-residue filters and a stride per prime, on the instruction set in force
-    best,        // what the program runs: filtered
-};
 
 using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                                 const FactorCallback& on_factor);
 
-// The search run_sieve uses; best unless a benchmark or test chose another.
-// Above 2^48 the unfiltered modes all run the portable search.
-void set_search_mode(SearchMode mode);
-SearchMode search_mode();
 bool vector_search_available();
 bool avx2_search_available();
 

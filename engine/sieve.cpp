@@ -21,8 +21,6 @@
 
 namespace zud {
 
-std::atomic<std::int32_t> stop_flag{0};
-
 namespace {
 
 constexpr std::int64_t kPrimeLimit = kWideSearchLimit;
@@ -84,8 +82,6 @@ void report_spacing_failure(const EngineTextCallback& on_text, std::int32_t d)
         on_text(text);
 }
 
-EngineTextCallback g_text_handler;
-
 }  // namespace
 
 struct SieveEngine::State {
@@ -106,6 +102,7 @@ struct SieveEngine::State {
     std::int64_t pmax = 0;
     // A prime fetched past the end of one range belongs to a later one.
     std::uint64_t pending = 0;
+    SearchMode mode = SearchMode::best;
     bool has_work = false;
 };
 
@@ -114,11 +111,6 @@ SieveEngine::SieveEngine() : state_(nullptr) {}
 SieveEngine::~SieveEngine()
 {
     delete state_;
-}
-
-void set_engine_text_handler(EngineTextCallback handler)
-{
-    g_text_handler = std::move(handler);
 }
 
 bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,
@@ -140,6 +132,7 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     State& s = *state_;
     s.on_factor = std::move(callbacks.on_factor);
     s.on_text = callbacks.on_text;
+    s.mode = callbacks.mode;
     Blocks& blocks = s.blocks;
     auto* base_terms = blocks.get<std::int64_t>(count);
     auto* step_factors = blocks.get<std::int64_t>(count);
@@ -239,7 +232,7 @@ void SieveEngine::set_factor_callback(FactorCallback on_factor)
         state_->on_factor = std::move(on_factor);
 }
 
-std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const std::atomic<std::int32_t>* abort,
+std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const std::atomic<std::int32_t>* interrupt,
                                       const ProgressCallback& on_progress) noexcept
 {
     State& s = *state_;
@@ -253,7 +246,7 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
         s.primes.skip_to(static_cast<std::uint64_t>(first));
         s.pending = 0;
     }
-    const SearchPlan plan = search_plan_for(search_mode());
+    const SearchPlan plan = search_plan_for(s.mode);
     auto progress_state = static_cast<std::int32_t>(lo & 0x10000);
     std::int64_t unsearched = first;   // where a resume must start
     for (;;) {
@@ -275,9 +268,8 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
             s.pending = next;
             return p;
         }
-        // Read the stop flags once per prime: a whole prime is the unit we resume from.
-        if (stop_flag.load(std::memory_order_relaxed) != 0 ||
-            (abort != nullptr && abort->load(std::memory_order_relaxed) != 0)) {
+        // Read the stop word once per prime: a whole prime is the unit we resume from.
+        if (interrupt != nullptr && interrupt->load(std::memory_order_relaxed) != 0) {
             s.pending = next;
             return p;
         }
@@ -293,16 +285,17 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
 std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, std::int64_t pmax,
                        const std::int32_t* k_values, std::int32_t* residues, std::int32_t* spacings,
                        std::uint32_t count, const FactorCallback& on_factor, const AllocCallback& allocate,
-                       const ReleaseCallback& release, const ProgressCallback& on_progress, double alpha) noexcept
+                       const ReleaseCallback& release, const ProgressCallback& on_progress, double alpha,
+                       const SieveControls& controls) noexcept
 {
     set_worker_fpu_env();
-    const EngineTextCallback on_text = [](const char* text) {
-        if (g_text_handler)
-            g_text_handler(text);
+    const EngineTextCallback on_text = [&controls](const char* text) {
+        if (controls.on_text)
+            controls.on_text(text);
     };
     SieveEngine engine;
     if (!engine.prepare(nmin, nmax, pmin, pmax, k_values, residues, spacings, count, alpha,
-                        {on_factor, allocate, release, on_text}) ||
+                        {on_factor, allocate, release, on_text, controls.mode}) ||
         !engine.has_work())
         return 0;
     const std::int64_t first = pmin < 3 ? 3 : pmin;
@@ -313,7 +306,7 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
         return first;
     }
     on_text("#I");
-    const std::int64_t ended_at = engine.sieve_range(pmin, pmax, nullptr, on_progress);
+    const std::int64_t ended_at = engine.sieve_range(pmin, pmax, controls.stop, on_progress);
     engine.publish_filter_stats();
     return ended_at;
 }

@@ -21,13 +21,26 @@ using ProgressCallback = std::function<void(std::int64_t p)>;
 // The engine's own texts: "#I" after its set-up, and why a set-up gave up.
 using EngineTextCallback = std::function<void(const char* text)>;
 
-// 0 while the run may go on; the engine reads it once per prime, after the
-// prime was fetched, and returns that prime unsearched when it is non-zero.
-extern std::atomic<std::int32_t> stop_flag;
+// The search a run uses; best unless a benchmark or test chooses another.
+// Above 2^48 the unfiltered modes all run the portable search.
+enum class SearchMode {
+    reference,   // one chain of x87 products (search_prime_reference)
+    portable,    // unfiltered, 64-bit Montgomery products, any x86-64 processor
+    avx2,        // unfiltered, double-precision FMA products, 4 lanes
+    vector,      // unfiltered, AVX-512 IFMA Montgomery products, 8 lanes
+    filtered,    // power-residue filters and a stride per prime, on the instruction set in force
+    best,        // what the program runs: filtered
+};
 
-// Where run_sieve sends its texts; the run installs the window's sender.
-// Empty: the texts are dropped.
-void set_engine_text_handler(EngineTextCallback handler);
+// What a caller adds to run_sieve's parameters. `stop` is the caller's stop
+// word: 0 while the run may go on; the engine reads it once per prime,
+// after the prime was fetched, and returns that prime unsearched when it is
+// non-zero. Texts with no handler are dropped.
+struct SieveControls {
+    const std::atomic<std::int32_t>* stop = nullptr;
+    EngineTextCallback on_text;
+    SearchMode mode = SearchMode::best;
+};
 
 // The reference one-call entry, for tests and benchmarks (the program's
 // workers each hold a SieveEngine): runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
@@ -39,7 +52,7 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
                        const std::int32_t* k_values, std::int32_t* residues, std::int32_t* spacings,
                        std::uint32_t count, const FactorCallback& on_factor, const AllocCallback& allocate,
                        const ReleaseCallback& release, const ProgressCallback& on_progress,
-                       double alpha) noexcept;
+                       double alpha, const SieveControls& controls = {}) noexcept;
 
 // One worker's share of a run: the set-up once, then any number of
 // ascending sub-ranges. Each worker owns one; nothing in it is shared.
@@ -50,6 +63,7 @@ public:
         AllocCallback allocate;
         ReleaseCallback release;
         EngineTextCallback on_text;   // set-up failures only; "#I" is the caller's
+        SearchMode mode = SearchMode::best;
     };
 
     SieveEngine();
@@ -72,10 +86,11 @@ public:
     void set_factor_callback(FactorCallback on_factor);
 
     // Searches the primes of [lo, hi], lo ascending from call to call.
-    // Returns the first prime above hi, or the prime at which stop_flag or
-    // `abort` was seen (unsearched), or after a text the first number not
-    // searched when the primes ran out of memory. Primes stop at 2^62 - 1.
-    std::int64_t sieve_range(std::int64_t lo, std::int64_t hi, const std::atomic<std::int32_t>* abort,
+    // Returns the first prime above hi, or the prime at which `interrupt`
+    // was seen non-zero (unsearched; a later call may start there), or
+    // after a text the first number not searched when the primes ran out of
+    // memory. Primes stop at 2^62 - 1.
+    std::int64_t sieve_range(std::int64_t lo, std::int64_t hi, const std::atomic<std::int32_t>* interrupt,
                              const ProgressCallback& on_progress) noexcept;
 
 private:

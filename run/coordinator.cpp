@@ -1,25 +1,25 @@
 // The coordinator of a run and its sieving workers. Only the coordinator
-// writes the status file and sends window messages, so the window still
-// hears one sender, in order.
-#include "run/coordinator.h"
-
+// writes the status file and calls the front end's events, so the front
+// end hears one caller, in order.
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <unistd.h>
 
+#include "data/file_io.h"
 #include "data/status_file.h"
 #include "engine/sieve.h"
 #include "run/chunk_scheduler.h"
 #include "run/factor_check.h"
-#include "run/messages.h"
 #include "run/ordered_results.h"
-#include "run/priority.h"
-#include "run/progress.h"
+#include "run/run.h"
+#include "run/worker.h"
 
 namespace zud {
 
@@ -29,6 +29,8 @@ using Clock = std::chrono::steady_clock;
 
 // Seconds after a factor line within which it is on disk.
 constexpr double kSyncDelaySeconds = 2.0;
+// Factor batches and progress go to the front end at most this often.
+constexpr std::chrono::milliseconds kReportInterval{100};
 // Seconds of sieving without a record before a checkpoint is written.
 constexpr std::int64_t kCheckpointSeconds = 600;
 
@@ -49,9 +51,14 @@ struct Pending {
     bool any = false;
 };
 
+}  // namespace
+
 class RunCoordinator {
 public:
-    RunCoordinator(RunRecord& run, int nice, WorkerInfo* info) : run_(run), nice_(nice), info_(info) {}
+    explicit RunCoordinator(Run& owner)
+        : owner_(owner), run_(owner.record_), events_(owner.events_), mode_(owner.settings_.mode)
+    {
+    }
     void run();
 
 private:
@@ -65,29 +72,74 @@ private:
     void after_write(std::int64_t frontier);
     void sync_if_due();
     bool wait_to_retry();
-    void enter_thread();
+    void report(bool now);
+    void warn(WarningKind kind, std::string file, std::string why, std::int64_t p = 0);
+    std::int64_t seconds_now() const;
+    void mark_checkpoint() { checkpoint_time_ = seconds_now(); }
 
+    Run& owner_;
     RunRecord& run_;
-    const int nice_;
-    WorkerInfo* info_;
+    RunEvents& events_;
+    const SearchMode mode_;
     std::vector<std::unique_ptr<WorkerSlot>> slots_;
     std::unique_ptr<ChunkScheduler> scheduler_;
     std::unique_ptr<OrderedResults> results_;
-    std::atomic<std::int32_t> abort_{0};
     Pending pending_;
     std::int64_t recorded_ = 0;   // every prime below it is in the status file
+    std::int64_t checkpoint_time_ = 0;   // seconds of the last status-file write
+    std::vector<FactorRecord> unsent_;   // written, not yet reported
+    Clock::time_point began_;
+    Clock::time_point last_report_;
+    std::int64_t reported_p_ = 0;        // the resume point of the last progress event
     bool failed_check_ = false;
     bool write_trouble_told_ = false;
     bool dirty_ = false;
     Clock::time_point dirty_since_;
 };
 
-void RunCoordinator::enter_thread()
+std::int64_t RunCoordinator::seconds_now() const
 {
-    if (info_ != nullptr)
-        info_->add(current_tid());
-    if (!set_thread_nice(0, nice_))
-        worker_priority_refused.store(true);
+    const SecondsClock clock = owner_.settings_.clock;
+    return clock != nullptr ? clock() : static_cast<std::int64_t>(std::time(nullptr));
+}
+
+void RunCoordinator::warn(WarningKind kind, std::string file, std::string why, std::int64_t p)
+{
+    report(true);   // what came before the warning is told first
+    events_.warning({kind, std::move(file), std::move(why), p});
+}
+
+// Factor batches at most every kReportInterval unless `now`; progress as
+// the resume point crosses a multiple of 65,536, after the lines below it.
+void RunCoordinator::report(bool now)
+{
+    {
+        bool refused = false;
+        {
+            std::lock_guard<std::mutex> lock(owner_.mutex_);
+            std::swap(refused, owner_.priority_refused_);
+        }
+        if (refused)
+            events_.warning({WarningKind::priority_refused, {}, "The system did not allow the priority asked for.", 0});
+    }
+    const Clock::time_point at = Clock::now();
+    const bool crossed = (reported_p_ >> 16) != (recorded_ >> 16) && recorded_ <= run_.pmax;
+    if (!now && !crossed && at - last_report_ < kReportInterval)
+        return;
+    last_report_ = at;
+    if (!unsent_.empty()) {
+        events_.factors_recorded(unsent_);
+        unsent_.clear();
+    }
+    if (crossed) {
+        reported_p_ = recorded_;
+        const double span = static_cast<double>(run_.pmax - run_.pmin) + 1.0;
+        double share = static_cast<double>(recorded_ - run_.pmin) / span;
+        share = share < 0 ? 0 : share > 1 ? 1 : share;
+        const double seconds = std::chrono::duration<double>(at - began_).count();
+        const double rate = seconds > 0 ? static_cast<double>(recorded_ - run_.pmin) / seconds : 0.0;
+        events_.progress({recorded_, share, rate});
+    }
 }
 
 bool RunCoordinator::prepare_slot(WorkerSlot& slot)
@@ -107,6 +159,7 @@ bool RunCoordinator::prepare_slot(WorkerSlot& slot)
         if (engine_text.empty())
             engine_text = text;
     };
+    callbacks.mode = mode_;
     // The hits of a chunk go to the list of the chunk being sieved.
     callbacks.on_factor = [](std::int32_t, std::int32_t, std::int64_t) {};
     return slot.engine.prepare(set.nmin, set.nmax, run_.pmin, run_.pmax, set.k_values.data(), slot.residues.data(),
@@ -117,19 +170,18 @@ bool RunCoordinator::prepare_slot(WorkerSlot& slot)
 bool RunCoordinator::prepare(int wanted)
 {
     slots_.push_back(std::make_unique<WorkerSlot>());
-    if (!prepare_slot(*slots_[0]) || !slots_[0]->engine.has_work()) {
-        if (!slots_[0]->engine_text.empty())
-            send_message_f("%s", slots_[0]->engine_text.c_str());
+    if (!prepare_slot(*slots_[0]) || !slots_[0]->engine.has_work())
         return false;
-    }
     // Every worker needs tables of its own: start no more than fit.
     const std::uint64_t per_worker = slots_[0]->bytes.load() + 1;
     const std::uint64_t fit = available_memory() / 4 * 3 / per_worker;
     int count = wanted;
     if (fit < static_cast<std::uint64_t>(wanted)) {
         count = fit < 1 ? 1 : static_cast<int>(fit);
-        send_message_f("#IOnly %d of %d workers fit in memory (%" PRIu64 " MB each): sieving with %d.", count,
-                       wanted, per_worker >> 20, count);
+        char text[120];
+        std::snprintf(text, sizeof text, "Only %d of %d workers fit in memory (%" PRIu64 " MB each): sieving with %d.",
+                      count, wanted, per_worker >> 20, count);
+        warn(WarningKind::workers_reduced, {}, text);
     }
     for (int i = 1; i < count; ++i) {
         auto slot = std::make_unique<WorkerSlot>();
@@ -142,7 +194,7 @@ bool RunCoordinator::prepare(int wanted)
 
 void RunCoordinator::sieve(WorkerSlot& slot)
 {
-    enter_thread();
+    owner_.enter_thread();
     std::vector<ChunkHit> hits;
     HitScreen screen(run_, hits);
     const FactorCallback on_factor = [&screen](std::int32_t k_index, std::int32_t n, std::int64_t p) {
@@ -150,17 +202,32 @@ void RunCoordinator::sieve(WorkerSlot& slot)
     };
     slot.engine.set_factor_callback(on_factor);
     std::int64_t lo = 0, hi = 0;
-    while (stop_flag.load() == 0 && abort_.load() == 0) {
+    while (!owner_.ending()) {
+        // Pause and resume both count: a count that moved since before the
+        // wait means the engine may have come back for a pause.
+        std::uint32_t controls = owner_.pauses_.load();
+        owner_.wait_while_paused();
         results_->wait_for_room();
-        if (!scheduler_->next(lo, hi))
+        if (owner_.ending() || !scheduler_->next(lo, hi))
             break;
         hits.clear();
         const Clock::time_point begin = Clock::now();
-        const std::int64_t ended_at = slot.engine.sieve_range(lo, hi, &abort_, {});
-        if (ended_at > hi)
+        std::int64_t ended_at = slot.engine.sieve_range(lo, hi, &owner_.interrupt_, {});
+        // A pause leaves the engine at its next prime: the same chunk goes
+        // on from there once resumed.
+        bool was_paused = false;
+        while (ended_at <= hi && !owner_.ending() && slot.engine_text.empty() && owner_.pauses_.load() != controls) {
+            was_paused = true;
+            controls = owner_.pauses_.load();
+            owner_.wait_while_paused();
+            if (owner_.ending())
+                break;
+            ended_at = slot.engine.sieve_range(ended_at, hi, &owner_.interrupt_, {});
+        }
+        if (ended_at > hi && !was_paused)
             scheduler_->record(hi - lo + 1, std::chrono::duration<double>(Clock::now() - begin).count());
-        else if (stop_flag.load() == 0)
-            abort_.store(1);   // the engine's prime limit: the run ends there
+        else if (ended_at <= hi && !owner_.ending())
+            owner_.raise(Run::kAbort);   // the engine's prime limit: the run ends there
         results_->hand_in({lo, hi, ended_at, std::move(hits)});
         hits = std::vector<ChunkHit>();
         if (ended_at <= hi)
@@ -195,8 +262,7 @@ bool RunCoordinator::write_pending()
     if (!write_trouble_told_) {
         // Told once; the run keeps trying, and Stop still works.
         write_trouble_told_ = true;
-        send_message_f("#W%s The factors found are kept and written as soon as the file can be written.",
-                       written.message.c_str());
+        warn(WarningKind::status_file_unwritable, kStatusFile, written.message);
     }
     return false;
 }
@@ -211,26 +277,23 @@ FileResult RunCoordinator::append_record(const std::string& text, bool durable)
         return written;
     written = restore_status_file(run_.pmax, recorded_, text);
     if (written.ok)
-        send_message_f("#WThe file 'ZudStatus.dat' had vanished. It has been written again with its range "
-                       "(pmax=%" PRId64 ", pmin=%" PRId64 ") and the factors found since; the sieve goes on.",
-                       run_.pmax, recorded_);
+        warn(WarningKind::status_file_restored, kStatusFile, {}, recorded_);
     return written;
 }
 
 void RunCoordinator::after_write(std::int64_t frontier)
 {
-    for (const std::string& line : pending_.batch.shown)
-        send_message(line.c_str(), 0);
-    const std::int64_t before = recorded_;
+    unsent_.insert(unsent_.end(), pending_.batch.shown.begin(), pending_.batch.shown.end());
     recorded_ = frontier;
-    if ((before >> 16) != (frontier >> 16) && frontier <= run_.pmax)
-        send_message_f("%s", progress_text(frontier).c_str());
+    report(false);
     // A crash costs at most this much sieving. A factor line written since
     // the last record is a record itself, and restarts the clock.
-    if (checkpoint_now() - checkpoint_time() > kCheckpointSeconds && frontier <= run_.pmax &&
+    if (seconds_now() - checkpoint_time_ > kCheckpointSeconds && frontier <= run_.pmax &&
         append_record(checkpoint_line(frontier), true).ok) {
         dirty_ = false;
         mark_checkpoint();
+        report(true);
+        events_.checkpoint_written(frontier);
     }
 }
 
@@ -245,11 +308,11 @@ void RunCoordinator::sync_if_due()
 bool RunCoordinator::wait_to_retry()
 {
     for (int i = 0; i < 10; ++i) {
-        if (stop_flag.load() != 0)
+        if (owner_.stop_requested())
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return stop_flag.load() == 0;
+    return !owner_.stop_requested();
 }
 
 void RunCoordinator::commit_loop()
@@ -258,9 +321,11 @@ void RunCoordinator::commit_loop()
         if (!pending_.any) {
             if (results_->finished())
                 return;
-            collect(results_->take_ready(std::chrono::milliseconds(500)));
+            // Short waits while written lines wait to be reported.
+            collect(results_->take_ready(std::chrono::milliseconds(unsent_.empty() ? 500 : 50)));
         }
         sync_if_due();
+        report(false);
         if (!pending_.any)
             continue;
         if (!write_pending()) {
@@ -273,9 +338,6 @@ void RunCoordinator::commit_loop()
         if (pending_.batch.failed) {
             after_write(recorded_);
             failed_check_ = true;
-            abort_.store(1);
-            results_->abandon();
-            send_message(verification_failure_text(run_, pending_.batch.failure).c_str(), 0);
             return;
         }
         after_write(pending_.frontier);
@@ -285,56 +347,51 @@ void RunCoordinator::commit_loop()
 
 void RunCoordinator::run()
 {
-    enter_thread();
-    set_current_run(&run_);
+    owner_.enter_thread();
+    began_ = Clock::now();
+    last_report_ = began_;
     mark_checkpoint();
-    if (!prepare(worker_count(run_))) {
-        send_message_f("#s%" PRId64, std::int64_t{0});
+    const int workers = owner_.settings_.workers;
+    if (!prepare(workers >= 1 ? workers : default_worker_count())) {
+        report(true);
+        events_.error({RunErrorKind::engine_gave_up, {}, slots_.empty() ? std::string() : slots_[0]->engine_text});
         return;
     }
-    send_message("#I", 0);
     const int count = static_cast<int>(slots_.size());
     recorded_ = run_.pmin;
+    reported_p_ = run_.pmin;
     scheduler_ = std::make_unique<ChunkScheduler>(run_.pmin, run_.pmax, count);
     results_ = std::make_unique<OrderedResults>(run_.pmin, count, static_cast<std::size_t>(4 * count));
     std::vector<std::thread> threads;
     for (auto& slot : slots_)
         threads.emplace_back(&RunCoordinator::sieve, this, std::ref(*slot));
     commit_loop();
-    abort_.store(1);
+    owner_.raise(Run::kAbort);
     results_->abandon();
     for (std::thread& thread : threads)
         thread.join();
-    if (failed_check_)
-        return;   // the window ends the program on "#E"
-    for (const auto& slot : slots_)
-        if (!slot->engine_text.empty()) {
-            send_message_f("%s", slot->engine_text.c_str());   // why the run ended early
-            break;
-        }
     if (dirty_)
         append_record("", true);
-    const std::int64_t stopped_at = recorded_ > run_.pmax ? 0 : first_prime_from(recorded_);
-    final_records_pending.store(false);
-    for (;;) {
-        if (stopped_at == 0)
-            send_message("#CDone", 0);
-        else
-            send_message_f("#s%" PRId64, stopped_at);
-        // The window keeps what it could not write and tries again on the
-        // next final message; between tries it stays free for Stop and Exit.
-        for (int i = 0; i < 10 && final_records_pending.load(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!final_records_pending.load())
-            return;
+    if (failed_check_) {
+        report(true);
+        events_.error({RunErrorKind::verification_failed, pending_.batch.failure, {}});
+        return;
     }
+    for (const auto& slot : slots_)
+        if (!slot->engine_text.empty()) {
+            warn(WarningKind::engine, {}, slot->engine_text);   // why the run ended early
+            break;
+        }
+    report(true);
+    if (recorded_ > run_.pmax)
+        events_.done();
+    else
+        events_.stopped(first_prime_from(recorded_));
 }
 
-}  // namespace
-
-void run_coordinated(RunRecord& run, int nice, WorkerInfo* info)
+void Run::run_here()
 {
-    RunCoordinator coordinator(run, nice, info);
+    RunCoordinator coordinator(*this);
     coordinator.run();
 }
 

@@ -1,7 +1,6 @@
 // Verification and recording of each hit the engine reports.
 #include "run/factor_check.h"
 
-#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 
@@ -33,8 +32,6 @@ bool verify_exact(std::int64_t k, std::int64_t e, std::int64_t p)
     const std::uint64_t kr = static_cast<std::uint64_t>(k) % m;
     return static_cast<std::uint64_t>(static_cast<Uint128>(kr) * result % m) == m - 1;
 }
-
-std::atomic<std::int64_t> g_last_shown{-10000};
 
 std::int64_t product(std::int64_t a, std::int64_t b, std::int64_t p, long double recip)
 {
@@ -95,16 +92,14 @@ void commit_chunk(RunRecord& run, const ChunkResult& chunk, CommitBatch& batch)
             if (!set.is_candidate_shared(hit.k_index, hit.n))
                 continue;   // a lower prime removed it: never checked by one worker either
             batch.failed = true;
-            batch.failure = hit;
+            batch.failure = {hit.p, set.k_values[static_cast<std::size_t>(hit.k_index)], hit.n};
             return;
         }
         const std::int32_t k = set.k_values[static_cast<std::size_t>(hit.k_index)];
         if (run.pmin == 0) {
-            if (hit.p - g_last_shown.load() >= 1000) {
-                std::string line = factor_line(hit.p, k, hit.n);
-                line.pop_back();
-                batch.shown.push_back(std::move(line));
-                g_last_shown.store(hit.p);
+            if (hit.p - run.last_shown_factor_p >= 1000) {
+                batch.shown.push_back({hit.p, k, hit.n});
+                run.last_shown_factor_p = hit.p;
             }
             continue;
         }
@@ -112,29 +107,9 @@ void commit_chunk(RunRecord& run, const ChunkResult& chunk, CommitBatch& batch)
         // candidate file written at the end must already leave it out.
         if (!set.remove_shared(hit.k_index, hit.n))
             continue;   // a lower prime of another chunk found it first
-        std::string line = factor_line(hit.p, k, hit.n);
-        batch.text += line;
-        line.pop_back();
-        batch.shown.push_back(std::move(line));
+        append_factor_line(batch.text, hit.p, k, hit.n);
+        batch.shown.push_back({hit.p, k, hit.n});
     }
-}
-
-std::string verification_failure_text(const RunRecord& run, const ChunkHit& hit)
-{
-    char text[160];
-    std::snprintf(text, sizeof text, "#EVerification failed: %" PRId64 " does not divide %d*2^%d+1!", hit.p,
-                  run.candidates.k_values[static_cast<std::size_t>(hit.k_index)], hit.n);
-    return text;
-}
-
-std::int64_t last_shown_factor_prime()
-{
-    return g_last_shown.load();
-}
-
-void reset_last_shown_factor_prime()
-{
-    g_last_shown.store(-10000);
 }
 
 }  // namespace zud

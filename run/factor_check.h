@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "run/ordered_results.h"
+#include "run/run_events.h"
 #include "run/run_record.h"
 
 namespace zud {
@@ -34,26 +35,19 @@ private:
     std::int64_t last_listed_p_ = -1;
 };
 
-// What one commit gives: status-file lines, window lines in order, and the
-// first failed check, which ends the run.
+// What one commit gives: status-file lines, the factors to show in order,
+// and the first failed check, which ends the run.
 struct CommitBatch {
     std::string text;
-    std::vector<std::string> shown;
+    std::vector<FactorRecord> shown;
     bool failed = false;
-    ChunkHit failure{};
+    FactorRecord failure{};
 };
 
 // Applies finished chunks in ascending p, on the committing thread: a hit
 // whose n a lower prime removed first is dropped, as it would be by one
-// worker. Stops at a failed check.
+// worker. Stops at a failed check. In an initial creation a factor is
+// shown when it is at least 1000 of p above run.last_shown_factor_p.
 void commit_chunk(RunRecord& run, const ChunkResult& chunk, CommitBatch& batch);
-
-// "#EVerification failed: ..." for a failed check.
-std::string verification_failure_text(const RunRecord& run, const ChunkHit& hit);
-
-// The p of the last factor line shown during an initial creation; -10000 at
-// program start and kept across runs.
-std::int64_t last_shown_factor_prime();
-void reset_last_shown_factor_prime();   // program start (and tests)
 
 }  // namespace zud

@@ -1,7 +1,6 @@
 // Nice values for the priority classes of the program.
 #include "run/priority.h"
 
-#include <atomic>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -15,8 +14,6 @@ bool system_set_nice(pid_t tid, int nice)
     return setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0;
 }
 
-std::atomic<NiceSetter> g_setter{nullptr};
-
 }  // namespace
 
 int nice_value(PriorityClass cls, ThreadPriority thread)
@@ -29,13 +26,12 @@ int nice_value(PriorityClass cls, ThreadPriority thread)
 
 bool set_thread_nice(pid_t tid, int nice)
 {
-    NiceSetter setter = g_setter.load();
-    return (setter != nullptr ? setter : system_set_nice)(tid == 0 ? current_tid() : tid, nice);
+    return set_thread_nice(nullptr, tid, nice);
 }
 
-void set_nice_setter(NiceSetter setter)
+bool set_thread_nice(NiceSetter setter, pid_t tid, int nice)
 {
-    g_setter.store(setter);
+    return (setter != nullptr ? setter : system_set_nice)(tid == 0 ? current_tid() : tid, nice);
 }
 
 pid_t current_tid()

@@ -16,10 +16,11 @@ enum class ThreadPriority { normal, lowest };
 int nice_value(PriorityClass cls, ThreadPriority thread);
 
 // Sets the nice value of one thread (0: the calling thread). Returns false
-// when the system refuses it.
+// when the system refuses it. A test passes a setter of its own where a
+// NiceSetter is taken; nullptr there means this one.
 using NiceSetter = bool (*)(pid_t tid, int nice);
 bool set_thread_nice(pid_t tid, int nice);
-void set_nice_setter(NiceSetter setter);   // tests; nullptr: the system's
+bool set_thread_nice(NiceSetter setter, pid_t tid, int nice);
 
 pid_t current_tid();
 

@@ -1,27 +1,18 @@
-// Progress texts and the checkpoint clock.
+// The progress text.
 #include "run/progress.h"
 
-#include <atomic>
 #include <cinttypes>
 #include <cstdio>
-#include <ctime>
 
 #include "engine/mod_arith.h"
 
 namespace zud {
 
-namespace {
-
-std::atomic<SecondsClock> g_clock{nullptr};
-std::atomic<std::int64_t> g_checkpoint{0};
-
-}  // namespace
-
 std::string progress_text(std::int64_t p)
 {
     char text[100];
     if (p < 1000000) {
-        std::snprintf(text, sizeof text, "#SSieved up to %" PRId64, p);
+        std::snprintf(text, sizeof text, "Sieved up to %" PRId64, p);
         return text;
     }
     // The figure is computed in the worker's environment (extended
@@ -44,29 +35,8 @@ std::string progress_text(std::int64_t p)
     x -= static_cast<long double>(0.05);
     const auto figure = static_cast<double>(x);
     set_x87_rounding(X87Rounding::nearest);
-    std::snprintf(text, sizeof text, "#SSieved up to %" PRId64 " (%.1f %s)", p, figure, unit);
+    std::snprintf(text, sizeof text, "Sieved up to %" PRId64 " (%.1f %s)", p, figure, unit);
     return text;
-}
-
-void set_checkpoint_clock(SecondsClock clock)
-{
-    g_clock.store(clock);
-}
-
-std::int64_t checkpoint_now()
-{
-    SecondsClock clock = g_clock.load();
-    return clock != nullptr ? clock() : static_cast<std::int64_t>(std::time(nullptr));
-}
-
-std::int64_t checkpoint_time()
-{
-    return g_checkpoint.load();
-}
-
-void mark_checkpoint()
-{
-    g_checkpoint.store(checkpoint_now());
 }
 
 }  // namespace zud

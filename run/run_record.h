@@ -1,6 +1,6 @@
-// The one record of a run: the range, the candidate set and alpha. Start
-// fills it completely before the worker exists; the worker reaches it
-// through current_run().
+// The one record of a run: the range, the candidate set and alpha. The
+// front end fills it completely before a run starts and reads it again
+// once the run has ended.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +14,9 @@ struct RunRecord {
     std::int64_t pmax = 0;
     CandidateSet candidates;
     double alpha = 2.5;
-    int workers = 0;   // sieving threads; 0: one per processor the program may use
+    // The p of the last factor line shown during an initial creation:
+    // -10000 when the program starts, kept from run to run.
+    std::int64_t last_shown_factor_p = -10000;
 };
-
-// The run the worker's callbacks work on; set by the worker procedure.
-RunRecord* current_run();
-void set_current_run(RunRecord* run);
 
 }  // namespace zud

@@ -1,16 +1,9 @@
-// The run's entry points, its thread ids and the worker count. The run
-// itself, a coordinator and its sieving workers, is in coordinator.cpp.
+// The worker count and the primality test behind resume points.
 #include "run/worker.h"
 
 #include <sched.h>
-#include <thread>
-
-#include "run/coordinator.h"
 
 namespace zud {
-
-std::atomic<bool> worker_priority_refused{false};
-std::atomic<bool> final_records_pending{false};
 
 namespace {
 
@@ -60,24 +53,6 @@ bool is_prime(std::uint64_t n)
 
 }  // namespace
 
-void WorkerInfo::add(pid_t tid)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    tids_.push_back(tid);
-}
-
-void WorkerInfo::clear()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    tids_.clear();
-}
-
-std::vector<pid_t> WorkerInfo::tids() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return tids_;
-}
-
 int default_worker_count()
 {
     cpu_set_t set;
@@ -88,9 +63,11 @@ int default_worker_count()
     return count < 1 ? 1 : count;
 }
 
-int worker_count(const RunRecord& run)
+int usable_workers(int requested, int processors)
 {
-    return run.workers >= 1 ? run.workers : default_worker_count();
+    if (processors < 1)
+        processors = 1;
+    return requested >= 1 && requested <= processors ? requested : processors;
 }
 
 std::int64_t first_prime_from(std::int64_t n)
@@ -99,17 +76,6 @@ std::int64_t first_prime_from(std::int64_t n)
     while (!is_prime(candidate))
         ++candidate;
     return static_cast<std::int64_t>(candidate);
-}
-
-void worker_procedure(RunRecord* run, int nice, WorkerInfo* info)
-{
-    run_coordinated(*run, nice, info);
-}
-
-void start_worker(RunRecord& run, int nice, WorkerInfo& info)
-{
-    info.clear();
-    std::thread(worker_procedure, &run, nice, &info).detach();
 }
 
 }  // namespace zud

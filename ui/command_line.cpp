@@ -5,6 +5,7 @@
 #include <set>
 
 #include "engine/instruction_set.h"
+#include "run/worker.h"
 #include "ui/main_window.h"
 #include "ui/range_entry.h"
 
@@ -17,7 +18,7 @@ bool parse_workers(const std::string& text, int processors, int& workers)
     if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     workers = std::stoi(text);
-    return workers >= 1 && workers <= processors;
+    return usable_workers(workers, processors) == workers;
 }
 
 // --range FROM TO: the dialog's rules on plain p values, and its reasons.

@@ -7,8 +7,12 @@
 #include <iostream>
 #include <string>
 
+#include <cstdlib>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include "data/file_io.h"
-#include "run/message_queue.h"
+#include "run/event_queue.h"
 #include "ui/main_window.h"
 #include "ui/range_entry.h"
 
@@ -33,6 +37,9 @@ std::string plain_lines(const std::string& text)
     return out;
 }
 
+// Standard output carries the results and the progress, standard error
+// every diagnostic and question, so that `> file` keeps the first and the
+// terminal still shows the second.
 class ConsoleOutput {
 public:
     ConsoleOutput(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
@@ -43,28 +50,62 @@ public:
         wipe_status();
         out_ << text << '\n' << std::flush;
     }
-    // The status text, the rate and the share done with the time left;
-    // off a terminal a line when the status changes, progress lines spaced.
+    // Factor lines, each with its line end: one write.
+    void lines(const std::string& text)
+    {
+        wipe_status();
+        out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out_.flush();
+    }
+    // A diagnostic or a question, on standard error.
+    void diagnostic(const std::string& text, bool end_line = true)
+    {
+        wipe_status();
+        std::cerr << text;
+        if (end_line)
+            std::cerr << '\n';
+        std::cerr << std::flush;
+    }
+    // The status text, the rate and the share done with the time left: on a
+    // terminal one updating line cut to its width, elsewhere a line when
+    // the status changes, progress lines spaced.
     void status(const std::string& status, const std::string& rate, const std::string& remaining)
     {
+        // Texts of a window that has not started anything yet.
+        if (status == "Status" || status == "Reading Zud.dat file..." || status == "The data file has been read")
+            return;
         const bool progress = status.compare(0, 13, "Sieved up to ") == 0;
+        const std::string text = status + (progress ? " (" + remaining + ")" : "");
         if (terminal_) {
-            out_ << "\r\033[K" << status << (progress ? " (" + remaining + ")" : "") << "   " << rate << std::flush;
+            std::string shown = text + "   " + rate;
+            const std::size_t width = terminal_width();
+            if (shown.size() >= width)
+                shown.resize(width - 1);   // the last column would wrap on some terminals
+            out_ << "\r\033[K" << shown << std::flush;
             status_shown_ = true;
         } else if (status != last_status_ && !too_soon(status)) {
-            out_ << status << (progress ? " (" + remaining + ")" : "") << '\n' << std::flush;
+            out_ << text << '\n' << std::flush;
             last_status_ = status;
         }
     }
     void wipe_status()
     {
         if (status_shown_)
-            out_ << "\r\033[K";
+            out_ << "\r\033[K" << std::flush;
         status_shown_ = false;
     }
     std::ostream& stream() { return out_; }
 
 private:
+    static std::size_t terminal_width()
+    {
+        winsize size{};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20)
+            return size.ws_col;
+        const char* columns = std::getenv("COLUMNS");
+        const int from_env = columns != nullptr ? std::atoi(columns) : 0;
+        return from_env >= 20 ? static_cast<std::size_t>(from_env) : 80;
+    }
     // Progress lines come every 65,536 of p; a log file needs one a few
     // seconds at most.
     bool too_soon(const std::string& status)
@@ -90,11 +131,15 @@ private:
 class ConsoleView : public WindowView {
 public:
     explicit ConsoleView(ConsoleOutput& out) : out_(out) {}
+    // The log pane's text arrives as it enters the pane: a batch of factor
+    // lines is one text, written with one write.
     void log_appended(const std::string& text) override
     {
-        const std::string lines = plain_lines(text.compare(0, 2, "\r\n") == 0 ? text.substr(2) : text);
-        if (!lines.empty())
-            out_.line(lines);
+        std::string lines = plain_lines(text.compare(0, 2, "\r\n") == 0 ? text.substr(2) : text);
+        if (lines.empty())
+            return;
+        lines += '\n';
+        out_.lines(lines);
     }
     void log_cut_front(const std::string&) override {}
     void log_replaced(const std::string& text) override
@@ -124,14 +169,10 @@ private:
 class ConsoleBox : public MessageBox {
 public:
     ConsoleBox(std::istream& in, ConsoleOutput& out) : in_(in), out_(out) {}
-    void alert(const std::string& text) override
-    {
-        out_.wipe_status();
-        std::cerr << plain_lines(text) << std::endl;
-    }
+    void alert(const std::string& text) override { out_.diagnostic(plain_lines(text)); }
     BoxAnswer show(const std::string& text, BoxIcon, BoxButtons buttons, BoxAnswer default_answer) override
     {
-        out_.line(plain_lines(text));
+        out_.diagnostic(plain_lines(text));
         if (buttons == BoxButtons::ok)
             return BoxAnswer::ok;
         const bool yes_no = buttons == BoxButtons::yes_no;
@@ -140,10 +181,13 @@ public:
         const std::string prompt = yes_no ? (default_answer == first ? "[Y/n] " : "[y/N] ")
                                           : (default_answer == first ? "[O/c] " : "[o/C] ");
         for (;;) {
-            out_.stream() << prompt << std::flush;
+            out_.diagnostic(prompt, false);
             std::string answer;
             if (!std::getline(in_, answer)) {
-                out_.stream() << '\n';
+                const bool first_taken = default_answer == first;
+                out_.diagnostic(std::string("(end of input: ") +
+                                (yes_no ? (first_taken ? "Yes" : "No") : (first_taken ? "OK" : "Cancel")) +
+                                " assumed)");
                 return default_answer;
             }
             if (answer.empty())
@@ -166,7 +210,7 @@ public:
     ConsoleRangeDialog(std::istream& in, ConsoleOutput& out, MessageBox& box) : in_(in), out_(out), box_(box) {}
     bool run(std::int64_t& pmin, std::int64_t& pmax) override
     {
-        out_.line("Enter the range of p....");
+        out_.diagnostic("Enter the range of p....");
         std::string lower, upper;
         for (;;) {
             // The end of the input cancels: the dialog would otherwise ask forever.
@@ -174,11 +218,11 @@ public:
                 return false;
             const RangeCheck check = check_range_entry(lower, upper);
             if (check.verdict == RangeCheck::Verdict::focus_lower) {
-                out_.line("(the lower end is not accepted: " + check.reason + ")");
+                out_.diagnostic("(the lower end is not accepted: " + check.reason + ")");
                 continue;
             }
             if (check.verdict == RangeCheck::Verdict::focus_upper) {
-                out_.line("(the upper end is not accepted: " + check.reason + ")");
+                out_.diagnostic("(the upper end is not accepted: " + check.reason + ")");
                 continue;
             }
             if (box_.show(check.question, BoxIcon::question, BoxButtons::yes_no, BoxAnswer::no) == BoxAnswer::yes) {
@@ -192,10 +236,10 @@ public:
 private:
     bool ask(const char* prompt, std::string& answer)
     {
-        out_.stream() << prompt << std::flush;
+        out_.diagnostic(prompt, false);
         if (std::getline(in_, answer))
             return true;
-        out_.stream() << '\n';
+        out_.diagnostic("(end of input: no range, nothing is sieved)");
         return false;
     }
 
@@ -244,8 +288,9 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
     ConsoleOutput output(out, terminal);
     ConsoleView view(output);
     ConsoleBox console_box(in, output);
-    AnswerHandedOver answered(console_box, options.yes,
-                              [&output](const std::string& text) { output.line(plain_lines(text) + " Yes (--yes)"); });
+    AnswerHandedOver answered(console_box, options.yes, [&output](const std::string& text) {
+        output.diagnostic(plain_lines(text) + " Yes (--yes)");
+    });
     FolderNamingBox box(answered);
     ConsoleRangeDialog dialog(in, output, box);
     PresetRange range(dialog, options);
@@ -255,20 +300,17 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
     auto profile = open_ini_profile(profile_path());
     if (!options.folder_given)
         settle_data_folder(*profile, nullptr);
-    WindowServices services{&view, &box, &cursor, &tray, &clipboard, &range, profile.get(), monotonic_ms, {}, {}};
+    EventQueue events;
+    WindowServices services{&view, &box,         &cursor, &tray, &clipboard, &range, profile.get(),
+                            monotonic_ms, {}, &events, {}, nullptr};
     MainWindowLogic logic(services);
     logic.override_workers(options.workers);
+    // Nothing here copies the log: a little of it is enough.
+    logic.set_log_limit(std::size_t{1} << 20);
     auto refresh = [&] {
         if (!view.closed)
             output.status(logic.display_text(1), logic.display_text(0), logic.display_text(2));
     };
-    // The worker may still be leaving its last send when we return, and an
-    // exit during a run leaves it blocked in one: the receiver is never freed.
-    auto* sink = new QueuedSink([&](const std::string& text) {
-        logic.handle_message(text);
-        refresh();
-    });
-    set_message_sink(sink);
     g_interrupts.store(0);
     read_interrupted.store(false);
     // Without SA_RESTART: Ctrl+C at a question ends the read, which then
@@ -287,24 +329,31 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
     logic.initialize();
     refresh();
     int interrupts_handled = 0;
+    auto last_retry = std::chrono::steady_clock::now();
     while (logic.running() && !view.closed) {
-        sink->serve_one(std::chrono::milliseconds(100));
+        if (events.deliver(logic, std::chrono::milliseconds(100)))
+            refresh();
+        // Records that could not be written are tried again every second.
+        if (logic.records_pending() && std::chrono::steady_clock::now() - last_retry >= std::chrono::seconds(1)) {
+            last_retry = std::chrono::steady_clock::now();
+            logic.retry_records();
+            refresh();
+        }
         const int interrupts = g_interrupts.load();
         if (interrupts <= interrupts_handled)
             continue;
         interrupts_handled = interrupts;
         if (interrupts == 1) {
-            output.line("Stopping at the next prime...");
+            output.diagnostic("Stopping at the next prime...");
             logic.stop_confirmed();
         } else if (interrupts == 2) {
-            output.line("Exiting after the results are recorded (Ctrl+C once more: at once)...");
+            output.diagnostic("Exiting after the results are recorded (Ctrl+C once more: at once)...");
             logic.exit_confirmed();
         } else {
             logic.exit_now();
         }
     }
     logic.close_request();   // no run is active now: saves the settings
-    set_message_sink(nullptr);
     output.wipe_status();
     out << std::flush;
     return exit_status(logic.outcome());

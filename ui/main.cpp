@@ -98,6 +98,7 @@ int run(int argc, char** argv)
         return run_qt_window(argc > 0 ? 1 : 0, argv, line.start);
 #else
     (void)display_available;
+    (void)console;
 #endif
     return zud::run_console(std::cin, std::cout, isatty(STDOUT_FILENO) != 0, line.start);
 }

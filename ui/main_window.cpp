@@ -5,7 +5,6 @@
 #include <sys/statvfs.h>
 
 #include "data/status_file.h"
-#include "engine/sieve.h"
 #include "ui/command_line.h"
 #include "ui/range_entry.h"
 
@@ -44,8 +43,8 @@ MainWindowLogic::MainWindowLogic(WindowServices services) : services_(std::move(
 {
     if (!services_.processor_ok)
         services_.processor_ok = processor_has_cmov;
-    if (!services_.start_worker)
-        services_.start_worker = [](RunRecord& run, int nice, WorkerInfo& info) { start_worker(run, nice, info); };
+    if (!services_.start_run)
+        services_.start_run = [](Run& run) { run.start(); };
 }
 
 void MainWindowLogic::initialize()
@@ -64,7 +63,9 @@ void MainWindowLogic::initialize()
     run_.alpha = alpha_from_profile(*services_.profile);
     processors_ = default_worker_count();
     saved_workers_ = workers_from_profile(*services_.profile, processors_);
-    workers_ = workers_override_ >= 1 && workers_override_ <= processors_ ? workers_override_ : saved_workers_;
+    // An override the rule would change is not the user's number: the profile's holds.
+    const bool override_usable = usable_workers(workers_override_, processors_) == workers_override_;
+    workers_ = override_usable ? workers_override_ : saved_workers_;
     services_.view->show_workers(workers_);
     run_.candidates.release();
     priority_class_ = PriorityClass::normal;
@@ -95,7 +96,7 @@ void MainWindowLogic::start_stop()
             services_.box->show(kStopQuestion, BoxIcon::question, BoxButtons::ok_cancel, BoxAnswer::cancel);
         // The run may have ended while the question was open.
         if (answer == BoxAnswer::ok && running_)
-            stop_flag.store(1);
+            stop_run();
         return;
     }
     outcome_ = RunOutcome::not_started;
@@ -209,7 +210,6 @@ bool MainWindowLogic::initial_creation_allowed()
 
 void MainWindowLogic::launch_worker()
 {
-    stop_flag.store(0);
     rate_.reset();
     factor_count_ = 0;
     exit_after_stop_ = false;
@@ -217,15 +217,26 @@ void MainWindowLogic::launch_worker()
     saving_ = false;
     candidates_written_ = false;
     saving_told_.clear();
-    final_records_pending.store(false);
+    pending_final_ = 0;
     start_progress();
     running_ = true;
     outcome_ = RunOutcome::running;
-    worker_priority_refused.store(false);
-    run_.workers = workers_;
+    paused_ = false;
+    RunSettings settings;
+    settings.nice = nice_value(priority_class_, thread_priority_);
+    settings.workers = workers_;
+    settings.set_nice = services_.set_nice;
     if (tray_added_)
         services_.tray->mark(TrayMark::running);
-    services_.start_worker(run_, nice_value(priority_class_, thread_priority_), worker_);
+    active_run_ = std::make_unique<Run>(run_, *services_.run_events, settings);
+    services_.start_run(*active_run_);
+}
+
+// While an initial creation's records wait, the run has ended already.
+void MainWindowLogic::stop_run()
+{
+    if (active_run_)
+        active_run_->stop();
 }
 
 void MainWindowLogic::stop_confirmed()
@@ -233,7 +244,27 @@ void MainWindowLogic::stop_confirmed()
     // While an initial creation's records wait, the run has stopped
     // already: the tries go on until the user exits.
     if (running_)
-        stop_flag.store(1);
+        stop_run();
+}
+
+void MainWindowLogic::pause()
+{
+    if (!running_ || paused_)
+        return;
+    paused_ = true;
+    if (active_run_)
+        active_run_->pause();
+    set_status_text("Paused");
+}
+
+void MainWindowLogic::resume()
+{
+    if (!running_ || !paused_)
+        return;
+    paused_ = false;
+    if (active_run_)
+        active_run_->resume();
+    set_status_text("Sieving...");
 }
 
 void MainWindowLogic::close_request()
@@ -273,7 +304,7 @@ void MainWindowLogic::exit_confirmed()
     // resume point (an initial creation its candidate file), then the
     // window goes. Nothing is cut in half and nothing is sieved twice.
     exit_after_stop_ = true;
-    stop_flag.store(1);
+    stop_run();
 }
 
 void MainWindowLogic::exit_now()
@@ -318,12 +349,7 @@ void MainWindowLogic::report_priority_refusal()
 // The nice value of every thread of a running sieve.
 bool MainWindowLogic::apply_worker_nice(int nice)
 {
-    if (!running_)
-        return true;
-    bool ok = true;
-    for (pid_t tid : worker_.tids())
-        ok = set_thread_nice(tid, nice) && ok;
-    return ok;
+    return !running_ || !active_run_ || active_run_->change_priority(nice);
 }
 
 // The class and the worker setting apply to the sieve's threads only: the
@@ -336,13 +362,14 @@ bool MainWindowLogic::change_worker_priority(PriorityClass cls, ThreadPriority t
         return true;
     // Raising a running thread's priority needs privilege; new threads
     // start from the window thread's nice 0 and need none for nice >= 0.
-    const bool attainable = nice >= 0 || (set_thread_nice(0, nice) && set_thread_nice(0, 0));
+    const bool attainable =
+        nice >= 0 || (set_thread_nice(services_.set_nice, 0, nice) && set_thread_nice(services_.set_nice, 0, 0));
     if (!attainable) {
         report_priority_refusal();
         return false;
     }
     restart_after_stop_ = true;
-    stop_flag.store(1);
+    stop_run();
     return true;
 }
 
@@ -368,7 +395,7 @@ void MainWindowLogic::tray_activated()
     }
     services_.view->show_window();
     tray_modify(kProgramTitle);
-    handle_message("#I");
+    services_.view->log_scroll_to_end();
 }
 
 void MainWindowLogic::minimized()

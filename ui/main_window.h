@@ -1,8 +1,8 @@
 // The main window's behaviour without a toolkit: initialisation, Start and
-// Stop, the handling of every worker message, the log pane's text, the
-// status line, priorities, the close request and the final save. The Qt
-// window and the console front end render its state and forward the
-// user's commands.
+// Stop, the handling of every run event, the log pane's text, the status
+// line, priorities, the close request and the final save. The Qt window and
+// the console front end render its state, forward the user's commands, and
+// deliver the run's events to it on their own thread.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,11 @@
 #include <string>
 
 #include "data/folder_lock.h"
+#include <memory>
+
 #include "run/priority.h"
+#include "run/run.h"
+#include "run/run_events.h"
 #include "run/run_record.h"
 #include "run/worker.h"
 #include "data/message_box.h"
@@ -37,8 +41,12 @@ struct WindowServices {
     Profile* profile;
     std::function<std::int32_t()> clock_ms = monotonic_ms;
     std::function<bool()> processor_ok;   // the conditional-move check; empty: the CPU's own answer
-    // Starts the worker; empty: a detached thread running worker_procedure.
-    std::function<void(RunRecord&, int nice, WorkerInfo&)> start_worker;
+    // Where runs report; the front end hands what arrives there to the
+    // logic's RunEvents on the logic's thread (an EventQueue does that).
+    RunEvents* run_events = nullptr;
+    // Starts a run; empty: run.start(). A test may play the run itself.
+    std::function<void(Run& run)> start_run;
+    NiceSetter set_nice = nullptr;   // nullptr: the system's
 };
 
 // How the last Start ended, for the console's exit status.
@@ -54,7 +62,9 @@ enum class RunOutcome {
 
 enum class LogKind { plain, info, echoed };
 
-class MainWindowLogic {
+// The window's side of a run: its RunEvents are called on the window's
+// thread (never by the run's thread directly).
+class MainWindowLogic : public RunEvents {
 public:
     explicit MainWindowLogic(WindowServices services);
 
@@ -63,8 +73,14 @@ public:
     void initialize();
     // The Start/Stop button (and Enter).
     void start_stop();
-    // One window message from the worker (or "#I" from the tray handling).
-    void handle_message(const std::string& text);
+    // The run's events, on the window's thread.
+    void factors_recorded(const std::vector<FactorRecord>& batch) override;
+    void progress(const RunProgress& progress) override;
+    void checkpoint_written(std::int64_t resume_p) override;
+    void warning(const RunWarning& warning) override;
+    void stopped(std::int64_t resume_p) override;
+    void done() override;
+    void error(const RunError& error) override;
     // Esc, the close box: asks while a run is active.
     void close_request();
     // The console's Ctrl+C: a stop the user has already confirmed.
@@ -75,6 +91,17 @@ public:
     // The console's third Ctrl+C: away at once, whatever the run has not
     // yet recorded (it is found again on resume).
     void exit_now();
+    // The tray menu's Pause and Resume: the sieving threads wait where
+    // they are and use no processor time.
+    void pause();
+    void resume();
+    // An initial creation's records that could not be written yet: the
+    // front end calls retry_records about once a second while they wait.
+    bool records_pending() const { return saving_; }
+    void retry_records();
+    bool paused() const { return paused_; }
+    // A stop was asked of the running run and it has not yet ended.
+    bool stop_requested() const { return active_run_ != nullptr && active_run_->stop_requested(); }
 
     // Cycles the status line through the rate, the status text and the
     // share done with the time left.
@@ -120,16 +147,15 @@ private:
     void show_progress(std::int64_t p);
     bool choose_range(std::int64_t& pmin, std::int64_t& pmax);
     void launch_worker();
-    void on_factor_line(const std::string& text);
-    void on_progress(const std::string& text);
-    void on_complete();
+    void log_factors(const std::vector<FactorRecord>& batch);
     void announce_completion();
-    void on_stopped(std::int64_t p);
     void end_of_run();
     bool initial_records_written(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
                                  std::int64_t b);
     void wait_for_records(const std::string& file, const std::string& message);
     void abandon_records();
+    void stop_run();
+    void finish_run_thread();
     bool initial_creation_allowed();
     void warn_if_failed(const FileResult& result);
     void report_priority_refusal();
@@ -139,9 +165,10 @@ private:
 
     WindowServices services_;
     RunRecord run_;
-    WorkerInfo worker_;
+    std::unique_ptr<Run> active_run_;
     FolderLock lock_;
     bool running_ = false;
+    bool paused_ = false;
     bool destroyed_ = false;
     bool exit_after_stop_ = false;
     bool restart_after_stop_ = false;   // new workers at a priority the old ones could not take
@@ -151,6 +178,8 @@ private:
     // in place already (it must not be written twice: the second would
     // replace the backup of the old one).
     bool saving_ = false;
+    // The final event whose records wait: 0 none, -1 done, else stopped at it.
+    std::int64_t pending_final_ = 0;
     bool candidates_written_ = false;
     std::string saving_told_;
     bool start_enabled_ = true;

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "run/worker.h"
+
 namespace zud {
 
 namespace {
@@ -152,8 +154,7 @@ PriorityClass priority_from_profile(Profile& profile)
 
 int workers_from_profile(Profile& profile, int processors)
 {
-    const int workers = profile.get_int("workers", 0);
-    return workers < 1 || workers > processors ? processors : workers;
+    return usable_workers(profile.get_int("workers", 0), processors);
 }
 
 void save_settings(Profile& profile, double alpha, int status_choice, PriorityClass cls)

@@ -1,9 +1,9 @@
-// The window's handling of the worker's messages: log, status line, tray,
-// rate, and the records written when a run completes or stops. It runs
-// while the worker waits in its send, so the bitmaps and files are ours.
-#include "data/parse.h"
+// The window's handling of the run's events: log, status line, tray, rate,
+// and the records written when a run completes or stops. Every text the
+// window shows of a run is made here. The final events come after the run
+// has let go of its record, so the bitmaps and files are ours.
 #include "data/status_file.h"
-#include "run/worker.h"
+#include "run/progress.h"
 #include "ui/main_window.h"
 #include "ui/start_options.h"
 
@@ -24,49 +24,19 @@ const char* const kCompleteInFile =
     "Sieving complete!\r\n\r\nThe results are in the file 'ZudStatus.dat': please send its text to the Zud "
     "team.";
 
+const char* const kKeptWhileUnwritable =
+    " The factors found are kept and written as soon as the file can be written.";
+
 }  // namespace
 
-void MainWindowLogic::handle_message(const std::string& text)
+void MainWindowLogic::factors_recorded(const std::vector<FactorRecord>& batch)
 {
-    if (worker_priority_refused.exchange(false))
-        report_priority_refusal();
-    if (text.empty() || text[0] != '#') {
-        on_factor_line(text);
+    if (batch.empty())
         return;
-    }
-    const char code = text.size() > 1 ? text[1] : '\0';
-    const std::string proper = text.size() > 2 ? text.substr(2) : std::string();
-    switch (code) {
-    case 'S':
-        on_progress(text);
-        break;
-    case 'E':
-        outcome_ = RunOutcome::verification_failed;
-        services_.box->warn(proper);
-        destroy();
-        break;
-    case 'I':
-        log_append(proper, LogKind::info);
-        break;
-    case 'W':
-        set_status_text("Waiting to write 'ZudStatus.dat'...");
-        services_.box->alert(proper);
-        break;
-    case 'C':
-        on_complete();
-        break;
-    case 's':
-        on_stopped(parse_int64(proper.c_str()));
-        break;
-    default:
-        break;
-    }
-}
-
-void MainWindowLogic::on_factor_line(const std::string& text)
-{
-    log_append(text, LogKind::plain);
-    last_reported_p_ = parse_int64(text.c_str());
+    log_factors(batch);
+    last_reported_p_ = batch.back().p;
+    // One sample per batch: the factor rate is measured between batches.
+    factor_count_ += static_cast<std::int32_t>(batch.size()) - 1;
     rate_.on_factor(factor_count_, run_.candidates.kcount, services_.clock_ms());
     set_display(0, rate_.rate_text());
     ++factor_count_;
@@ -74,23 +44,72 @@ void MainWindowLogic::on_factor_line(const std::string& text)
         show_progress(last_reported_p_);
 }
 
-void MainWindowLogic::on_progress(const std::string& text)
+void MainWindowLogic::progress(const RunProgress& progress)
 {
-    const std::string proper = text.substr(2);
-    set_status_text(proper);
-    last_reported_p_ = text.size() > 15 ? parse_int64(text.c_str() + 15) : 0;
+    const std::string text = progress_text(progress.resume_p);
+    set_status_text(text);
+    last_reported_p_ = progress.resume_p;
     rate_.on_progress(last_reported_p_, services_.clock_ms());
     set_display(0, rate_.rate_text());
     show_progress(last_reported_p_);
-    tray_modify(progress_.active() ? proper + " - " + progress_.share_text() : proper);
+    tray_modify(progress_.active() ? text + " - " + progress_.share_text() : text);
 }
 
-void MainWindowLogic::on_complete()
+void MainWindowLogic::checkpoint_written(std::int64_t) {}
+
+void MainWindowLogic::warning(const RunWarning& warning)
 {
+    switch (warning.kind) {
+    case WarningKind::status_file_unwritable:
+        set_status_text("Waiting to write 'ZudStatus.dat'...");
+        services_.box->alert(warning.why + kKeptWhileUnwritable);
+        break;
+    case WarningKind::status_file_restored:
+        services_.box->alert("The file 'ZudStatus.dat' had vanished. It has been written again with its range (pmax=" +
+                             std::to_string(run_.pmax) + ", pmin=" + std::to_string(warning.p) +
+                             ") and the factors found since; the sieve goes on.");
+        break;
+    case WarningKind::priority_refused:
+        report_priority_refusal();
+        break;
+    case WarningKind::workers_reduced:
+    case WarningKind::engine:
+        log_append(warning.why, LogKind::plain);
+        break;
+    }
+}
+
+void MainWindowLogic::error(const RunError& error)
+{
+    if (error.kind == RunErrorKind::engine_gave_up) {
+        // Nothing was sieved, so neither file may change.
+        if (!error.text.empty())
+            log_append(error.text, LogKind::plain);
+        services_.view->set_start_caption("&Start");
+        set_status_text("Stopped");
+        outcome_ = RunOutcome::nothing_sieved;
+        end_of_run();
+        return;
+    }
+    std::string text = "Verification failed: ";
+    append_factor_line(text, error.factor.p, error.factor.k, error.factor.n, "!");
+    // "p does not divide k*2^n+1!"
+    const std::string::size_type bar = text.find(" | ");
+    text.replace(bar, 3, " does not divide ");
+    outcome_ = RunOutcome::verification_failed;
+    services_.box->warn(text);
+    destroy();
+}
+
+void MainWindowLogic::done()
+{
+    finish_run_thread();
     // An initial creation is complete once both its files are written.
     if (run_.pmin == 0 &&
-        !initial_records_written([](std::int64_t, std::int64_t) { return write_done_initial(); }, 0, 0))
-        return;
+        !initial_records_written([](std::int64_t, std::int64_t) { return write_done_initial(); }, 0, 0)) {
+        pending_final_ = -1;
+        return;   // tried again every second (retry_records)
+    }
     services_.view->set_start_caption("&Start");
     set_status_text("Complete!");
     progress_.complete();
@@ -133,20 +152,18 @@ void MainWindowLogic::announce_completion()
                                "Sieving complete! The results are in 'ZudStatus.dat' in " + current_folder());
 }
 
-void MainWindowLogic::on_stopped(std::int64_t p)
+void MainWindowLogic::stopped(std::int64_t p)
 {
-    if (p < 3) {
-        // The engine's set-up gave up: nothing was sieved, so neither file
-        // may change.
-        outcome_ = RunOutcome::nothing_sieved;
-    } else if (run_.pmin != 0) {
+    finish_run_thread();
+    if (run_.pmin != 0) {
         const FileResult resume = append_resume_point(p - 1);
         warn_if_failed(resume);
         outcome_ = resume.ok ? RunOutcome::stopped : RunOutcome::results_not_saved;
     } else if (initial_records_written(write_stop_record, p - 1, run_.pmax)) {
         outcome_ = RunOutcome::stopped;
     } else {
-        return;   // offered again in a second
+        pending_final_ = p;
+        return;   // tried again every second (retry_records)
     }
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
@@ -159,9 +176,31 @@ void MainWindowLogic::on_stopped(std::int64_t p)
         start_stop();   // resumes from the point just recorded, at the new priority
 }
 
+void MainWindowLogic::retry_records()
+{
+    const std::int64_t p = pending_final_;
+    if (!saving_ || p == 0)
+        return;
+    pending_final_ = 0;
+    if (p < 0)
+        done();
+    else
+        stopped(p);
+}
+
+// The run has sent its final event and is leaving: its thread is joined,
+// and the record is the window's alone.
+void MainWindowLogic::finish_run_thread()
+{
+    if (active_run_) {
+        active_run_->wait();
+        active_run_.reset();
+    }
+}
+
 // The new Zud.dat, then the status record that says what it covers. What
-// cannot be written yet stays in memory and is tried again when the run
-// offers it again; false until both are written.
+// cannot be written yet stays in memory and is tried again a second later;
+// false until both are written.
 bool MainWindowLogic::initial_records_written(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
                                               std::int64_t b)
 {
@@ -186,14 +225,12 @@ bool MainWindowLogic::initial_records_written(FileResult (*status_write)(std::in
         return false;
     }
     saving_ = false;
-    final_records_pending.store(false);
     return true;
 }
 
 void MainWindowLogic::wait_for_records(const std::string& file, const std::string& message)
 {
     saving_ = true;
-    final_records_pending.store(true);
     set_status_text("Waiting to write '" + file + "'...");
     if (saving_told_ == file)
         return;
@@ -206,7 +243,7 @@ void MainWindowLogic::wait_for_records(const std::string& file, const std::strin
 void MainWindowLogic::abandon_records()
 {
     saving_ = false;
-    final_records_pending.store(false);
+    pending_final_ = 0;
     outcome_ = RunOutcome::results_not_saved;
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
@@ -221,7 +258,8 @@ void MainWindowLogic::abandon_records()
 void MainWindowLogic::end_of_run()
 {
     running_ = false;
-    worker_.clear();
+    paused_ = false;
+    finish_run_thread();
     lock_.release();
     if (exit_after_stop_)
         destroy();
@@ -231,6 +269,32 @@ void MainWindowLogic::warn_if_failed(const FileResult& result)
 {
     if (!result.ok)
         services_.box->warn(result.message);
+}
+
+// A batch enters the pane as one text; then, near the limit, the oldest
+// text goes in steps of 500 characters, as for a single line, so the pane
+// keeps the newest lines. The view sees the whole batch first: the console
+// shows every line and cuts nothing.
+void MainWindowLogic::log_factors(const std::vector<FactorRecord>& batch)
+{
+    std::string insert;
+    insert.reserve(batch.size() * 28 + 2);
+    if (!log_text_.empty())
+        insert = "\r\n";
+    for (const FactorRecord& f : batch)
+        append_factor_line(insert, f.p, f.k, f.n, "\r\n");
+    insert.resize(insert.size() - 2);
+    log_text_ += insert;
+    services_.view->log_appended(insert);
+    if (log_text_.size() + 100 >= log_limit_) {
+        const std::size_t over = log_text_.size() + 100 - log_limit_ + 1;
+        std::size_t cut = (over + 499) / 500 * 500;
+        cut = cut > log_text_.size() ? log_text_.size() : cut;
+        services_.view->log_cut_front(log_text_.substr(0, cut));
+        log_text_.erase(0, cut);
+        log_truncated_ = true;
+    }
+    services_.view->log_scroll_to_end();
 }
 
 void MainWindowLogic::log_append(const std::string& text, LogKind kind)

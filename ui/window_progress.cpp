@@ -5,10 +5,8 @@ namespace zud {
 
 void MainWindowLogic::choose_workers(int workers)
 {
-    if (workers >= 1 && workers <= processors_) {
-        workers_ = workers;
-        saved_workers_ = workers;
-    }
+    workers_ = usable_workers(workers, processors_);
+    saved_workers_ = workers_;
     services_.view->show_workers(workers_);
 }
 

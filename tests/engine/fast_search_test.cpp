@@ -13,11 +13,10 @@ namespace {
 using zud::SearchMode;
 using zud_test::SieveCase;
 
-std::vector<zud_test::Hit> hits_with(SearchMode mode, const SieveCase& c)
+std::vector<zud_test::Hit> hits_with(SearchMode mode, SieveCase c)
 {
-    zud::set_search_mode(mode);
+    c.mode = mode;
     auto out = zud_test::run_case(c);
-    zud::set_search_mode(SearchMode::best);
     EXPECT_EQ(out.blocks_outstanding, 0);
     return out.hits;
 }
@@ -166,7 +165,6 @@ TEST(FastSearch, the_worker_environment_holds_in_the_callbacks)
     c.residues = {0, 0};
     c.spacings = {1, 1};
     for (SearchMode mode : {SearchMode::portable, SearchMode::avx2, SearchMode::vector}) {
-        zud::set_search_mode(mode);
         bool all_down = true;
         int calls = 0;
         zud::run_sieve(
@@ -176,8 +174,7 @@ TEST(FastSearch, the_worker_environment_holds_in_the_callbacks)
                 all_down = all_down && zud::x87_rounding() == zud::X87Rounding::down;
             },
             [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
-            [](std::int64_t) {}, 2.5);
-        zud::set_search_mode(SearchMode::best);
+            [](std::int64_t) {}, 2.5, {nullptr, {}, mode});
         EXPECT_GT(calls, 10);
         EXPECT_TRUE(all_down);
     }

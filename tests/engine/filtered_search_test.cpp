@@ -19,11 +19,10 @@ using zud_test::Hit;
 using zud_test::SieveCase;
 
 // The hits of one search that the factor callback could keep: n in range.
-std::vector<Hit> kept_hits(SearchMode mode, const SieveCase& c, bool& ascending_p)
+std::vector<Hit> kept_hits(SearchMode mode, SieveCase c, bool& ascending_p)
 {
-    zud::set_search_mode(mode);
+    c.mode = mode;
     const auto out = zud_test::run_case(c);
-    zud::set_search_mode(SearchMode::best);
     EXPECT_EQ(out.blocks_outstanding, 0);
     std::vector<Hit> kept;
     ascending_p = true;
@@ -232,7 +231,6 @@ TEST(FilteredSearchEnvironment, the_worker_environment_holds_in_the_callbacks)
     std::mt19937_64 rng(17);
     SieveCase c = random_case(rng, (std::int64_t{1} << 31) - 20000, 40000, 5000);
     plant_factors(rng, c, 10);
-    zud::set_search_mode(SearchMode::filtered);
     bool all_down = true;
     int calls = 0;
     zud::run_sieve(
@@ -243,8 +241,7 @@ TEST(FilteredSearchEnvironment, the_worker_environment_holds_in_the_callbacks)
             all_down = all_down && zud::x87_rounding() == zud::X87Rounding::down;
         },
         [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
-        [](std::int64_t) {}, c.alpha);
-    zud::set_search_mode(SearchMode::best);
+        [](std::int64_t) {}, c.alpha, {nullptr, {}, SearchMode::filtered});
     EXPECT_GE(calls, 5);
     EXPECT_TRUE(all_down);
 }

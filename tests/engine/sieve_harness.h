@@ -43,27 +43,6 @@ inline std::vector<OwnFactor> own_factor_primes(int top, int count)
     return found;
 }
 
-// Collects the engine's texts while it lives.
-class EngineTexts {
-public:
-    EngineTexts()
-    {
-        zud::set_engine_text_handler([this](const char* text) { texts_.emplace_back(text); });
-    }
-    ~EngineTexts() { zud::set_engine_text_handler({}); }
-    std::vector<std::string> texts() const
-    {
-        std::vector<std::string> plain;
-        for (const std::string& t : texts_)
-            if (t != "#I")
-                plain.push_back(t);
-        return plain;
-    }
-
-private:
-    std::vector<std::string> texts_;
-};
-
 struct SieveCase {
     std::int32_t nmin = 2;
     std::int32_t nmax = 100;
@@ -73,6 +52,8 @@ struct SieveCase {
     std::vector<std::int32_t> residues;   // counted from nmin
     std::vector<std::int32_t> spacings;
     double alpha = 2.5;
+    zud::SearchMode mode = zud::SearchMode::best;
+    const std::atomic<std::int32_t>* stop = nullptr;
 };
 
 struct SieveOutcome {
@@ -80,6 +61,7 @@ struct SieveOutcome {
     std::vector<std::int64_t> progress;
     std::int64_t result = 0;
     int blocks_outstanding = 0;
+    std::vector<std::string> texts;   // the engine's, but "#I"
 };
 
 inline SieveOutcome run_case(SieveCase c)
@@ -92,7 +74,13 @@ inline SieveOutcome run_case(SieveCase c)
         [&](std::int32_t i, std::int32_t n, std::int64_t p) { out.hits.push_back({i, n, p}); },
         [&](std::uint32_t size) { ++outstanding; return std::calloc(size, 1); },
         [&](void* block) { --outstanding; std::free(block); },
-        [&](std::int64_t p) { out.progress.push_back(p); }, c.alpha);
+        [&](std::int64_t p) { out.progress.push_back(p); }, c.alpha,
+        {c.stop,
+         [&](const char* text) {
+             if (std::string(text) != "#I")
+                 out.texts.emplace_back(text);
+         },
+         c.mode});
     out.blocks_outstanding = outstanding;
     return out;
 }

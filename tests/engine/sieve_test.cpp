@@ -227,15 +227,15 @@ TEST(RunSieve, windows_near_2_32_and_2_48_match_brute_force)
 
 TEST(RunSieve, a_stop_already_requested_returns_the_first_prime_unsearched)
 {
-    zud::stop_flag = 1;
+    const std::atomic<std::int32_t> stop{1};
     SieveCase c;
+    c.stop = &stop;
     c.pmin = 100;
     c.pmax = 100000;
     c.k = {5};
     c.residues = {0};
     c.spacings = {1};
     const auto out = zud_test::run_case(c);
-    zud::stop_flag = 0;
     EXPECT_EQ(out.result, 101);
     EXPECT_TRUE(out.hits.empty());
     EXPECT_TRUE(out.progress.empty());
@@ -297,16 +297,16 @@ TEST(RunSieve, stopping_and_restarting_at_the_returned_prime_loses_nothing)
     zud_test::SieveOutcome first;
     int outstanding = 0;
     auto k = c.k, r = c.residues, d = c.spacings;
+    std::atomic<std::int32_t> stop{0};
     first.result = zud::run_sieve(
         c.nmin, c.nmax, c.pmin, c.pmax, k.data(), r.data(), d.data(), 3,
         [&](std::int32_t i, std::int32_t n, std::int64_t p) {
             first.hits.push_back({i, n, p});
             if (p > stop_after)
-                zud::stop_flag = 1;
+                stop = 1;
         },
         [&](std::uint32_t size) { ++outstanding; return std::calloc(size, 1); },
-        [&](void* b) { --outstanding; std::free(b); }, [](std::int64_t) {}, c.alpha);
-    zud::stop_flag = 0;
+        [&](void* b) { --outstanding; std::free(b); }, [](std::int64_t) {}, c.alpha, {&stop, {}, {}});
     ASSERT_GT(first.result, stop_after);
     ASSERT_LE(first.result, c.pmax);
     EXPECT_EQ(outstanding, 0);

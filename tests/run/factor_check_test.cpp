@@ -9,6 +9,7 @@
 #include "planted.h"
 #include "reference.h"
 #include "run/run_record.h"
+#include "run_harness.h"
 #include "temp_dir.h"
 
 namespace {
@@ -111,7 +112,6 @@ protected:
         TempDirTest::SetUp();
         write_file("Zud.dat", "1\n2\n20\nk=5\n2\n+3\n+3\n+4\n");   // n = 2, 5, 8, 12
         ASSERT_TRUE(zud::read_candidate_file(run.candidates).ok);
-        zud::reset_last_shown_factor_prime();
     }
     // The hits one worker lists for one chunk.
     zud::ChunkResult screened(std::int64_t lo, std::int64_t hi,
@@ -136,7 +136,7 @@ TEST_F(HitsInOrder, a_factor_is_recorded_once_and_out_of_range_reports_are_dropp
     zud::CommitBatch batch;
     zud::commit_chunk(run, chunk, batch);
     EXPECT_EQ(batch.text, "7 | 5*2^2+1\n");
-    EXPECT_EQ(batch.shown, std::vector<std::string>{"7 | 5*2^2+1"});
+    EXPECT_EQ(zud_test::texts_of(batch.shown), std::vector<std::string>{"7 | 5*2^2+1"});
     EXPECT_FALSE(run.candidates.is_candidate(0, 2));
     EXPECT_FALSE(batch.failed);
 }
@@ -162,7 +162,7 @@ TEST_F(HitsInOrder, a_false_report_ends_the_commit_unless_a_lower_prime_removed_
     zud::commit_chunk(run, chunk, batch);
     EXPECT_EQ(batch.text, "7 | 5*2^2+1\n");
     ASSERT_TRUE(batch.failed);
-    EXPECT_EQ(zud::verification_failure_text(run, batch.failure), "#EVerification failed: 7 does not divide 5*2^6+1!");
+    EXPECT_EQ(zud_test::text_of(batch.failure), "7 | 5*2^6+1");
     EXPECT_TRUE(run.candidates.is_candidate(0, 6));
     EXPECT_TRUE(run.candidates.is_candidate(0, 5));
 
@@ -186,8 +186,8 @@ TEST_F(HitsInOrder, initial_creation_clears_at_once_and_thins_the_window_lines)
     zud::CommitBatch batch;
     zud::commit_chunk(run, chunk, batch);
     EXPECT_TRUE(batch.text.empty());
-    EXPECT_EQ(batch.shown, (std::vector<std::string>{"3 | 5*2^2+1", "6827 | 5*2^12+1"}));
-    EXPECT_EQ(zud::last_shown_factor_prime(), 6827);
+    EXPECT_EQ(zud_test::texts_of(batch.shown), (std::vector<std::string>{"3 | 5*2^2+1", "6827 | 5*2^12+1"}));
+    EXPECT_EQ(run.last_shown_factor_p, 6827);
 }
 
 }  // namespace

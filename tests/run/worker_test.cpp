@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "data/status_file.h"
 #include "engine/prime_source.h"
 #include "engine/sieve.h"
-#include "capture_sink.h"
 #include "dense_candidates.h"
 #include "reference.h"
 #include "run/chunk_scheduler.h"
@@ -73,13 +74,9 @@ protected:
         write_file("Zud.dat", test_data("small_Zud.dat"));
         ASSERT_TRUE(zud::read_candidate_file(run.candidates).ok);
         original = run.candidates;
-        zud::reset_last_shown_factor_prime();
-        zud::stop_flag = 0;
     }
     void TearDown() override
     {
-        zud::stop_flag = 0;
-        zud::set_checkpoint_clock(nullptr);
         zud::set_file_opener(nullptr);
         TempDirTest::TearDown();
     }
@@ -87,33 +84,37 @@ protected:
     zud::CandidateSet original;
 };
 
-TEST_F(Worker, a_whole_range_sends_its_messages_and_writes_the_brute_force_factors)
+TEST_F(Worker, a_whole_range_reports_its_events_and_writes_the_brute_force_factors)
 {
     run.pmin = 3001;
     run.pmax = 400000;
     ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    const auto began = std::chrono::steady_clock::now();
     const zud_test::RunLog log = zud_test::run_worker(run);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
 
-    ASSERT_GE(log.messages.size(), 3u);
-    EXPECT_EQ(log.messages.front(), "#I");
-    EXPECT_EQ(log.messages.back(), "#CDone");
-    std::vector<std::string> progress, factors;
-    for (std::size_t i = 1; i + 1 < log.messages.size(); ++i)
-        (log.messages[i].rfind("#S", 0) == 0 ? progress : factors).push_back(log.messages[i]);
+    EXPECT_EQ(log.end(), 'C');
+    EXPECT_EQ(log.kinds.find_first_not_of("fS"), log.kinds.size() - 1) << log.kinds;
+    // Batches, not lines: about ten a second, besides those that precede a
+    // progress event.
+    EXPECT_LE(log.batch_sizes.size(), 10 * seconds + log.progress.size() + 2);
+    EXPECT_LT(log.batch_sizes.size(), log.factors.size() / 4);
     // Progress names the resume point, once as it passes each multiple of
     // 65,536, and never beyond pmax.
     std::int64_t previous = run.pmin;
-    for (const std::string& text : progress) {
-        const std::int64_t at = std::stoll(text.substr(15));
-        EXPECT_EQ(text, zud::progress_text(at));
-        EXPECT_GT(at >> 16, previous >> 16) << text;
-        EXPECT_LE(at, run.pmax);
-        previous = at;
+    for (const zud::RunProgress& progress : log.progress) {
+        EXPECT_GT(progress.resume_p >> 16, previous >> 16);
+        EXPECT_LE(progress.resume_p, run.pmax);
+        EXPECT_GT(progress.share_done, 0.0);
+        EXPECT_LE(progress.share_done, 1.0);
+        EXPECT_GT(progress.p_per_second, 0.0);
+        previous = progress.resume_p;
     }
-    EXPECT_GE(progress.size(), 1u);
-    EXPECT_LE(progress.size(), 6u);
+    EXPECT_GE(log.progress.size(), 1u);
+    EXPECT_LE(log.progress.size(), 6u);
     const auto expected = expected_factor_lines(original, run.pmin, run.pmax);
     EXPECT_GT(expected.size(), 50u);
+    const auto factors = zud_test::texts_of(log.factors);
     EXPECT_EQ(sorted(factors), sorted(expected));
     const auto status = lines_of(read_file("ZudStatus.dat"));
     ASSERT_EQ(status.size(), expected.size() + 2);
@@ -125,18 +126,16 @@ TEST_F(Worker, a_stop_ends_with_the_prime_not_sieved_and_a_restart_finds_the_res
     run.pmin = 3001;
     run.pmax = 400000;
     ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
-    std::int64_t stopped_at = 0;
-    const zud_test::RunLog first = zud_test::run_worker(run, [](const std::string& text) {
-        if (text[0] != '#')   // the first factor line: a few chunks are done
-            zud::stop_flag = 1;
+    const zud_test::RunLog first = zud_test::run_worker(run, {}, [](char kind, zud::Run& controls) {
+        if (kind == 'f')   // the first factor line: a few chunks are done
+            controls.stop();
     });
-    ASSERT_EQ(first.messages.back().rfind("#s", 0), 0u);
-    stopped_at = std::stoll(first.messages.back().substr(2));
+    ASSERT_EQ(first.end(), 's');
+    const std::int64_t stopped_at = first.stopped_at;
     EXPECT_GT(stopped_at, 3001);
     EXPECT_LT(stopped_at, 400000);
     EXPECT_TRUE(zud_test::is_prime(static_cast<std::uint64_t>(stopped_at)));
 
-    zud::stop_flag = 0;
     zud::RunRecord rest;
     ASSERT_TRUE(zud::read_candidate_file(rest.candidates).ok);
     rest.pmin = stopped_at;
@@ -172,10 +171,10 @@ TEST_F(Worker, a_status_file_that_cannot_be_written_holds_the_run_says_so_once_a
     const zud_test::RunLog log = zud_test::run_worker(run);
     zud::set_file_opener(nullptr);
     EXPECT_EQ(g_refused_opens, 2);
-    const auto warnings = std::count_if(log.messages.begin(), log.messages.end(),
-                                        [](const std::string& m) { return m.rfind("#W", 0) == 0; });
-    EXPECT_EQ(warnings, 1);
-    EXPECT_EQ(log.messages.back(), "#CDone");
+    ASSERT_EQ(log.warnings.size(), 1u);
+    EXPECT_EQ(log.warnings[0].kind, zud::WarningKind::status_file_unwritable);
+    EXPECT_EQ(log.warnings[0].file, "ZudStatus.dat");
+    EXPECT_EQ(log.end(), 'C');
     EXPECT_EQ(sorted(zud_test::factor_lines(read_file("ZudStatus.dat"))),
               sorted(expected_factor_lines(original, 3001, 60000)));
 }
@@ -187,17 +186,18 @@ TEST_F(Worker, a_stop_while_the_file_cannot_be_written_records_nothing_above_the
     ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
     g_refused_opens = -1000000;   // refused for good
     zud::set_file_opener(status_busy_for_a_while);
-    const zud_test::RunLog log = zud_test::run_worker(run, [](const std::string& text) {
-        if (text.rfind("#W", 0) == 0)
-            zud::stop_flag = 1;
+    const zud_test::RunLog log = zud_test::run_worker(run, {}, [](char kind, zud::Run& controls) {
+        if (kind == 'W')
+            controls.stop();
     });
     zud::set_file_opener(nullptr);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=400000\npmin=3001\n");
-    ASSERT_EQ(log.messages.back().rfind("#s", 0), 0u);
+    ASSERT_EQ(log.end(), 's');
+    EXPECT_TRUE(log.factors.empty());   // nothing is shown that is not written
     // The resume point is at or below the first factor not written.
     const auto expected = expected_factor_lines(original, 3001, 400000);
     ASSERT_FALSE(expected.empty());
-    EXPECT_LE(std::stoll(log.messages.back().substr(2)), std::stoll(expected.front()));
+    EXPECT_LE(log.stopped_at, std::stoll(expected.front()));
 }
 
 TEST_F(Worker, a_status_file_deleted_during_the_run_is_written_again_with_its_range_and_goes_on)
@@ -206,20 +206,19 @@ TEST_F(Worker, a_status_file_deleted_during_the_run_is_written_again_with_its_ra
     run.pmax = 400000;
     ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
     bool deleted = false;
-    const zud_test::RunLog log = zud_test::run_worker(run, [&deleted](const std::string& text) {
-        if (!deleted && text[0] != '#')
+    const zud_test::RunLog log = zud_test::run_worker(run, {}, [&deleted](char kind, zud::Run&) {
+        if (!deleted && kind == 'f')
             deleted = std::remove("ZudStatus.dat") == 0;
     });
     ASSERT_TRUE(deleted);
-    EXPECT_EQ(log.messages.back(), "#CDone");
-    const auto warnings = std::count_if(log.messages.begin(), log.messages.end(), [](const std::string& m) {
-        return m.rfind("#WThe file 'ZudStatus.dat' had vanished.", 0) == 0;
-    });
-    EXPECT_EQ(warnings, 1);
+    EXPECT_EQ(log.end(), 'C');
+    ASSERT_EQ(log.warnings.size(), 1u);
+    EXPECT_EQ(log.warnings[0].kind, zud::WarningKind::status_file_restored);
     // The header first, then every factor from where the new file begins.
     const std::string status = read_file("ZudStatus.dat");
     ASSERT_EQ(status.rfind("pmax=400000\npmin=", 0), 0u) << status.substr(0, 100);
     const std::int64_t from = std::stoll(status.substr(17));
+    EXPECT_EQ(log.warnings[0].p, from);
     std::vector<std::string> expected;
     for (const std::string& line : expected_factor_lines(original, 3001, 400000))
         if (std::stoll(line) >= from)
@@ -228,26 +227,28 @@ TEST_F(Worker, a_status_file_deleted_during_the_run_is_written_again_with_its_ra
     EXPECT_EQ(sorted(zud_test::factor_lines(status)), sorted(expected)) << status.substr(0, 60);
 }
 
-TEST_F(Worker, a_failed_set_up_reports_a_stop_at_zero)
+TEST_F(Worker, a_failed_set_up_is_an_error_with_the_engine_text)
 {
     run.pmin = 5;
     run.pmax = 100;
     run.candidates.spacings[0] = 143;
     const zud_test::RunLog log = zud_test::run_worker(run);
-    EXPECT_EQ(log.messages, (std::vector<std::string>{"Cannot reduce gcd value of 143", "#s0"}));
+    EXPECT_EQ(log.kinds, "E");
+    EXPECT_EQ(log.error.kind, zud::RunErrorKind::engine_gave_up);
+    EXPECT_EQ(log.error.text, "Cannot reduce gcd value of 143");
 }
 
 TEST(ProgressText, scales_and_cuts_the_figure)
 {
-    EXPECT_EQ(zud::progress_text(999983), "#SSieved up to 999983");
-    EXPECT_EQ(zud::progress_text(1000003), "#SSieved up to 1000003 (1.0 million)");
-    EXPECT_EQ(zud::progress_text(3100007), "#SSieved up to 3100007 (3.1 million)");
-    EXPECT_EQ(zud::progress_text(1299997), "#SSieved up to 1299997 (1.2 million)");   // cut, not rounded
-    EXPECT_EQ(zud::progress_text(1000000007), "#SSieved up to 1000000007 (1.0 billion)");
-    EXPECT_EQ(zud::progress_text(999999999989), "#SSieved up to 999999999989 (999.9 billion)");
-    EXPECT_EQ(zud::progress_text(1000000000039), "#SSieved up to 1000000000039 (1.0 trillion)");
-    EXPECT_EQ(zud::progress_text(281474976710597), "#SSieved up to 281474976710597 (281.4 trillion)");
-    EXPECT_EQ(zud::progress_text(4611686018427387847), "#SSieved up to 4611686018427387847 (4611686.0 trillion)");
+    EXPECT_EQ(zud::progress_text(999983), "Sieved up to 999983");
+    EXPECT_EQ(zud::progress_text(1000003), "Sieved up to 1000003 (1.0 million)");
+    EXPECT_EQ(zud::progress_text(3100007), "Sieved up to 3100007 (3.1 million)");
+    EXPECT_EQ(zud::progress_text(1299997), "Sieved up to 1299997 (1.2 million)");   // cut, not rounded
+    EXPECT_EQ(zud::progress_text(1000000007), "Sieved up to 1000000007 (1.0 billion)");
+    EXPECT_EQ(zud::progress_text(999999999989), "Sieved up to 999999999989 (999.9 billion)");
+    EXPECT_EQ(zud::progress_text(1000000000039), "Sieved up to 1000000000039 (1.0 trillion)");
+    EXPECT_EQ(zud::progress_text(281474976710597), "Sieved up to 281474976710597 (281.4 trillion)");
+    EXPECT_EQ(zud::progress_text(4611686018427387847), "Sieved up to 4611686018427387847 (4611686.0 trillion)");
 }
 
 std::atomic<std::int64_t> g_now{1000000};
@@ -261,9 +262,10 @@ TEST_F(Worker, checkpoints_never_pass_a_factor_that_is_not_yet_written)
 {
     run.pmin = 3001;
     run.pmax = 400000;
-    zud::set_checkpoint_clock(clock_of_long_hours);   // every commit is an hour later
+    zud::RunSettings settings;
+    settings.clock = clock_of_long_hours;   // every commit is an hour later
     ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
-    zud_test::run_worker(run);
+    const zud_test::RunLog log = zud_test::run_worker(run, settings);
     std::int64_t written_up_to = 0;   // resume points must not pass later factor lines
     std::vector<std::int64_t> checkpoints;
     std::vector<std::string> factors;
@@ -282,6 +284,7 @@ TEST_F(Worker, checkpoints_never_pass_a_factor_that_is_not_yet_written)
         factors.push_back(line);
     }
     EXPECT_GE(checkpoints.size(), 2u);
+    EXPECT_EQ(log.checkpoints, checkpoints);
     EXPECT_EQ(sorted(factors), sorted(expected_factor_lines(original, 3001, 400000)));
 }
 
@@ -296,11 +299,6 @@ std::string dense_candidates()
 
 class Workers : public zud_test::TempDirTest {
 protected:
-    void TearDown() override
-    {
-        zud::stop_flag = 0;
-        TempDirTest::TearDown();
-    }
     // The status file's text after a run of [pmin, pmax] with `workers`
     // threads, stopped at the first factor line and resumed when `stop`.
     std::string status_of(const std::string& candidates, std::int64_t pmin, std::int64_t pmax, int workers,
@@ -312,13 +310,13 @@ protected:
         EXPECT_TRUE(zud::read_candidate_file(run.candidates).ok);
         run.pmin = pmin;
         run.pmax = pmax;
-        run.workers = workers;
-        const zud_test::RunLog log = zud_test::run_worker(run, [stop](const std::string& text) {
-            if (stop && text[0] != '#')
-                zud::stop_flag = 1;
+        zud::RunSettings settings;
+        settings.workers = workers;
+        const zud_test::RunLog log = zud_test::run_worker(run, settings, [stop](char kind, zud::Run& controls) {
+            if (stop && kind == 'f')
+                controls.stop();
         });
-        zud::stop_flag = 0;
-        if (log.messages.back() == "#CDone")
+        if (log.end() == 'C')
             return read_file("ZudStatus.dat");
         EXPECT_TRUE(stop);
         // A Start: the file's factors leave the candidates, the run resumes.
@@ -327,10 +325,9 @@ protected:
         bool echo = false;
         const zud::StatusRead recorded = zud::read_status_file(echo, {});
         rest.candidates.remove(recorded.factors);
-        rest.pmin = std::stoll(log.messages.back().substr(2));
+        rest.pmin = log.stopped_at;
         rest.pmax = pmax;
-        rest.workers = workers;
-        EXPECT_EQ(zud_test::run_worker(rest).messages.back(), "#CDone");
+        EXPECT_EQ(zud_test::run_worker(rest, settings).end(), 'C');
         return read_file("ZudStatus.dat");
     }
 };
@@ -361,8 +358,9 @@ TEST_F(Workers, an_initial_creation_leaves_the_same_candidates_with_any_number_o
         run.candidates.fill_all();
         run.pmin = 0;
         run.pmax = 3000000;
-        run.workers = workers;
-        EXPECT_EQ(zud_test::run_worker(run).messages.back(), "#CDone");
+        zud::RunSettings settings;
+        settings.workers = workers;
+        EXPECT_EQ(zud_test::run_worker(run, settings).end(), 'C');
         bits[workers - 1] = run.candidates.bits;
     }
     EXPECT_EQ(bits[0], bits[1]);

@@ -1,6 +1,8 @@
 // The program's command line, run as a script would run it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,6 +11,7 @@
 
 #include <sstream>
 
+#include "dense_candidates.h"
 #include "engine/instruction_set.h"
 #include "status_lines.h"
 #include "ui/console.h"
@@ -19,16 +22,18 @@ namespace {
 class CommandLineRun : public zud_test::TempDirTest {
 protected:
     // Runs zudsieve with `args`, input from /dev/null, output to out.txt
-    // (standard output to `stdout_path` when given).
-    int run(std::vector<std::string> args, const char* stdout_path = nullptr)
+    // (standard output to `stdout_path` when given, standard error to
+    // err.txt when `split`).
+    int run(std::vector<std::string> args, const char* stdout_path = nullptr, bool split = false)
     {
         const pid_t pid = fork();
         if (pid == 0) {
             const int in = open("/dev/null", O_RDONLY);
             const int out = open((dir_ + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = split ? open((dir_ + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : out;
             dup2(in, 0);
             dup2(stdout_path != nullptr ? open(stdout_path, O_WRONLY) : out, 1);
-            dup2(out, 2);
+            dup2(err, 2);
             setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
             if (isa_cap_.empty())
                 unsetenv("ZUDSIEVE_ISA");
@@ -46,6 +51,7 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     std::string out() const { return read_file(dir_ + "/out.txt"); }
+    std::string err() const { return read_file(dir_ + "/err.txt"); }
     std::string isa_cap_;   // ZUDSIEVE_ISA for the next runs; empty: unset
 };
 
@@ -109,6 +115,43 @@ TEST_F(CommandLineRun, range_and_folder_from_the_command_line_and_share_in_the_s
     EXPECT_EQ(read_file("data/ZudStatus.dat").substr(0, 20), "pmax=4000\npmin=3001\n");
 }
 
+// Results and progress on standard output, everything else on standard
+// error, and the end of the input at a question says what it took.
+TEST_F(CommandLineRun, diagnostics_go_to_standard_error_and_results_to_standard_output)
+{
+    ::mkdir("data", 0755);
+    EXPECT_EQ(run({"--console", "data"}, nullptr, true), 1);
+    EXPECT_NE(err().find("cannot be found"), std::string::npos) << err();
+    EXPECT_EQ(out().find("cannot be found"), std::string::npos) << out();
+
+    write_file("data/Zud.dat", test_data("small_Zud.dat"));
+    EXPECT_EQ(run({"--console", "data"}, nullptr, true), 1);
+    EXPECT_NE(err().find("Sieve from p= (billion): (end of input: no range, nothing is sieved)"), std::string::npos)
+        << err();
+    for (const char* stray : {"Status", "The data file has been read", "Reading Zud.dat file..."})
+        EXPECT_EQ(out().find(stray), std::string::npos) << out();
+
+    EXPECT_EQ(run({"--console", "--range", "3001", "3e5", "data"}, nullptr, true), 0);
+    EXPECT_NE(out().find("\n3011 | "), std::string::npos) << out();   // a factor line
+    EXPECT_NE(out().find("Complete!"), std::string::npos) << out();
+    EXPECT_EQ(out().find("Sieving complete!"), std::string::npos) << out();
+    EXPECT_NE(err().find("Sieving complete!"), std::string::npos) << err();
+
+    // Every factor line is shown, also when a batch is larger than the log
+    // the window would keep.
+    ::mkdir("dense", 0755);
+    write_file("dense/Zud.dat", zud_test::dense_candidates(30000));
+    EXPECT_EQ(run({"--console", "--range", "3", "2e6", "dense"}, nullptr, true), 0);
+    const auto written = zud_test::factor_lines(read_file("dense/ZudStatus.dat"));
+    EXPECT_GT(written.size(), 60000u);
+    EXPECT_TRUE(zud_test::factor_lines(out()) == written);
+
+    // A completed range asks before a new one: the end of the input is No.
+    EXPECT_EQ(run({"--console", "data"}, nullptr, true), 1);
+    EXPECT_NE(err().find("[y/N] (end of input: No assumed)"), std::string::npos) << err();
+    EXPECT_EQ(out().find("[y/N]"), std::string::npos) << out();
+}
+
 TEST_F(CommandLineRun, the_folder_remembered_in_the_profile_is_used_from_elsewhere)
 {
     ::mkdir("data", 0755);
@@ -144,6 +187,22 @@ TEST_F(ConsoleTerminal, the_status_line_shows_the_share_done)
     ASSERT_NE(status, std::string::npos) << text;
     EXPECT_NE(text.find("% done)   Rate: ", status), std::string::npos) << text;
     EXPECT_NE(text.find("\r\033[KComplete!   Rate: "), std::string::npos) << text;
+
+    // A narrow terminal: the status is cut to its width, never wrapped.
+    write_file("ZudStatus.dat", "pmax=300000\npmin=3001\n");
+    setenv("COLUMNS", "40", 1);
+    std::ostringstream narrow;
+    EXPECT_EQ(zud::run_console(in, narrow, true, options), 0);
+    unsetenv("COLUMNS");
+    const std::string cut = narrow.str();
+    std::size_t shown = 0;
+    for (std::size_t at = cut.find("\r\033[K"); at != std::string::npos; at = cut.find("\r\033[K", at + 1)) {
+        const std::size_t end = std::min(cut.find('\r', at + 1), cut.find('\n', at + 1));
+        const std::size_t length = (end == std::string::npos ? cut.size() : end) - at - 4;
+        EXPECT_LE(length, 39u) << cut.substr(at + 4, length);
+        shown += length > 0;
+    }
+    EXPECT_GT(shown, 1u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <map>
 
@@ -106,11 +107,17 @@ TEST_F(MainWindow, initial_creation_rewrites_the_candidate_file_and_marks_done)
                                "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'"});
     // Window lines are thinned to one per 1000 of p.
     std::int64_t previous = -10000;
-    for (const auto& text : messages)
-        if (!text.empty() && text[0] != '#') {
-            EXPECT_GE(std::stoll(text) - previous, 1000);
-            previous = std::stoll(text);
+    const std::string log = logic->log_text();
+    for (std::size_t at = 0; at < log.size();) {
+        if (std::isdigit(static_cast<unsigned char>(log[at]))) {
+            const std::int64_t p = std::stoll(log.substr(at));
+            EXPECT_GE(p - previous, 1000);
+            previous = p;
         }
+        at = log.find("\r\n", at);
+        at = at == std::string::npos ? log.size() : at + 2;
+    }
+    EXPECT_GT(previous, 1000);
 }
 
 TEST_F(MainWindow, a_confirmed_stop_records_the_resume_point_and_the_next_start_goes_on)
@@ -118,20 +125,20 @@ TEST_F(MainWindow, a_confirmed_stop_records_the_resume_point_and_the_next_start_
     range.lower = 3001;
     range.upper = 400000;
     bool asked = false;
-    after_message = [&](const std::string& text) {
-        if (!asked && text.rfind("#S", 0) == 0) {
+    after_event = [&](char kind) {
+        if (!asked && kind == 'S') {
             asked = true;
             box.answers = {BoxAnswer::cancel, BoxAnswer::ok};
             logic->start_stop();   // Cancel: nothing changes
-            EXPECT_EQ(zud::stop_flag.load(), 0);
+            EXPECT_FALSE(active->stop_requested());
             logic->start_stop();   // OK: stop at the next prime
             EXPECT_EQ(view.caption, "&Stop");
         }
     };
     window().initialize();
     serve_until_idle();
-    ASSERT_EQ(messages.back().rfind("#s", 0), 0u);
-    const std::int64_t p = std::stoll(messages.back().substr(2));
+    const std::int64_t p = stopped_at;
+    ASSERT_GT(p, 3001);
     const std::string status = read_file("ZudStatus.dat");
     EXPECT_EQ(status.substr(status.rfind("pmin=")), "pmin=" + std::to_string(p - 1) + "\n");
     EXPECT_EQ(logic->display_text(1), "Stopped");
@@ -140,7 +147,7 @@ TEST_F(MainWindow, a_confirmed_stop_records_the_resume_point_and_the_next_start_
     EXPECT_EQ(box.shown[0].text, "The sieve is still running - are you sure you wish to stop it?");
     EXPECT_EQ(box.shown[0].default_answer, BoxAnswer::cancel);
 
-    after_message = nullptr;
+    after_event = nullptr;
     logic->start_stop();
     EXPECT_EQ(range.runs, 1);
     EXPECT_EQ(view.range_line, "p=" + zud::with_commas(p - 1) + " to p=400,000");
@@ -222,16 +229,30 @@ TEST_F(MainWindow, log_separators)
     range.lower = 3001;
     range.upper = 5000;
     window().initialize();
-    logic->handle_message("#I");
+    logic->factors_recorded({});
     EXPECT_EQ(logic->log_text(), "");
-    logic->handle_message("3041 | 5*2^1549+1");
-    logic->handle_message("#I");
-    logic->handle_message("#Isome info");
-    logic->handle_message("#Xignored");
-    logic->handle_message("Cannot reduce gcd value of 143");
-    EXPECT_EQ(logic->log_text(), "3041 | 5*2^1549+1\r\nsome info\r\nCannot reduce gcd value of 143");
-    EXPECT_EQ(logic->last_reported_p(), 0);
-    EXPECT_EQ(logic->factor_count(), 2);
+    logic->factors_recorded({{3041, 5, 1549}});
+    logic->warning({zud::WarningKind::workers_reduced, "", "some info"});
+    logic->warning({zud::WarningKind::engine, "", "Cannot reduce gcd value of 143"});
+    logic->factors_recorded({{3049, 7, 100}, {3049, 11, 200}});
+    EXPECT_EQ(logic->log_text(), "3041 | 5*2^1549+1\r\nsome info\r\nCannot reduce gcd value of 143\r\n"
+                                 "3049 | 7*2^100+1\r\n3049 | 11*2^200+1");
+    EXPECT_EQ(view.log, logic->log_text());
+    EXPECT_EQ(logic->last_reported_p(), 3049);
+    EXPECT_EQ(logic->factor_count(), 3);
+
+    // A batch longer than the whole pane: the pane keeps its limit and the
+    // newest lines.
+    logic->set_log_limit(1000);
+    std::vector<zud::FactorRecord> many;
+    for (std::int32_t n = 0; n < 200; ++n)
+        many.push_back({5003, 7, 1000 + n});
+    logic->factors_recorded(many);
+    EXPECT_LT(logic->log_text().size() + 100, 1000u);
+    EXPECT_EQ(logic->log_text().substr(logic->log_text().size() - 19), "\r\n5003 | 7*2^1199+1");
+    EXPECT_EQ(view.log, logic->log_text());
+    EXPECT_TRUE(logic->log_truncated());
+    EXPECT_EQ(logic->factor_count(), 203);
 }
 
 TEST_F(MainWindow, a_recorded_range_with_a_zero_resume_point_stays_a_normal_run)
@@ -251,8 +272,8 @@ TEST_F(MainWindow, a_stop_below_3_writes_nothing)
     range.lower = 0;
     range.upper = 20000;
     window().initialize();
-    logic->handle_message("Cannot reduce gcd value of 143");
-    logic->handle_message("#s0");
+    logic->error({zud::RunErrorKind::engine_gave_up, {}, "Cannot reduce gcd value of 143"});
+    EXPECT_EQ(logic->log_text().substr(logic->log_text().size() - 30), "Cannot reduce gcd value of 143");
     EXPECT_FALSE(logic->running());
     EXPECT_EQ(logic->display_text(1), "Stopped");
     EXPECT_FALSE(exists("ZudStatus.dat"));
@@ -286,12 +307,12 @@ TEST_F(MainWindow, an_initial_creation_keeps_its_records_until_both_files_are_wr
     range.upper = 20000;
     window().initialize();
     zud::set_file_opener(refuse_new_candidate_file);
-    logic->handle_message("#CDone");
-    logic->handle_message("#CDone");   // the run offers it again a second later
+    logic->done();
+    logic->retry_records();   // a second later
     // Nothing claims completion, the status file is left alone, and the
     // user is told once which file and why.
     EXPECT_TRUE(logic->running());
-    EXPECT_TRUE(zud::final_records_pending.load());
+    EXPECT_TRUE(logic->records_pending());
     EXPECT_EQ(logic->display_text(1), "Waiting to write 'Zud.dat'...");
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=9999\n");
     EXPECT_EQ(read_file("Zud.dat"), test_data("small_Zud.dat"));
@@ -300,9 +321,9 @@ TEST_F(MainWindow, an_initial_creation_keeps_its_records_until_both_files_are_wr
     EXPECT_EQ(box.shown[0].text.find("The file 'Zud.dat' could not be written (No space left on device)."), 0u)
         << box.shown[0].text;
     zud::set_file_opener(nullptr);
-    logic->handle_message("#CDone");
+    logic->retry_records();
     EXPECT_FALSE(logic->running());
-    EXPECT_FALSE(zud::final_records_pending.load());
+    EXPECT_FALSE(logic->records_pending());
     EXPECT_EQ(logic->display_text(1), "Complete!");
     EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
     EXPECT_EQ(read_file("Zud.dat~"), test_data("small_Zud.dat"));
@@ -316,8 +337,8 @@ TEST_F(MainWindow, an_initial_creation_keeps_its_records_until_both_files_are_wr
     const std::string first_new = read_file("Zud.dat");
     box.shown.clear();
     zud::set_file_opener(refuse_status_replacement);
-    logic->handle_message("#s10007");
-    logic->handle_message("#s10007");
+    logic->stopped(10007);
+    logic->retry_records();
     EXPECT_EQ(read_file("Zud.dat~"), first_new);
     EXPECT_EQ(logic->display_text(1), "Waiting to write 'ZudStatus.dat'...");
     box.answers = {BoxAnswer::ok};
@@ -351,19 +372,19 @@ TEST_F(MainWindow, closing_during_a_run_stops_it_and_goes_once_the_resume_point_
     range.lower = 3001;
     range.upper = 400000;
     window().initialize();
-    logic->handle_message("#SSieved up to 131101");
+    logic->progress({131101, 0.3, 1000.0});
     box.answers = {BoxAnswer::cancel};
     view.visible = false;
     logic->close_request();
     EXPECT_TRUE(view.visible);   // brought back for the question
     EXPECT_FALSE(logic->destroyed());
-    EXPECT_EQ(zud::stop_flag.load(), 0);
+    EXPECT_FALSE(active->stop_requested());
     box.answers = {BoxAnswer::ok};
     logic->close_request();
     // Through the run's own stop: nothing it holds is lost or cut in half.
-    EXPECT_EQ(zud::stop_flag.load(), 1);
+    EXPECT_TRUE(active->stop_requested());
     EXPECT_FALSE(logic->destroyed());
-    logic->handle_message("#s131129");
+    logic->stopped(131129);
     EXPECT_TRUE(logic->destroyed());
     EXPECT_TRUE(view.closed);
     EXPECT_FALSE(tray.added);
@@ -381,7 +402,7 @@ TEST_F(MainWindow, a_second_program_in_the_same_folder_is_refused_and_changes_no
     ASSERT_TRUE(logic->running());
     zud_test::ScriptedBox other_box;
     zud::WindowServices services{&view, &other_box, &cursor, &tray, &clipboard, &range, &profile, [] { return 0; },
-                                 [] { return true; }, [](zud::RunRecord&, int, zud::WorkerInfo&) {}};
+                                 [] { return true; }, &events, [](zud::Run&) {}, nullptr};
     zud::MainWindowLogic second(services);
     second.initialize();
     EXPECT_FALSE(second.running());
@@ -390,10 +411,10 @@ TEST_F(MainWindow, a_second_program_in_the_same_folder_is_refused_and_changes_no
     EXPECT_NE(other_box.shown[0].text.find(dir_), std::string::npos);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=400000\npmin=3001\n");
     // Once the first run has ended, Start works.
-    logic->handle_message("#s5003");
+    logic->stopped(5003);
     second.start_stop();
     EXPECT_TRUE(second.running());
-    second.handle_message("#s5003");
+    second.stopped(5003);
 }
 
 TEST_F(MainWindow, exiting_an_initial_creation_stops_it_first)
@@ -402,8 +423,8 @@ TEST_F(MainWindow, exiting_an_initial_creation_stops_it_first)
     range.upper = 2000000;
     box.answers = {BoxAnswer::ok};
     bool asked = false;
-    after_message = [&](const std::string& text) {
-        if (!asked && text.rfind("#S", 0) == 0) {
+    after_event = [&](char kind) {
+        if (!asked && kind == 'S') {
             asked = true;
             logic->close_request();
             EXPECT_FALSE(logic->destroyed());   // not before the stop is handled
@@ -412,9 +433,8 @@ TEST_F(MainWindow, exiting_an_initial_creation_stops_it_first)
     window().initialize();
     serve_until_idle();
     EXPECT_TRUE(logic->destroyed());
-    ASSERT_EQ(messages.back().rfind("#s", 0), 0u);
-    const std::int64_t p = std::stoll(messages.back().substr(2));
-    EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=" + std::to_string(p - 1) + "\npmax=2000000\n");
+    ASSERT_GT(stopped_at, 3);
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=" + std::to_string(stopped_at - 1) + "\npmax=2000000\n");
     EXPECT_TRUE(exists("Zud.dat~"));
 }
 
@@ -424,8 +444,8 @@ TEST_F(MainWindow, a_run_that_ended_while_a_question_was_open_is_left_alone)
     range.lower = 3001;
     range.upper = 400000;
     window().initialize();
-    logic->handle_message("#SSieved up to 131101");
-    logic->handle_message("#s131129");   // one program per folder: this run ends first
+    logic->progress({131101, 0.3, 1000.0});
+    logic->stopped(131129);   // one program per folder: this run ends first
     // The final message arrives while the stop question is open.
     struct EndingBox : zud_test::ScriptedBox {
         zud::MainWindowLogic* logic = nullptr;
@@ -433,7 +453,7 @@ TEST_F(MainWindow, a_run_that_ended_while_a_question_was_open_is_left_alone)
                        BoxAnswer default_answer) override
         {
             if (buttons == zud::BoxButtons::ok_cancel)
-                logic->handle_message("#CDone");
+                logic->done();
             ScriptedBox::show(text, icon, buttons, default_answer);
             return BoxAnswer::ok;
         }
@@ -441,21 +461,20 @@ TEST_F(MainWindow, a_run_that_ended_while_a_question_was_open_is_left_alone)
     // Rebuild with the ending box.
     EndingBox ending;
     zud::WindowServices services{&view, &ending, &cursor, &tray, &clipboard, &range, &profile, [] { return 0; },
-                                 [] { return true; }, [](zud::RunRecord&, int, zud::WorkerInfo&) {}};
+                                 [] { return true; }, &events, [](zud::Run&) {}, nullptr};
     zud::MainWindowLogic other(services);
     ending.logic = &other;
     write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n");
     other.initialize();
     ASSERT_TRUE(other.running());
     other.start_stop();
-    EXPECT_EQ(zud::stop_flag.load(), 0);
     EXPECT_FALSE(other.running());
     // And the exit question: the run is over, so no exit line.
     write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n");
     zud::MainWindowLogic third(services);
     ending.logic = &third;
     third.initialize();
-    third.handle_message("#SSieved up to 131101");
+    third.progress({131101, 0.3, 1000.0});
     third.close_request();
     EXPECT_TRUE(third.destroyed());
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=400000\npmin=3001\nDone\n");
@@ -532,8 +551,8 @@ TEST_F(MainWindow, a_long_progress_text_is_cut_for_the_tooltip)
     range.lower = 3001;
     range.upper = 5000;
     window().initialize();
-    logic->handle_message("#S" + std::string(80, 'x'));
-    EXPECT_EQ(tray.tooltip, std::string(63, 'x'));
+    logic->progress({4611686018427387847, 0.5, 1000.0});
+    EXPECT_EQ(tray.tooltip, "Sieved up to 4611686018427387847 (4611686.0 trillion) - 100.0% ");
 }
 
 // The kernel as an ordinary user meets it: a thread may lower its
@@ -558,7 +577,7 @@ TEST_F(MainWindow, every_priority_an_ordinary_user_may_have_takes_effect_and_the
 {
     g_nice.clear();
     g_started = &started_nices;
-    zud::set_nice_setter(unprivileged);
+    set_nice = unprivileged;
     fake_worker = true;
     range.lower = 3001;
     range.upper = 500000;
@@ -569,13 +588,13 @@ TEST_F(MainWindow, every_priority_an_ordinary_user_may_have_takes_effect_and_the
     logic->select_priority_class(zud::PriorityClass::idle);
     EXPECT_EQ(view.radio, zud::PriorityClass::idle);
     EXPECT_EQ(g_nice[zud_test::kFakeWorkerTid + 1], 19);
-    EXPECT_EQ(zud::stop_flag.load(), 0);
+    EXPECT_FALSE(active->stop_requested());
 
     // Raising again: the run stops, records itself and goes on in new threads.
     logic->select_priority_class(zud::PriorityClass::normal);
     EXPECT_EQ(view.radio, zud::PriorityClass::normal);
-    EXPECT_EQ(zud::stop_flag.load(), 1);
-    logic->handle_message("#s4001");
+    EXPECT_TRUE(active->stop_requested());
+    logic->stopped(4001);
     EXPECT_EQ(started_nices, (std::vector<int>{5, 5}));
     EXPECT_TRUE(logic->running());
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=500000\npmin=3001\npmin=4000\n");
@@ -583,7 +602,7 @@ TEST_F(MainWindow, every_priority_an_ordinary_user_may_have_takes_effect_and_the
 
     logic->select_thread_priority(zud::ThreadPriority::normal);
     EXPECT_EQ(view.check_mark, zud::ThreadPriority::normal);
-    logic->handle_message("#s5003");
+    logic->stopped(5003);
     EXPECT_EQ(started_nices, (std::vector<int>{5, 5, 0}));
     EXPECT_TRUE(box.shown.empty());
 
@@ -593,14 +612,14 @@ TEST_F(MainWindow, every_priority_an_ordinary_user_may_have_takes_effect_and_the
     logic->select_priority_class(zud::PriorityClass::high);
     ASSERT_EQ(box.shown.size(), 1u);
     EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
-    EXPECT_EQ(zud::stop_flag.load(), 0);
+    EXPECT_FALSE(active->stop_requested());
     // The window thread was never touched.
     EXPECT_EQ(g_nice.count(zud::current_tid()) == 0 || g_nice[zud::current_tid()] == 0, true);
     g_started = nullptr;
 
     // Idle saved in the profile: the next start is not stuck there.
     logic->select_priority_class(zud::PriorityClass::idle);
-    logic->handle_message("#s6007");
+    logic->stopped(6007);
     logic->close_request();
     EXPECT_EQ(profile.values["priority"], "I");
 }
@@ -615,12 +634,13 @@ TEST_F(MainWindow, a_status_file_that_cannot_be_written_is_told_and_the_run_goes
     range.lower = 3001;
     range.upper = 400000;
     window().initialize();
-    logic->handle_message("#WThe file 'ZudStatus.dat' could not be written (No space left on device)! The factors "
-                          "found are kept and written as soon as the file can be written.");
+    logic->warning({zud::WarningKind::status_file_unwritable, "ZudStatus.dat",
+                    "The file 'ZudStatus.dat' could not be written (No space left on device)!"});
     EXPECT_EQ(logic->display_text(1), "Waiting to write 'ZudStatus.dat'...");
     ASSERT_EQ(box.shown.size(), 1u);
     EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
-    EXPECT_EQ(box.shown[0].text.find("The file 'ZudStatus.dat' could not be written (No space left on device)!"), 0u);
+    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' could not be written (No space left on device)! The "
+                                 "factors found are kept and written as soon as the file can be written.");
     EXPECT_TRUE(logic->running());
     // The run's own stop still works, and a record that cannot be written
     // is not reported as saved.
@@ -632,7 +652,7 @@ TEST_F(MainWindow, a_status_file_that_cannot_be_written_is_told_and_the_run_goes
         return std::fopen(path, mode);
     });
     logic->stop_confirmed();
-    logic->handle_message("#s5003");
+    logic->stopped(5003);
     EXPECT_FALSE(logic->running());
     EXPECT_EQ(logic->outcome(), RunOutcome::results_not_saved);
 }

@@ -1,5 +1,5 @@
 // The window logic over fake parts, in a temporary directory, with the
-// worker's messages served on the test's thread.
+// run's events delivered on the test's thread.
 #pragma once
 
 #include <chrono>
@@ -9,9 +9,7 @@
 #include <map>
 #include <memory>
 
-#include "engine/sieve.h"
-#include "run/factor_check.h"
-#include "run/message_queue.h"
+#include "run/event_queue.h"
 #include "scripted_box.h"
 #include "temp_dir.h"
 #include "ui/main_window.h"
@@ -125,79 +123,80 @@ protected:
     void SetUp() override
     {
         TempDirTest::SetUp();
-        zud::reset_last_shown_factor_prime();
-        zud::stop_flag = 0;
         write_file("Zud.dat", test_data("small_Zud.dat"));
     }
     void TearDown() override
     {
         drain();
-        zud::set_message_sink(nullptr);
         zud::set_file_opener(nullptr);
-        zud::set_nice_setter(nullptr);
         TempDirTest::TearDown();
     }
 
-    // Builds the logic; the worker runs on a joined thread so that nothing
-    // outlives the test.
+    // Builds the logic; a run works on a thread of its own and its events
+    // wait for the test's thread.
     zud::MainWindowLogic& window()
     {
         if (!logic) {
-            zud::WindowServices services{&view,  &box,    &cursor,  &tray, &clipboard, &range,
-                                         &profile, [this] { return clock_ms; }, [] { return cmov; }, {}};
-            services.start_worker = [this](zud::RunRecord& run, int nice, zud::WorkerInfo& info) {
+            zud::WindowServices services{&view,     &box,    &cursor,  &tray, &clipboard, &range,
+                                         &profile,  [this] { return clock_ms; }, [] { return cmov; },
+                                         &events,   {},      set_nice};
+            services.start_run = [this](zud::Run& run) {
                 ++workers_started;
-                started_nices.push_back(nice);
-                if (fake_worker) {   // the test plays the worker's messages itself
-                    info.add(kFakeWorkerTid + workers_started);
+                started_nices.push_back(run.nice());
+                active = &run;
+                if (fake_worker) {   // the test plays the run's events itself
+                    run.add_thread(kFakeWorkerTid + workers_started);
                     return;
                 }
-                join_worker();
-                worker = std::thread(zud::worker_procedure, &run, nice, &info);
+                run.start();
             };
             logic = std::make_unique<zud::MainWindowLogic>(services);
-            sink = std::make_unique<zud::QueuedSink>([this](const std::string& text) {
-                if (draining) {
-                    drained_final = text.rfind("#s", 0) == 0 || text == "#CDone";
-                    return;
-                }
-                messages.push_back(text);
-                logic->handle_message(text);
-                if (after_message)
-                    after_message(text);
-            });
-            zud::set_message_sink(sink.get());
         }
         return *logic;
     }
 
-    // Serves messages until the run is over (or the window is gone).
+    // Delivers events until the run is over (or the window is gone).
     void serve_until_idle()
     {
         while (logic->running() && !logic->destroyed())
-            sink->serve_one(std::chrono::milliseconds(20));
-        if (!logic->running())
-            join_worker();
+            events.deliver(spy, std::chrono::milliseconds(20));
     }
 
-    void join_worker()
-    {
-        if (worker.joinable())
-            worker.join();
-    }
-
-    // A run the window left behind (an exit during a run) is stopped and
-    // its messages dropped, inside the test's directory.
+    // A run the window left behind (an exit during a run) is stopped; the
+    // logic waits for it when it goes.
     void drain()
     {
-        if (!worker.joinable())
-            return;
-        draining = true;
-        zud::stop_flag = 1;
-        while (!drained_final)
-            sink->serve_one(std::chrono::milliseconds(20));
-        worker.join();
+        if (logic && logic->running() && !fake_worker && active != nullptr)
+            active->stop();
+        logic.reset();
     }
+
+    // Hands each event to the logic, then to after_event.
+    class Spy : public zud::RunEvents {
+    public:
+        explicit Spy(WindowTest& test) : test_(test) {}
+        void factors_recorded(const std::vector<zud::FactorRecord>& b) override { pass('f', [&] { test_.logic->factors_recorded(b); }); }
+        void progress(const zud::RunProgress& p) override { pass('S', [&] { test_.logic->progress(p); }); }
+        void checkpoint_written(std::int64_t p) override { pass('P', [&] { test_.logic->checkpoint_written(p); }); }
+        void warning(const zud::RunWarning& w) override { pass('W', [&] { test_.logic->warning(w); }); }
+        void stopped(std::int64_t p) override
+        {
+            test_.stopped_at = p;
+            pass('s', [&] { test_.logic->stopped(p); });
+        }
+        void done() override { pass('C', [&] { test_.logic->done(); }); }
+        void error(const zud::RunError& e) override { pass('E', [&] { test_.logic->error(e); }); }
+
+    private:
+        template <typename F>
+        void pass(char kind, F handle)
+        {
+            handle();
+            if (test_.after_event)
+                test_.after_event(kind);
+        }
+        WindowTest& test_;
+    };
 
     FakeView view;
     ScriptedBox box;
@@ -208,17 +207,16 @@ protected:
     MemoryProfile profile;
     std::int32_t clock_ms = 0;
     static inline bool cmov = true;
+    zud::EventQueue events;
     std::unique_ptr<zud::MainWindowLogic> logic;
-    std::unique_ptr<zud::QueuedSink> sink;
-    std::thread worker;
-    std::vector<std::string> messages;
-    std::function<void(const std::string&)> after_message;
+    zud::Run* active = nullptr;   // the last run started
+    std::function<void(char kind)> after_event;   // after the logic handled it
+    Spy spy{*this};
     bool fake_worker = false;
     int workers_started = 0;
+    std::int64_t stopped_at = -1;   // of the last stopped event delivered
     std::vector<int> started_nices;   // the nice value each run was started at
-
-    bool draining = false;
-    bool drained_final = false;
+    zud::NiceSetter set_nice = nullptr;
 };
 
 }  // namespace zud_test

@@ -22,20 +22,20 @@ TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
     EXPECT_EQ(view.status_line, "0.0% done");
     EXPECT_EQ(view.permille, 0);
     clock_ms = 10000;
-    logic->handle_message("#SSieved up to 103001");
+    logic->progress({103001, 0.1, 10000.0});
     EXPECT_EQ(view.status_line, "10.0% done, about 1 min left");   // 90 s
     EXPECT_EQ(view.permille, 100);
     EXPECT_EQ(tray.tooltip, "Sieved up to 103001 - 10.0% done");
     clock_ms = 20000;
-    logic->handle_message("#SSieved up to 203001");   // 10,000 p/s since the start: 80 s left
+    logic->progress({203001, 0.2, 10000.0});   // 10,000 p/s since the start: 80 s left
     EXPECT_EQ(view.status_line, "20.0% done, about 1 min left");
     // A factor line moves the share too.
     clock_ms = 21000;
-    logic->handle_message("303001 | 5*2^9+1");
+    logic->factors_recorded({{303001, 5, 9}});
     EXPECT_EQ(logic->display_text(2).substr(0, 10), "30.0% done");
     // Completion while hidden: a desktop notice, and the whole range done.
     logic->minimized();
-    logic->handle_message("#CDone");
+    logic->done();
     EXPECT_EQ(logic->display_text(2), "100.0% done");
     EXPECT_EQ(view.permille, 1000);
     ASSERT_EQ(tray.notices.size(), 1u);
@@ -52,7 +52,7 @@ TEST_F(WindowProgress, a_resumed_range_counts_from_its_recorded_start)
     EXPECT_EQ(logic->display_text(2), "50.0% done");
     EXPECT_EQ(view.permille, 500);
     // Completed while shown: no notice.
-    logic->handle_message("#CDone");
+    logic->done();
     EXPECT_TRUE(tray.notices.empty());
 }
 
@@ -87,7 +87,7 @@ TEST_F(WindowProgress, the_command_line_overrides_the_workers_for_this_run_only)
     if (zud::default_worker_count() < 2)
         GTEST_SKIP() << "one processor: no override to show";
     zud::WindowServices services{&view, &box, &cursor, &tray, &clipboard, &range, &profile,
-                                 [] { return 0; }, [] { return true; }, [](zud::RunRecord&, int, zud::WorkerInfo&) {}};
+                                 [] { return 0; }, [] { return true; }, &events, [](zud::Run&) {}, nullptr};
     zud::MainWindowLogic second(services);
     second.override_workers(2);
     second.initialize();

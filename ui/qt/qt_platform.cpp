@@ -319,19 +319,4 @@ bool QtProfile::save()
     return settings_.status() == QSettings::NoError;
 }
 
-QtSink::QtSink(QObject* window, std::function<void(const std::string&)> handler)
-    : window_(window), handler_(std::move(handler))
-{
-}
-
-void QtSink::deliver(const char* text)
-{
-    const std::string copy = text;
-    if (QThread::currentThread() == window_->thread()) {
-        handler_(copy);
-        return;
-    }
-    QMetaObject::invokeMethod(window_, [this, copy] { handler_(copy); }, Qt::BlockingQueuedConnection);
-}
-
 }  // namespace zud::qt

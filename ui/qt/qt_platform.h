@@ -11,7 +11,6 @@
 #include <functional>
 #include <memory>
 
-#include "run/messages.h"
 #include "data/message_box.h"
 #include "ui/settings.h"
 #include "ui/start_options.h"
@@ -126,21 +125,6 @@ public:
 
 private:
     QSettings settings_;
-};
-
-// Delivers each worker text on the window's thread and waits until it has
-// been handled (a blocking queued call); a text sent from the window's own
-// thread is handled at once, since a blocking call to one's own thread
-// deadlocks.
-class QtSink : public QObject, public MessageSink {
-    Q_OBJECT
-public:
-    QtSink(QObject* window, std::function<void(const std::string&)> handler);
-    void deliver(const char* text) override;
-
-private:
-    QObject* window_;
-    std::function<void(const std::string&)> handler_;
 };
 
 }  // namespace zud::qt

@@ -71,19 +71,31 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
         parts.folder_chooser = own_chooser_.get();
     }
     chooser_ = parts.folder_chooser;
-    WindowServices services{this,          naming_box_.get(), &cursor_, parts.tray, &clipboard_, preset_range_.get(),
-                            parts.profile, monotonic_ms,      {},       parts.start_worker};
+    // The wake-up runs on the run's thread: it only posts; the events are
+    // taken when the window's loop comes to the posted call.
+    events_ = std::make_unique<EventQueue>([this] {
+        QMetaObject::invokeMethod(this, [this] { events_->deliver(*logic_); }, Qt::QueuedConnection);
+    });
+    WindowServices services{this,          naming_box_.get(), &cursor_,      parts.tray,      &clipboard_,
+                            preset_range_.get(), parts.profile, monotonic_ms, {}, events_.get(),
+                            parts.start_run,     nullptr};
     logic_ = std::make_unique<MainWindowLogic>(services);
     logic_->override_workers(options_.workers);
-    sink_ = std::make_unique<QtSink>(this, [this](const std::string& text) { logic_->handle_message(text); });
-    set_message_sink(sink_.get());
+    // Records that could not be written are tried again every second.
+    auto* retry = new QTimer(this);
+    connect(retry, &QTimer::timeout, this, [this] {
+        if (logic_->records_pending())
+            logic_->retry_records();
+    });
+    retry->start(1000);
     restore_placement(*parts.profile);
 }
 
+// The logic goes first: it stops a run still going and waits for it, which
+// may still post to the queue.
 ZudWindow::~ZudWindow()
 {
-    if (message_sink() == sink_.get())
-        set_message_sink(nullptr);
+    logic_.reset();
 }
 
 void ZudWindow::build_controls()

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <memory>
 
+#include "run/event_queue.h"
 #include "ui/main_window.h"
 #include "ui/qt/qt_dialogs.h"
 #include "ui/qt/qt_platform.h"
@@ -28,7 +29,7 @@ struct WindowParts {
     Tray* tray = nullptr;
     Profile* profile = nullptr;
     RangeDialog* range_dialog = nullptr;
-    std::function<void(RunRecord&, int, WorkerInfo&)> start_worker;
+    std::function<void(Run&)> start_run;
     FolderChooser* folder_chooser = nullptr;
 };
 
@@ -112,7 +113,9 @@ private:
     QtWaitCursor cursor_;
     QtClipboard clipboard_;
     std::unique_ptr<MainWindowLogic> logic_;
-    std::unique_ptr<QtSink> sink_;
+    // The run's events wait here; a queued call (never a blocking one)
+    // hands them to the logic on the window's thread.
+    std::unique_ptr<EventQueue> events_;
 
     QMenuBar* menu_bar_ = nullptr;
     QPlainTextEdit* log_ = nullptr;

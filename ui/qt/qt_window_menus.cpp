@@ -88,7 +88,8 @@ void ZudWindow::show_workers(int workers)
         action->setChecked(true);
 }
 
-// Show/Hide, Start/Stop and Exit, with the window's own questions.
+// Show/Hide, Start/Stop, Pause/Resume and Exit, with the window's own
+// questions.
 void ZudWindow::build_tray_menu()
 {
     tray_menu_ = new QMenu(this);
@@ -97,13 +98,23 @@ void ZudWindow::build_tray_menu()
     show_hide->setObjectName(QStringLiteral("show_hide"));
     QAction* start_stop = tray_menu_->addAction(QStringLiteral("&Stop"));
     start_stop->setObjectName(QStringLiteral("start_stop"));
+    QAction* pause = tray_menu_->addAction(QStringLiteral("Pause"));
+    pause->setObjectName(QStringLiteral("pause_resume"));
     tray_menu_->addSeparator();
     QAction* exit = tray_menu_->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("exit"));
-    connect(tray_menu_, &QMenu::aboutToShow, this, [this, show_hide, start_stop] {
+    connect(tray_menu_, &QMenu::aboutToShow, this, [this, show_hide, start_stop, pause] {
         show_hide->setText(window_visible() ? QStringLiteral("&Hide") : QStringLiteral("&Show"));
         start_stop->setText(start_->text());
         start_stop->setEnabled(start_->isEnabled());
+        pause->setText(logic_->paused() ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        pause->setEnabled(logic_->running());
+    });
+    connect(pause, &QAction::triggered, this, [this] {
+        if (logic_->paused())
+            logic_->resume();
+        else
+            logic_->pause();
     });
     // Queued: the menu closes before a question opens.
     connect(show_hide, &QAction::triggered, this, [this] { logic_->tray_activated(); }, Qt::QueuedConnection);

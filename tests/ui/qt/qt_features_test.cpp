@@ -86,6 +86,16 @@ TEST_F(QtWindow, the_tray_menu_shows_hides_stops_and_exits_with_the_window_quest
     emit window.tray_menu()->aboutToShow();
     EXPECT_EQ(tray_action(window, "show_hide")->text(), "&Hide");
     EXPECT_EQ(tray_action(window, "start_stop")->text(), "&Stop");
+    // Pause and Resume, with the status line saying which.
+    EXPECT_EQ(tray_action(window, "pause_resume")->text(), "Pause");
+    tray_action(window, "pause_resume")->trigger();
+    EXPECT_TRUE(window.logic().paused());
+    EXPECT_EQ(window.logic().display_text(1), "Paused");
+    emit window.tray_menu()->aboutToShow();
+    EXPECT_EQ(tray_action(window, "pause_resume")->text(), "Resume");
+    tray_action(window, "pause_resume")->trigger();
+    EXPECT_FALSE(window.logic().paused());
+    EXPECT_EQ(window.logic().display_text(1), "Sieving...");
     tray_action(window, "show_hide")->trigger();
     QCoreApplication::processEvents();
     EXPECT_FALSE(window.isVisible());
@@ -97,7 +107,7 @@ TEST_F(QtWindow, the_tray_menu_shows_hides_stops_and_exits_with_the_window_quest
     QCoreApplication::processEvents();
     ASSERT_EQ(box.shown.size(), 1u);
     EXPECT_EQ(box.shown[0].text, "The sieve is still running - are you sure you wish to stop it?");
-    EXPECT_EQ(zud::stop_flag.load(), 0);
+    EXPECT_FALSE(window.logic().stop_requested());
 
     // Exit brings the hidden window back and asks the window's exit question.
     box.answers = {zud::BoxAnswer::cancel};
@@ -107,7 +117,7 @@ TEST_F(QtWindow, the_tray_menu_shows_hides_stops_and_exits_with_the_window_quest
     EXPECT_EQ(box.shown[1].text.substr(0, 59), "The sieve is still running - are you sure you wish to exit?");
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.logic().destroyed());
-    window.logic().handle_message("#s5000");
+    window.logic().stopped(5000);
     tray_action(window, "exit")->trigger();
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.logic().destroyed());
@@ -208,7 +218,7 @@ TEST_F(QtWindow, the_data_folder_menu_item_is_refused_during_a_run_and_starts_in
     EXPECT_EQ(chooser.asked, 0);
     ASSERT_EQ(box.shown.size(), 1u);
     EXPECT_EQ(box.shown[0].text, "The data folder cannot be changed while the sieve is running: stop it first.");
-    window.logic().handle_message("#s5000");
+    window.logic().stopped(5000);
     ASSERT_FALSE(window.logic().running());
     window.folder_action()->trigger();
     EXPECT_EQ(chooser.asked, 1);

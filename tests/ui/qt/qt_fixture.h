@@ -19,12 +19,6 @@ protected:
     {
         TempDirTest::SetUp();
         write_file("Zud.dat", test_data("small_Zud.dat"));
-        zud::stop_flag = 0;
-    }
-    void TearDown() override
-    {
-        zud::set_message_sink(nullptr);
-        TempDirTest::TearDown();
     }
     // Spins the event loop until `done` or the time runs out.
     static void spin_until(const std::function<bool()>& done, int ms = 60000)
@@ -38,7 +32,7 @@ protected:
     {
         zud::qt::WindowParts p{&box, &tray, &profile, &range, {}};
         if (!real_worker)
-            p.start_worker = [](zud::RunRecord&, int, zud::WorkerInfo&) {};
+            p.start_run = [](zud::Run&) {};
         return p;
     }
     ScriptedBox box;

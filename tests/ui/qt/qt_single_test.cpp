@@ -47,7 +47,7 @@ TEST_F(QtWindow, a_second_start_brings_the_window_forward_and_hands_over_its_fol
     EXPECT_EQ(second_start(name, dir_ + "/other"),
               "ZudSieve is sieving in '" + dir_ + "': stop it there before changing to '" + dir_ + "/other'.");
     EXPECT_EQ(zud::current_folder(), dir_);
-    window.logic().handle_message("#s5000");
+    window.logic().stopped(5000);
     EXPECT_NE(second_start(name, dir_ + "/empty").find("holds neither 'Zud.dat' nor 'ZudStatus.dat'"),
               std::string::npos);
     EXPECT_EQ(second_start(name, dir_ + "/other"), "");

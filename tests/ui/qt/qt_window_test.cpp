@@ -77,8 +77,8 @@ TEST_F(QtWindow, closing_during_a_run_asks_stops_records_and_ends)
     ZudWindow window(parts(false));
     window.show();
     window.logic().initialize();
-    window.logic().handle_message("#SSieved up to 131101");
-    window.logic().handle_message("131101 | 5*2^999+1");
+    window.logic().progress({131101, 0.4, 1000.0});
+    window.logic().factors_recorded({{131101, 5, 999}});
     box.answers = {zud::BoxAnswer::cancel};
     window.close();
     EXPECT_TRUE(window.isVisible());
@@ -90,8 +90,8 @@ TEST_F(QtWindow, closing_during_a_run_asks_stops_records_and_ends)
     EXPECT_TRUE(window.isVisible());
     box.answers = {zud::BoxAnswer::ok};
     window.close();
-    EXPECT_EQ(zud::stop_flag.load(), 1);   // the run stops and records itself first
-    window.logic().handle_message("#s131129");
+    EXPECT_TRUE(window.logic().stop_requested());   // the run stops and records itself first
+    window.logic().stopped(131129);
     EXPECT_TRUE(window.logic().destroyed());
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(box.shown.back().text.substr(0, 59), "The sieve is still running - are you sure you wish to exit?");
@@ -113,7 +113,7 @@ TEST_F(QtWindow, enter_presses_start_stop)
     QTest::keyClick(window.log_pane(), Qt::Key_Return);
     ASSERT_EQ(box.shown.size(), 1u);
     EXPECT_EQ(box.shown[0].text, "The sieve is still running - are you sure you wish to stop it?");
-    EXPECT_EQ(zud::stop_flag.load(), 0);
+    EXPECT_FALSE(window.logic().stop_requested());
 }
 
 TEST_F(QtWindow, minimising_hides_and_the_tray_brings_the_window_back)

@@ -135,7 +135,7 @@ TEST_F(QtWindow, x11_screenshots)
     for (int i = 0; i < 5; ++i) {
         QTest::qWait(1000);
         sieved += 33760000;
-        window.logic().handle_message("#SSieved up to " + std::to_string(sieved));
+        window.logic().progress({sieved, 0.4, 33760000.0});
     }
     QTest::qWait(300);
     grab(&window, dir + "/progress-window.png");

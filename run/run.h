@@ -1,0 +1,90 @@
+// A run: N sieving threads take chunks of the prime range; a coordinating
+// thread applies their results in ascending p, writes the status file and
+// reports to the front end's RunEvents, ending with exactly one final
+// event. The Run object is the whole of a run's state.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+#include "engine/sieve.h"
+#include "run/priority.h"
+#include "run/run_events.h"
+#include "run/run_record.h"
+
+namespace zud {
+
+// Seconds since the epoch; tests drive the checkpoint clock with their own.
+using SecondsClock = std::int64_t (*)();
+
+struct RunSettings {
+    int nice = 0;                      // for every thread of the run
+    int workers = 0;                   // sieving threads; 0: one per processor
+    NiceSetter set_nice = nullptr;     // nullptr: the system's
+    SecondsClock clock = nullptr;      // nullptr: time()
+    SearchMode mode = SearchMode::best;
+};
+
+class Run : public RunControls {
+public:
+    // The record and the events must outlive the run; the record is the
+    // run's until its final event.
+    Run(RunRecord& record, RunEvents& events, RunSettings settings);
+    // Stops the run and waits for its threads.
+    ~Run() override;
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    // On a thread of its own; returns at once.
+    void start();
+    // On the calling thread, to the final event.
+    void run_here();
+    // Until the thread of start() has ended (after the final event).
+    void wait();
+
+    void stop() override;
+    void pause() override;
+    void resume() override;
+    bool change_priority(int nice) override;
+    bool paused() const;
+    bool stop_requested() const { return (interrupt_.load() & kStop) != 0; }
+    int nice() const;   // what the run's threads are set to
+
+    // The run's threads, for priority changes. A front end that plays a
+    // run itself (tests) may register ids of its own.
+    void add_thread(pid_t tid);
+    std::vector<pid_t> thread_ids() const;
+
+private:
+    friend class RunCoordinator;
+
+    // Bits of the stop word the engine reads once per prime.
+    static constexpr std::int32_t kStop = 1;    // the user's stop
+    static constexpr std::int32_t kAbort = 2;   // the run's own end (a failed check, no more primes)
+    static constexpr std::int32_t kPause = 4;
+
+    void raise(std::int32_t bits);
+    bool ending() const { return (interrupt_.load() & (kStop | kAbort)) != 0; }
+    // A sieving thread waits here while the run is paused.
+    void wait_while_paused();
+    // The thread that calls it belongs to the run: its id and nice value.
+    void enter_thread();
+
+    RunRecord& record_;
+    RunEvents& events_;
+    RunSettings settings_;
+    std::atomic<std::int32_t> interrupt_{0};
+    std::atomic<std::uint32_t> pauses_{0};   // counts pause() and resume() calls
+    mutable std::mutex mutex_;
+    std::condition_variable resumed_;
+    std::vector<pid_t> tids_;
+    bool priority_refused_ = false;
+    std::thread thread_;
+};
+
+}  // namespace zud
