@@ -70,7 +70,10 @@ void MainWindowLogic::warning(const RunWarning& warning)
                              ") and the factors found since; the sieve goes on.");
         break;
     case WarningKind::priority_refused:
-        report_priority_refusal();
+        // A thread the old run starts while its restart at the new priority
+        // is under way may be refused; the new threads will take the value.
+        if (!restart_after_stop_)
+            report_priority_refusal();
         break;
     case WarningKind::workers_reduced:
     case WarningKind::engine:
