@@ -220,7 +220,6 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
 std::string usage_text()
 {
     return "Usage: zudsieve [--console] [--workers N] [--range FROM TO] [--yes] [--] [DIR]\n"
-           "       zudsieve --boinc [--nthreads N]\n"
            "       zudsieve --export abcd|abc|newpgen [FILE] [DIR]\n"
            "       zudsieve --import FILE --nmin A --nmax B [DIR]\n"
            "       zudsieve --apply FILE [DIR]\n"
@@ -246,9 +245,6 @@ std::string help_text()
            "                   or with an exponent (3e9, 1.5e12); the range dialog's rules\n"
            "  --yes            answer Yes when asked whether completed results have been\n"
            "                   sent to the Zud team\n"
-           "  --boinc          run as a BOINC application on Zud.dat and range in the\n"
-           "                   current folder (chosen by itself in a BOINC client's slot);\n"
-           "                   --nthreads N sets its threads\n"
            "  --export FORMAT [FILE]\n"
            "                   write the candidates of Zud.dat, less the factors that\n"
            "                   ZudStatus.dat records, as FORMAT (abcd, abc or newpgen) to\n"
@@ -268,7 +264,9 @@ std::string help_text()
            "recorded; 1 no run could start or nothing was recorded; 2 a factor failed its\n"
            "verification, or the command line was refused. --export, --import and --apply\n"
            "work in DIR or the current folder; they end with 0 when done, 1 when a file was\n"
-           "refused (--apply: when any line was) and 2 for a refused command line.\n";
+           "refused (--apply: when any line was) and 2 for a refused command line.\n"
+           "\n"
+           "The BOINC application is the program zudsieve-boinc.\n";
 }
 
 std::string version_text()

@@ -1,6 +1,5 @@
 // The program's command line:
 //   zudsieve [--console] [--workers N] [--range FROM TO] [--yes] [DIR]
-//   zudsieve --boinc [--nthreads N]        (ui/boinc_task.h)
 //   zudsieve --export FORMAT [FILE] | --import FILE --nmin A --nmax B | --apply FILE  [DIR]
 //   zudsieve --help | --version
 #pragma once

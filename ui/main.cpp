@@ -17,9 +17,6 @@
 #include "ui/command_line.h"
 #include "ui/console.h"
 #include "ui/file_commands.h"
-#ifdef ZUD_WITH_BOINC
-#include "ui/boinc/boinc_frontend.h"
-#endif
 
 #ifdef ZUD_WITH_QT
 int run_qt_window(int argc, char** argv, const zud::StartOptions& options);
@@ -59,16 +56,11 @@ int run(int argc, char** argv)
 {
     zud::instruction_set();   // the one choice of search, before anything runs; ZUDSIEVE_ISA may cap it
     const std::vector<std::string> args(argv + 1, argv + argc);
-    // A BOINC client starts us in a slot, with arguments of its own.
-    const bool boinc = std::find(args.begin(), args.end(), "--boinc") != args.end();
-    if (boinc || zud::in_boinc_slot()) {
-#ifdef ZUD_WITH_BOINC
-        zud::run_boinc(args);
-#else
-        if (boinc)
-            return refuse("this zudsieve was built without the BOINC mode (--boinc)");
-#endif
-    }
+    // The BOINC application is the program zudsieve-boinc, so that this one
+    // needs no BOINC library: a BOINC start of this one is refused, not
+    // taken for a desktop run.
+    if (std::find(args.begin(), args.end(), "--boinc") != args.end() || zud::in_boinc_slot())
+        return refuse("the BOINC application is the program zudsieve-boinc (package zudsieve-boinc)");
     const zud::CommandLine line = zud::parse_command_line(args, zud::default_worker_count());
     switch (line.action) {
     case zud::CommandLine::Action::help:

@@ -1,4 +1,4 @@
-// zudsieve --boinc under a stand-in client: progress reported, suspend
+// zudsieve-boinc under a stand-in client: progress reported, suspend
 // without processor time, quit, abort, a silent client and kills at random,
 // each ending in the output of one uninterrupted run.
 #include <gtest/gtest.h>
@@ -17,7 +17,8 @@ using namespace zud_test;
 
 namespace {
 
-const std::string kProgram = ZUD_SIEVE_BINARY;
+const std::string kProgram = ZUD_SIEVE_BINARY;           // the desktop program, for the reference run
+const std::string kApplication = ZUD_BOINC_BINARY;       // zudsieve-boinc
 const char* const kPmin = "1000000";
 const char* const kPmax = "60000000";   // a few seconds of sieving
 const char* const kLongPmax = "5000000000";
@@ -100,7 +101,7 @@ protected:
 
     int run_to_end(StandInClient& client)
     {
-        client.start(kProgram, {"--boinc"});
+        client.start(kApplication, {"--boinc"});
         return client.wait_exit(300);
     }
 
@@ -112,7 +113,7 @@ TEST_F(BoincModeTest, reports_progress_quits_on_request_and_finishes_on_restart)
     ASSERT_FALSE(reference_output().empty());
     StandInClient client(slot_, 2);
     ASSERT_TRUE(client.ready());
-    client.start(kProgram, {});   // chosen by the slot alone
+    client.start(kApplication, {});   // as a client with no command line starts it
     ASSERT_TRUE(wait_fraction(client, 0.0, 60));
     EXPECT_LT(client.fraction_done(), 1.0);
     ASSERT_TRUE(client.send("<quit/>"));
@@ -133,7 +134,7 @@ TEST_F(BoincModeTest, suspended_workers_use_no_processor_time_until_resumed_and_
 {
     write_text(slot_ + "/range", std::string(kPmin) + " " + kLongPmax + "\n");
     StandInClient client(slot_, 2);
-    client.start(kProgram, {"--boinc", "--nthreads", "2"});
+    client.start(kApplication, {"--boinc", "--nthreads", "2"});
     ASSERT_TRUE(wait_fraction(client, 0.0, 60));
     ASSERT_TRUE(client.send("<suspend/>"));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -161,7 +162,7 @@ TEST_F(BoincModeTest, a_silent_client_makes_it_record_and_exit)
 {
     write_text(slot_ + "/range", std::string(kPmin) + " " + kLongPmax + "\n");
     StandInClient client(slot_, 1);
-    client.start(kProgram, {"--boinc"});
+    client.start(kApplication, {"--boinc"});
     ASSERT_TRUE(wait_fraction(client, 0.0, 60));
     client.stop_heartbeat();
     ASSERT_EQ(client.wait_exit(120), 0);
@@ -178,7 +179,7 @@ TEST_F(BoincModeTest, kills_at_random_moments_then_a_restart_give_the_uninterrup
     std::uniform_int_distribution<int> moment(50, 1500);
     StandInClient client(slot_, 2);
     for (int kill = 0; kill < 4; ++kill) {
-        client.start(kProgram, {"--boinc"});
+        client.start(kApplication, {"--boinc"});
         std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
         client.kill_now();
         const int code = client.wait_exit(30);
@@ -214,7 +215,7 @@ TEST_F(BoincModeTest, each_input_fault_has_its_own_exit_code)
             write_text(slot_ + "/Zud.dat", c.zud);
         if (c.range != nullptr)
             write_text(slot_ + "/range", c.range);
-        std::string command = "cd " + slot_ + " && " + kProgram + " --boinc";
+        std::string command = "cd " + slot_ + " && " + kApplication + " --boinc";
         for (const std::string& a : c.args)
             command += " " + a;
         const int status = std::system((command + " </dev/null >/dev/null 2>stderr.txt").c_str());
@@ -224,8 +225,24 @@ TEST_F(BoincModeTest, each_input_fault_has_its_own_exit_code)
     // Another task's status file in the slot.
     write_text(slot_ + "/range", "1000 2000\n");
     write_text(slot_ + "/ZudStatus.dat", "pmax=3000\npmin=1000\n");
-    const int status = std::system(("cd " + slot_ + " && " + kProgram + " --boinc 2>stderr.txt").c_str());
+    const int status = std::system(("cd " + slot_ + " && " + kApplication + " --boinc 2>stderr.txt").c_str());
     EXPECT_EQ(WEXITSTATUS(status), 15);
+}
+
+// The desktop program has no BOINC mode: started as one, by --boinc or by a
+// client in its slot, it names the application and touches no task file.
+TEST_F(BoincModeTest, the_desktop_program_refuses_a_task_and_names_the_application)
+{
+    StandInClient client(slot_, 1);
+    ASSERT_TRUE(client.ready());
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"--boinc"}}) {
+        shell("rm -f " + slot_ + "/stderr.txt");
+        client.start(kProgram, args);
+        EXPECT_EQ(client.wait_exit(30), 2);
+        EXPECT_NE(read_text(slot_ + "/stderr.txt").find("zudsieve-boinc"), std::string::npos)
+            << read_text(slot_ + "/stderr.txt");
+        EXPECT_EQ(status(), "");
+    }
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Runs one task of zudsieve under the Debian boinc-client, with no server:
+# Runs one task of zudsieve-boinc under the Debian boinc-client, with no server:
 # a hand-made data folder with an anonymous-platform app_info.xml. Zud.dat
 # is copied into the slot, range and ZudStatus.dat are soft links. The task
 # must finish and its output equal one uninterrupted desktop run's.
-# Usage: real_client.sh ZUDSIEVE        (status 77: skipped)
+# Usage: real_client.sh ZUDSIEVE ZUDSIEVE_BOINC        (status 77: skipped)
 set -euo pipefail
-program=$1
+program=$1 application=$2
 if ! command -v boinc >/dev/null; then
   echo "skipped: the BOINC client (Debian boinc-client) is not installed"
   exit 77
@@ -30,7 +30,7 @@ EOF
 "$program" --console --workers 2 --range $pmin $pmax "$work/reference" </dev/null >/dev/null 2>&1
 
 cpus=$(nproc); [ "$cpus" -gt 2 ] && cpus=2
-cp "$program" "$project/zudsieve_app"
+cp "$application" "$project/zudsieve_app"
 cp "$work/reference/Zud.dat" "$project/zud_wu.dat"
 echo "$pmin $pmax" >"$project/zud_wu.range"
 size() { stat -c %s "$1"; }
