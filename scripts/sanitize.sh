@@ -36,7 +36,7 @@ cmake --build "$tsan" -j"$jobs" --target engine_tests data_tests run_tests ui_te
 # Left out: the package (not a test of the code), the emulated processors
 # (qemu-user cannot run a sanitizer's runtime) and, for time, the kill -9
 # campaigns, whose hundreds of starts take minutes under ThreadSanitizer
-# (they run in the other two builds). The BOINC mode too: the BOINC API
+# (they run in the other two builds). The BOINC application too: the BOINC API
 # library is not built for ThreadSanitizer, so its timer thread's accesses
 # would go unseen or be misread; it runs in the other two builds.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 log_path=$reports/tsan" \
