@@ -50,7 +50,13 @@ if command -v man >/dev/null; then
   page_has zudsieve EXAMPLES FILES ENVIRONMENT "SEE ALSO" --workers ZUDSIEVE_ISA Pause/Resume \
     "Start with the session" "Start hidden in the tray" "Quit (Ctrl+Q)" zudsieve-boinc
   page_has zudsieve-project validate-compare
-  $boinc && page_has zudsieve-boinc "EXIT STATUS" ZUDSIEVE_ISA --nthreads 11 12 13 14 15 16 17 18 19 194
+  if $boinc; then
+    page_has zudsieve-boinc "EXIT STATUS" ZUDSIEVE_ISA --nthreads
+    # Every code the application ends with, one item each.
+    codes=$(man -l "$work/usr/share/man/man1/zudsieve-boinc.1.gz" 2>/dev/null |
+            sed -n '/^EXIT STATUS/,/^[A-Z]/p' | grep -oE '^ {7}[0-9]+ ' | tr -d ' ' | tr '\n' ' ')
+    [ "$codes" = "0 11 12 13 14 15 16 17 18 19 194 " ] || fail "zudsieve-boinc(1) lists the exit codes $codes"
+  fi
 fi
 
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" >/dev/null)
