@@ -39,8 +39,8 @@ TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
     EXPECT_EQ(logic->display_text(2), "100.0% done");
     EXPECT_EQ(view.permille, 1000);
     ASSERT_EQ(tray.notices.size(), 1u);
-    EXPECT_EQ(tray.notices[0], "ZudSieve 1.24: Sieving complete! The results are in 'ZudStatus.dat' in " +
-                                   zud::current_folder());
+    EXPECT_EQ(tray.notices[0], "ZudSieve 1.24: Sieving complete: p=3,001 to p=1,003,001, 1 factor found in this "
+                               "run. The results are in 'ZudStatus.dat' in " + zud::current_folder() + ".");
 }
 
 TEST_F(WindowProgress, a_resumed_range_counts_from_its_recorded_start)
