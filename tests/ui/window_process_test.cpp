@@ -89,4 +89,30 @@ TEST_F(WindowProcess, a_session_ending_at_each_dialog_of_a_first_run_leaves_the_
     }
 }
 
+TEST_F(WindowProcess, a_display_that_does_not_answer_gives_the_console_with_a_word)
+{
+#ifndef ZUD_SIEVE_HAS_WINDOW
+    GTEST_SKIP() << "zudsieve is built without the window (the threads' sanitizer build)";
+#endif
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int in = open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        setenv("DISPLAY", ":97", 1);   // nobody listens there
+        unsetenv("WAYLAND_DISPLAY");
+        unsetenv("QT_QPA_PLATFORM");
+        execl(ZUD_SIEVE_BINARY, ZUD_SIEVE_BINARY, dir_.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // No Zud.dat here: the console says so and ends with 1, not an abort.
+    EXPECT_EQ(wait_exit_within(pid, 10), 1) << read_file("out.txt");
+    const std::string out = read_file("out.txt");
+    EXPECT_NE(out.find("The display ':97' does not answer: running the console front end."), std::string::npos) << out;
+    EXPECT_NE(out.find("'Zud.dat' cannot be found"), std::string::npos) << out;
+}
+
 }  // namespace
