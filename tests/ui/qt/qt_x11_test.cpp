@@ -142,6 +142,8 @@ TEST_F(QtWindow, x11_screenshots)
     QTest::qWait(300);
     grab(&window, dir + "/progress-window.png");
 
+    // Paused: the button, the tray's mark and the menu say so.
+    window.logic().pause();
     QMenu* menu = window.tray_menu();
     menu->popup(window.own_tray()->icon()->geometry().bottomLeft() - QPoint(120, 0));
     QTest::qWait(300);
@@ -150,6 +152,7 @@ TEST_F(QtWindow, x11_screenshots)
         ->grabWindow(0, menu_frame.x() - 10, 0, menu_frame.width() + 20, menu_frame.bottom() + 10)
         .save(dir + "/tray-menu.png");
     menu->hide();
+    window.logic().resume();
 
     zud_test::ScriptedBox quiet;
     zud::qt::RangeDialogQt range_dialog(&window, quiet);
