@@ -409,6 +409,8 @@ void MainWindowLogic::folder_changed()
     services_.view->show_folder(current_folder());
     clear_log();
     log_append("Data folder: " + current_folder(), LogKind::info);
+    // The new folder's recorded factors are shown, as at the program's start.
+    status_echo_ = true;
     start_stop();
 }
 

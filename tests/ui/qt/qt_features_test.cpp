@@ -226,6 +226,17 @@ TEST_F(QtWindow, the_data_folder_menu_item_is_refused_during_a_run_and_starts_in
     EXPECT_EQ(profile.values["folder"], dir_ + "/data");
     EXPECT_TRUE(window.logic().running());   // Start, in the new folder
     EXPECT_EQ(range.runs, 2);
+    // A new log that names the folder, and the title too; the new folder's
+    // recorded factors are shown again, the old folder's are gone.
+    EXPECT_EQ(window.log_pane()->toPlainText().toStdString(), "Data folder: " + dir_ + "/data");
+    EXPECT_EQ(window.windowTitle().toStdString(), "ZudSieve 1.24 - " + dir_ + "/data");
+    window.logic().stopped(5000);
+    chooser.answer = dir_ + "/more";
+    ::mkdir((dir_ + "/more").c_str(), 0755);
+    write_file(dir_ + "/more/Zud.dat", test_data("small_Zud.dat"));
+    write_file(dir_ + "/more/ZudStatus.dat", "pmax=300000\npmin=3001\n3011 | 7*2^410+1\npmin=4000\n");
+    window.folder_action()->trigger();
+    EXPECT_EQ(window.log_pane()->toPlainText().toStdString(), "Data folder: " + dir_ + "/more\n3011 | 7*2^410+1");
 }
 
 TEST(QtDialogReasons, the_range_and_alpha_dialogs_say_why)
