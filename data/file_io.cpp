@@ -17,6 +17,7 @@ const char* kCandidateFile = "Zud.dat";
 const char* const kCandidateBackup = "Zud.dat~";
 const char* kStatusFile = "ZudStatus.dat";
 const char* const kStatusBackup = "ZudStatus.dat~";
+const char* const kStatusBackup2 = "ZudStatus.dat~~";
 
 std::atomic<bool> read_interrupted{false};
 

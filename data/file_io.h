@@ -19,6 +19,7 @@ extern const char* kCandidateFile;         // "Zud.dat"
 extern const char* const kCandidateBackup; // "Zud.dat~"
 extern const char* kStatusFile;            // "ZudStatus.dat"
 extern const char* const kStatusBackup;    // "ZudStatus.dat~"
+extern const char* const kStatusBackup2;   // "ZudStatus.dat~~"
 
 using FileOpener = std::FILE* (*)(const char* path, const char* mode);
 

@@ -284,15 +284,8 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
         read.outcome = ask_completed(hooks, read);
     }
     if (read.outcome == StatusOutcome::cleared) {
-        // A "Yes" given in haste (or by --yes) must not cost the results:
-        // the completed file stays as the backup until the next one.
-        if (std::rename(kStatusFile, kStatusBackup) != 0 && errno != ENOENT) {
-            warn(hooks, "The file 'ZudStatus.dat' could not be kept as 'ZudStatus.dat~' (" +
-                            system_reason(errno) + ")!" + kLeftUnchanged);
-            read.outcome = StatusOutcome::unusable;
-            return read;
-        }
-        sync_folder();
+        // The completed file stays where it is until a new range is
+        // confirmed (keep_completed_results): a cancelled range loses nothing.
         if (hooks.clear_log)
             hooks.clear_log();
         return read;
@@ -457,6 +450,19 @@ FileResult append_exit_line(std::int64_t p)
 FileResult append_status_text(const std::string& text, bool durable)
 {
     return write_result(append_whole(kStatusFile, text, durable));
+}
+
+FileResult keep_completed_results()
+{
+    // The backup before goes one step back rather than being lost.
+    if (std::rename(kStatusBackup, kStatusBackup2) != 0 && errno != ENOENT)
+        return {false, "The file 'ZudStatus.dat~' could not be kept as 'ZudStatus.dat~~' (" + system_reason(errno) +
+                           ")! Nothing has been changed."};
+    if (std::rename(kStatusFile, kStatusBackup) != 0 && errno != ENOENT)
+        return {false, "The file 'ZudStatus.dat' could not be kept as 'ZudStatus.dat~' (" + system_reason(errno) +
+                           ")! The new range has not been started."};
+    sync_folder();
+    return {true, {}};
 }
 
 }  // namespace zud

@@ -16,7 +16,7 @@ namespace zud {
 
 enum class StatusOutcome {
     proceed,    // a recorded range (pmax != 0) resumes; pmax == 0 asks for a new one
-    cleared,    // the user confirmed the hand-over; the file is kept as "ZudStatus.dat~"
+    cleared,    // the user confirmed the hand-over; the file stays until a new range is confirmed
     refused,    // results not yet handed over: no run
     unusable,   // not readable or damaged: the reader said why, nothing may run
 };
@@ -67,6 +67,9 @@ FileResult write_stop_record(std::int64_t pmin, std::int64_t pmax);      // afte
 FileResult append_done();                                                // "Done\n"
 FileResult write_done_initial();                                         // "Done" alone
 FileResult delete_status_file();
+// The completed file becomes "ZudStatus.dat~", once a new range is
+// confirmed; the backup before it "ZudStatus.dat~~".
+FileResult keep_completed_results();
 // The whole text of "ZudStatus.dat" (what is handed to the Zud team); empty
 // when it cannot be read.
 std::string read_status_text();

@@ -54,6 +54,7 @@ public:
     bool paused() const;
     bool stop_requested() const { return (interrupt_.load() & kStop) != 0; }
     int nice() const;   // what the run's threads are set to
+    int workers() const { return settings_.workers; }   // as asked (0: one per processor)
 
     // The run's threads, for priority changes. A front end that plays a
     // run itself (tests) may register ids of its own.

@@ -214,7 +214,9 @@ public:
         std::string lower, upper;
         for (;;) {
             // The end of the input cancels: the dialog would otherwise ask forever.
-            if (!ask("Sieve from p= (billion): ", lower) || !ask("to p= (billion): ", upper))
+            // Each end is checked as it is typed: a bad first end is not
+            // left standing while the second is asked for.
+            if (!ask_end("Sieve from p= (billion): ", "lower", lower) || !ask_end("to p= (billion): ", "upper", upper))
                 return false;
             const RangeCheck check = check_range_entry(lower, upper);
             if (check.verdict == RangeCheck::Verdict::focus_lower) {
@@ -234,6 +236,18 @@ public:
     }
 
 private:
+    bool ask_end(const char* prompt, const char* which, std::string& answer)
+    {
+        for (;;) {
+            if (!ask(prompt, answer))
+                return false;
+            std::int64_t billions = 0;
+            std::string reason;
+            if (parse_billions(answer, billions, reason))
+                return true;
+            out_.diagnostic(std::string("(the ") + which + " end is not accepted: " + reason + ")");
+        }
+    }
     bool ask(const char* prompt, std::string& answer)
     {
         out_.diagnostic(prompt, false);

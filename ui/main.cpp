@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <iostream>
 #include <string>
 #include <unistd.h>
@@ -32,6 +33,40 @@ bool display_available()
             return true;
     }
     return false;
+}
+
+// An X display named by DISPLAY that does not answer would make the
+// toolkit abort: asked first, through the X library itself where it is
+// installed (the window's toolkit needs it anyway). True when it answers,
+// or when nothing can tell.
+bool x_display_answers(std::string& display)
+{
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const char* name = std::getenv("DISPLAY");
+    if ((wayland != nullptr && wayland[0] != '\0') || (platform != nullptr && std::strncmp(platform, "xcb", 3) != 0 &&
+                                                      platform[0] != '\0') ||
+        name == nullptr || name[0] == '\0')
+        return true;
+    display = name;
+    void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (xcb == nullptr)
+        return true;
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    const auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    const auto has_error = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    bool answers = true;
+    if (connect != nullptr && has_error != nullptr && disconnect != nullptr) {
+        void* connection = connect(name, nullptr);
+        answers = connection != nullptr && has_error(connection) == 0;
+        if (connection != nullptr)
+            disconnect(connection);
+    }
+    ::dlclose(xcb);
+    return answers;
 }
 
 // Status 2 for a command line the program cannot act on.
@@ -86,10 +121,16 @@ int run(int argc, char** argv)
         std::fprintf(stderr, "No display available: running the console front end.\n");
         console = true;
     }
+    std::string display;
+    if (!console && !x_display_answers(display)) {
+        std::fprintf(stderr, "The display '%s' does not answer: running the console front end.\n", display.c_str());
+        console = true;
+    }
     if (!console)
         return run_qt_window(argc > 0 ? 1 : 0, argv, line.start);
 #else
     (void)display_available;
+    (void)x_display_answers;
     (void)console;
 #endif
     return zud::run_console(std::cin, std::cout, isatty(STDOUT_FILENO) != 0, line.start);

@@ -28,8 +28,8 @@ const char* const kGiveUpQuestion =
     "The results of the initial creation have not been written yet - are you sure you wish to give them up?";
 const char* const kNoCmov = "This software requires the CMOV instructions, found on PII and later processors. Sorry.";
 const char* const kPriorityRefused =
-    "The system did not allow this priority change: only a privileged user may raise a priority again. "
-    "ZudSieve goes on at the priority shown.";
+    "This priority is higher than the one the sieve runs at now, and only the system administrator may give a "
+    "running program more of the processor. ZudSieve goes on at the priority shown.";
 
 }  // namespace
 
@@ -49,6 +49,9 @@ MainWindowLogic::MainWindowLogic(WindowServices services) : services_(std::move(
 
 void MainWindowLogic::initialize()
 {
+    // The session may have ended while the folder was asked for.
+    if (destroyed_)
+        return;
     thread_priority_ = ThreadPriority::lowest;
     services_.view->show_thread_priority(thread_priority_);
     if (services_.tray->available()) {
@@ -70,6 +73,9 @@ void MainWindowLogic::initialize()
     run_.candidates.release();
     priority_class_ = PriorityClass::normal;
     select_priority_class(priority_from_profile(*services_.profile));
+    services_.view->show_folder(current_folder());
+    services_.view->show_pause(false, false);
+    initialized_ = true;
     if (services_.processor_ok()) {
         start_stop();
     } else {
@@ -138,6 +144,7 @@ bool MainWindowLogic::begin_run()
     const StatusRead status = read_status_file(status_echo_, hooks);
     if (status.outcome == StatusOutcome::refused || status.outcome == StatusOutcome::unusable)
         return false;
+    completed_file_pending_ = status.outcome == StatusOutcome::cleared;
     std::int64_t pmin = status.pmin;
     std::int64_t pmax = status.pmax;
     if (pmax == 0) {
@@ -166,6 +173,14 @@ bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
 {
     if (!services_.range_dialog->run(pmin, pmax))
         return false;
+    if (completed_file_pending_) {
+        const FileResult kept = keep_completed_results();
+        if (!kept.ok) {
+            services_.box->warn(kept.message);
+            return false;
+        }
+        completed_file_pending_ = false;
+    }
     if (pmin != 0) {
         // Factor lines without their range header would be overwritten by
         // the next Start: no header, no run.
@@ -228,6 +243,7 @@ void MainWindowLogic::launch_worker()
     settings.set_nice = services_.set_nice;
     if (tray_added_)
         services_.tray->mark(TrayMark::running);
+    services_.view->show_pause(true, false);
     active_run_ = std::make_unique<Run>(run_, *services_.run_events, settings);
     services_.start_run(*active_run_);
 }
@@ -249,12 +265,26 @@ void MainWindowLogic::stop_confirmed()
 
 void MainWindowLogic::pause()
 {
-    if (!running_ || paused_)
+    if (!running_ || paused_ || saving_)
         return;
     paused_ = true;
     if (active_run_)
         active_run_->pause();
-    set_status_text("Paused");
+    show_paused();
+}
+
+// Every display says so while the threads wait: the last rate would claim
+// work that is not being done.
+void MainWindowLogic::show_paused()
+{
+    display_[0] = "Rate: paused";
+    display_[1] = "Paused";
+    display_[2] = "Paused, " + progress_.share_text();
+    services_.view->show_status_line(display_[status_choice_]);
+    services_.view->show_pause(true, true);
+    if (tray_added_)
+        services_.tray->mark(TrayMark::paused);
+    tray_modify("ZudSieve: Paused, " + progress_.share_text());
 }
 
 void MainWindowLogic::resume()
@@ -262,9 +292,25 @@ void MainWindowLogic::resume()
     if (!running_ || !paused_)
         return;
     paused_ = false;
+    // The pause is no part of the rate.
+    rate_.reset();
+    set_display(0, rate_.rate_text());
+    set_display(2, progress_.remaining_text());
     if (active_run_)
         active_run_->resume();
     set_status_text("Sieving...");
+    services_.view->show_pause(true, false);
+    if (tray_added_)
+        services_.tray->mark(TrayMark::running);
+    tray_modify(kProgramTitle);
+}
+
+void MainWindowLogic::pause_resume()
+{
+    if (paused_)
+        resume();
+    else
+        pause();
 }
 
 void MainWindowLogic::close_request()
@@ -323,12 +369,31 @@ void MainWindowLogic::destroy()
         services_.tray->remove();
         tray_added_ = false;
     }
-    services_.profile->set_int("workers", saved_workers_);
+    // The user's choices were saved as they were made; the window's place
+    // goes with an exit the user asked for, never with a session's end.
     const std::string placement = services_.view->placement();
-    if (!placement.empty())
+    if (initialized_ && !session_ending_ && !placement.empty() &&
+        services_.profile->get_string("window", "") != placement) {
         services_.profile->set_string("window", placement);
-    save_settings(*services_.profile, run_.alpha, status_choice_, priority_class_);
+        services_.profile->save();
+    }
     services_.view->close_window();
+}
+
+// The profile changes by the user's choices alone, each as it is made: a
+// session that ends, a cancelled dialog or a failed start leaves it as it was.
+void MainWindowLogic::save_choices()
+{
+    if (!initialized_ || destroyed_)
+        return;
+    services_.profile->set_int("workers", saved_workers_);
+    save_settings(*services_.profile, run_.alpha, status_choice_, priority_class_);
+}
+
+void MainWindowLogic::set_alpha(double alpha)
+{
+    run_.alpha = alpha;
+    save_choices();
 }
 
 void MainWindowLogic::status_line_clicked()
@@ -336,6 +401,17 @@ void MainWindowLogic::status_line_clicked()
     status_choice_ = (status_choice_ + 1) % 3;
     services_.view->show_status_line(display_[status_choice_]);
     services_.view->focus_log();
+    save_choices();
+}
+
+void MainWindowLogic::folder_changed()
+{
+    services_.view->show_folder(current_folder());
+    clear_log();
+    log_append("Data folder: " + current_folder(), LogKind::info);
+    // The new folder's recorded factors are shown, as at the program's start.
+    status_echo_ = true;
+    start_stop();
 }
 
 void MainWindowLogic::report_priority_refusal()
@@ -368,9 +444,18 @@ bool MainWindowLogic::change_worker_priority(PriorityClass cls, ThreadPriority t
         report_priority_refusal();
         return false;
     }
-    restart_after_stop_ = true;
-    stop_run();
+    restart_run();
     return true;
+}
+
+// The run stops, records its resume point, and starts again from there
+// with the new settings: nothing is lost and nothing sieved twice.
+void MainWindowLogic::restart_run()
+{
+    restart_after_stop_ = true;
+    if (paused_ && active_run_)
+        active_run_->resume();
+    stop_run();
 }
 
 void MainWindowLogic::select_priority_class(PriorityClass cls)
@@ -378,6 +463,7 @@ void MainWindowLogic::select_priority_class(PriorityClass cls)
     if (change_worker_priority(cls, thread_priority_))
         priority_class_ = cls;
     services_.view->show_priority_class(priority_class_);
+    save_choices();
 }
 
 void MainWindowLogic::select_thread_priority(ThreadPriority priority)

@@ -95,6 +95,7 @@ public:
     // they are and use no processor time.
     void pause();
     void resume();
+    void pause_resume();   // the window's Pause/Resume button
     // An initial creation's records that could not be written yet: the
     // front end calls retry_records about once a second while they wait.
     bool records_pending() const { return saving_; }
@@ -120,7 +121,13 @@ public:
     const ProgressEstimate& progress() const { return progress_; }
 
     double alpha() const { return run_.alpha; }
-    void set_alpha(double alpha) { run_.alpha = alpha; }
+    void set_alpha(double alpha);
+    // Options > Data folder and a second start's folder: the program works
+    // in another folder now; a new log names it, then a Start there.
+    void folder_changed();
+    // The session ends (a signal, a logout): the run records itself and
+    // the window goes, and the profile stays as it was.
+    void session_ending() { session_ending_ = true; }
 
     bool running() const { return running_; }
     bool destroyed() const { return destroyed_; }
@@ -162,6 +169,9 @@ private:
     bool apply_worker_nice(int nice);
     bool change_worker_priority(PriorityClass cls, ThreadPriority thread);
     void destroy();
+    void save_choices();
+    void show_paused();
+    void restart_run();
 
     WindowServices services_;
     RunRecord run_;
@@ -170,6 +180,9 @@ private:
     bool running_ = false;
     bool paused_ = false;
     bool destroyed_ = false;
+    bool initialized_ = false;
+    bool session_ending_ = false;
+    bool completed_file_pending_ = false;   // a completed file waits for the new range to be confirmed
     bool exit_after_stop_ = false;
     bool restart_after_stop_ = false;   // new workers at a priority the old ones could not take
     bool status_echo_ = true;

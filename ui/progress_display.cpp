@@ -1,5 +1,6 @@
 // Share done and time left.
 #include "ui/progress_display.h"
+#include "ui/range_entry.h"
 
 #include <cstdio>
 #include <cstring>
@@ -99,7 +100,7 @@ std::string format_time_left(double seconds)
         std::snprintf(text, sizeof text, "about %ld h %ld min left", whole / 60, whole % 60);
     } else if (minutes < 1e9) {
         const long hours = static_cast<long>(minutes / 60);
-        std::snprintf(text, sizeof text, "about %ld d %ld h left", hours / 24, hours % 24);
+        std::snprintf(text, sizeof text, "about %s d %ld h left", with_commas(hours / 24).c_str(), hours % 24);
     } else {
         std::snprintf(text, sizeof text, "many years left");
     }

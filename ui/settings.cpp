@@ -111,17 +111,18 @@ private:
 
 }  // namespace
 
-std::string profile_path()
+std::string config_folder()
 {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string dir;
-    if (xdg != nullptr && xdg[0] == '/') {
-        dir = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        dir = std::string(home != nullptr ? home : ".") + "/.config";
-    }
-    return dir + "/zudsieve.ini";
+    if (xdg != nullptr && xdg[0] == '/')
+        return xdg;
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.config";
+}
+
+std::string profile_path()
+{
+    return config_folder() + "/zudsieve.ini";
 }
 
 std::unique_ptr<Profile> open_ini_profile(const std::string& path)

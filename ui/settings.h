@@ -21,7 +21,9 @@ public:
     virtual bool save() = 0;
 };
 
-// "zudsieve.ini" in $XDG_CONFIG_HOME, else ~/.config.
+// $XDG_CONFIG_HOME, else ~/.config.
+std::string config_folder();
+// "zudsieve.ini" in the configuration folder.
 std::string profile_path();
 
 // A plain INI file with the one section "params"; other sections and keys

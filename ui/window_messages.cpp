@@ -5,6 +5,8 @@
 #include "data/status_file.h"
 #include "run/progress.h"
 #include "ui/main_window.h"
+#include "ui/progress_display.h"
+#include "ui/range_entry.h"
 #include "ui/start_options.h"
 
 namespace zud {
@@ -12,8 +14,8 @@ namespace zud {
 namespace {
 
 const char* const kCompleteLogLine =
-    "Sieving complete! The results (the whole text of 'ZudStatus.dat') are on the clipboard, ready to be sent to "
-    "the Zud team.";
+    "Sieving complete! The results are the whole text of 'ZudStatus.dat', to be sent to the Zud team: File > Copy "
+    "results puts them on the clipboard.";
 const char* const kCompleteClipboard =
     "Sieving complete!\r\n\r\nThe data has been placed on the Clipboard ready to be sent to the Zud "
     "team.\r\nThis information can also be found in the file 'ZudStatus.dat'";
@@ -52,7 +54,8 @@ void MainWindowLogic::progress(const RunProgress& progress)
     rate_.on_progress(last_reported_p_, services_.clock_ms());
     set_display(0, rate_.rate_text());
     show_progress(last_reported_p_);
-    tray_modify(progress_.active() ? text + " - " + progress_.share_text() : text);
+    if (!paused_)
+        tray_modify(progress_.active() ? text + " - " + progress_.share_text() : text);
 }
 
 void MainWindowLogic::checkpoint_written(std::int64_t) {}
@@ -85,6 +88,7 @@ void MainWindowLogic::warning(const RunWarning& warning)
 void MainWindowLogic::error(const RunError& error)
 {
     if (error.kind == RunErrorKind::engine_gave_up) {
+        finish_run_thread();
         // Nothing was sieved, so neither file may change.
         if (!error.text.empty())
             log_append(error.text, LogKind::plain);
@@ -137,22 +141,27 @@ void MainWindowLogic::done()
 // The results are the whole status file, whatever the log pane kept.
 void MainWindowLogic::announce_completion()
 {
-    const bool copied = services_.clipboard->available();
-    if (copied)
-        services_.clipboard->copy(read_status_text());
     if (!services_.view->announces_completion()) {
+        const bool copied = services_.clipboard->available();
+        if (copied)
+            services_.clipboard->copy(read_status_text());
         services_.box->warn(copied ? kCompleteClipboard : kCompleteInFile);
         return;
     }
-    // A window never stops the user with a box for good news: a line in the
-    // log, and a desktop notice when the window is hidden.
+    // A window never stops the user with a box for good news, nor takes
+    // the clipboard unasked: a line in the log, and a desktop notice that
+    // waits when the window is hidden.
     log_append(kCompleteLogLine, LogKind::info);
     // On the status line too, whichever display it shows; the next click
     // goes back to the displays.
-    services_.view->show_status_line("Sieving complete! The results are on the clipboard.");
+    services_.view->show_status_line("Sieving complete! The results are in 'ZudStatus.dat'.");
     if (tray_added_ && !services_.view->window_visible())
-        services_.tray->notify(kProgramTitle,
-                               "Sieving complete! The results are in 'ZudStatus.dat' in " + current_folder());
+        services_.tray->notify(kProgramTitle, "Sieving complete: " +
+                                                  range_line(recorded_range_start(run_.pmin), run_.pmax) + ", " +
+                                                  with_commas(factor_count_) +
+                                                  (factor_count_ == 1 ? " factor" : " factors") +
+                                                  " found in this run. The results are in 'ZudStatus.dat' in " +
+                                                  current_folder() + ".");
 }
 
 void MainWindowLogic::stopped(std::int64_t p)
@@ -195,6 +204,11 @@ void MainWindowLogic::retry_records()
 // and the record is the window's alone.
 void MainWindowLogic::finish_run_thread()
 {
+    if (paused_) {
+        paused_ = false;
+        set_display(0, rate_.rate_text());
+        set_display(2, progress_.remaining_text());
+    }
     if (active_run_) {
         active_run_->wait();
         active_run_.reset();
@@ -262,6 +276,7 @@ void MainWindowLogic::end_of_run()
 {
     running_ = false;
     paused_ = false;
+    services_.view->show_pause(false, false);
     finish_run_thread();
     lock_.release();
     if (exit_after_stop_)
@@ -330,6 +345,9 @@ void MainWindowLogic::set_status_text(const std::string& text)
 
 void MainWindowLogic::set_display(int choice, const std::string& text)
 {
+    // While paused every display says so; what a late event says waits.
+    if (paused_)
+        return;
     display_[choice] = text.substr(0, 99);
     if (status_choice_ == choice)
         services_.view->show_status_line(display_[choice]);

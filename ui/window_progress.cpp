@@ -5,9 +5,18 @@ namespace zud {
 
 void MainWindowLogic::choose_workers(int workers)
 {
+    const int before = workers_;
     workers_ = usable_workers(workers, processors_);
     saved_workers_ = workers_;
     services_.view->show_workers(workers_);
+    save_choices();
+    // Like a priority, a new count takes effect at once: the run restarts
+    // from its resume point with it.
+    if (running_ && !saving_ && active_run_ && !active_run_->stop_requested() && workers_ != before) {
+        log_append("Workers: " + std::to_string(workers_) + " from now on; the sieve goes on from where it is.",
+                   LogKind::plain);
+        restart_run();
+    }
 }
 
 void MainWindowLogic::start_progress()

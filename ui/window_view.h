@@ -37,6 +37,10 @@ public:
     // Share of the range done, 0 .. 1000 (the progress bar).
     virtual void show_progress(int permille) { (void)permille; }
     virtual void show_workers(int workers) { (void)workers; }   // the Workers menu
+    // The Pause/Resume button: usable while a run goes, "Resume" while paused.
+    virtual void show_pause(bool enabled, bool paused) { (void)enabled, (void)paused; }
+    // The folder the program works in (the window's title names it).
+    virtual void show_folder(const std::string& folder) { (void)folder; }
     // Where the window is, for the profile ("x y width height [max]");
     // empty when the front end has no window.
     virtual std::string placement() const { return {}; }
@@ -46,7 +50,7 @@ public:
 };
 
 // The small mark on the tray icon: how the sieve stands.
-enum class TrayMark { none, running, stopped, done };
+enum class TrayMark { none, running, paused, stopped, done };
 
 class Tray {
 public:

@@ -153,8 +153,14 @@ TEST_F(StatusFile, done_asks_the_completed_results_question)
     EXPECT_EQ(r.pmin, 0);
     EXPECT_EQ(r.pmax, 0);
     EXPECT_TRUE(echoed.empty());
+    // The file stays until a new range is confirmed; then the backups
+    // keep the last two.
+    EXPECT_EQ(read_file("ZudStatus.dat"), text);
+    write_file("ZudStatus.dat~", "older\n");
+    ASSERT_TRUE(zud::keep_completed_results().ok);
     EXPECT_FALSE(exists("ZudStatus.dat"));
-    EXPECT_EQ(read_file("ZudStatus.dat~"), text);   // nothing is replaced without a copy
+    EXPECT_EQ(read_file("ZudStatus.dat~"), text);
+    EXPECT_EQ(read_file("ZudStatus.dat~~"), "older\n");
     EXPECT_EQ(log_clears, 1);
 
     // A new file takes the mode the umask gives, like any other.

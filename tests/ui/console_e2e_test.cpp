@@ -85,8 +85,9 @@ TEST_F(Console, a_recorded_range_runs_to_done_with_the_brute_force_factors)
 TEST_F(Console, a_new_range_is_asked_for_in_billions_and_confirmed)
 {
     write_file("Zud.dat", test_data("small_Zud.dat"));
-    // Refused (not whole billions, then the wrong order), not confirmed, confirmed.
-    write_file("answers.txt", "1e3\n4\n3\n1,5\n7\n3\n3\n4\n\n3\n4\ny\n");
+    // Each end refused as soon as it is typed (not whole billions), then the
+    // wrong order, not confirmed, confirmed.
+    write_file("answers.txt", "1e3\n7\n3\n3\n1,5\n4\n\n3\n4\ny\n");
     const pid_t pid = start("answers.txt");
     wait_for_sieving(300);
     kill(pid, SIGINT);

@@ -64,6 +64,7 @@ TEST(TimeLeft, units_by_size)
     EXPECT_EQ(zud::format_time_left(59 * 60 + 59), "about 59 min left");
     EXPECT_EQ(zud::format_time_left(5 * 3600 + 10 * 60 + 5), "about 5 h 10 min left");
     EXPECT_EQ(zud::format_time_left(3 * 86400 + 7200), "about 3 d 2 h left");
+    EXPECT_EQ(zud::format_time_left(1234.0 * 86400 + 7200), "about 1,234 d 2 h left");
     EXPECT_EQ(zud::format_time_left(1e300), "many years left");
 }
 

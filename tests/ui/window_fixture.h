@@ -37,8 +37,11 @@ public:
     void show_workers(int value) override { workers = value; }
     std::string placement() const override { return place; }
     bool announces_completion() const override { return announces; }
+    void show_pause(bool enabled, bool paused) override { pause_enabled = enabled, pause_shown = paused; }
+    void show_folder(const std::string& folder) override { this->folder = folder; }
 
-    std::string log, status_line, range_line, caption = "&Start", place;
+    std::string log, status_line, range_line, caption = "&Start", place, folder;
+    bool pause_enabled = false, pause_shown = false;
     int permille = -1, workers = 0;
     bool start_enabled = true, visible = true, closed = false, announces = false;
     int scrolls = 0;

@@ -39,8 +39,8 @@ TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
     EXPECT_EQ(logic->display_text(2), "100.0% done");
     EXPECT_EQ(view.permille, 1000);
     ASSERT_EQ(tray.notices.size(), 1u);
-    EXPECT_EQ(tray.notices[0], "ZudSieve 1.24: Sieving complete! The results are in 'ZudStatus.dat' in " +
-                                   zud::current_folder());
+    EXPECT_EQ(tray.notices[0], "ZudSieve 1.24: Sieving complete: p=3,001 to p=1,003,001, 1 factor found in this "
+                               "run. The results are in 'ZudStatus.dat' in " + zud::current_folder() + ".");
 }
 
 TEST_F(WindowProgress, a_resumed_range_counts_from_its_recorded_start)
@@ -95,6 +95,59 @@ TEST_F(WindowProgress, the_command_line_overrides_the_workers_for_this_run_only)
     EXPECT_EQ(view.workers, 2);
     second.close_request();
     EXPECT_EQ(profile.values["workers"], "1");
+}
+
+TEST_F(WindowProgress, a_pause_looks_paused_and_a_new_worker_count_restarts_the_run_from_its_resume_point)
+{
+    fake_worker = true;
+    range.lower = 3001;
+    range.upper = 1003001;
+    profile.values["workers"] = "1";
+    window().initialize();
+    EXPECT_EQ(view.folder, zud::current_folder());
+    EXPECT_TRUE(view.pause_enabled);
+    EXPECT_FALSE(view.pause_shown);
+    clock_ms = 1000;
+    logic->progress({203001, 0.2, 10000.0});
+    // Paused: every display, the button, the tray's mark and tooltip say so,
+    // and a late event does not undo it.
+    logic->pause_resume();
+    EXPECT_TRUE(active->paused());
+    EXPECT_TRUE(view.pause_shown);
+    EXPECT_EQ(tray.marks.back(), zud::TrayMark::paused);
+    EXPECT_EQ(tray.tooltip, "ZudSieve: Paused, 20.0% done");
+    const char* const shown[] = {"Rate: paused", "Paused", "Paused, 20.0% done"};
+    for (int click = 0; click < 3; ++click) {
+        EXPECT_EQ(view.status_line, shown[logic->status_choice()]);
+        logic->status_line_clicked();
+    }
+    logic->progress({223001, 0.22, 10000.0});
+    EXPECT_EQ(view.status_line, shown[logic->status_choice()]);
+    logic->pause_resume();
+    EXPECT_FALSE(active->paused());
+    EXPECT_FALSE(view.pause_shown);
+    EXPECT_EQ(tray.marks.back(), zud::TrayMark::running);
+    EXPECT_EQ(view.status_line.find("Paused"), std::string::npos);
+
+    // A new count during a run: the run stops, records its resume point
+    // and goes on from it with the new count, as a priority change does.
+    const int processors = logic->processors();
+    if (processors < 2)
+        GTEST_SKIP() << "one processor: no other count to choose";
+    logic->choose_workers(2);
+    EXPECT_EQ(profile.values["workers"], "2");
+    EXPECT_TRUE(active->stop_requested());
+    logic->stopped(223001);
+    EXPECT_EQ(workers_started, 2);
+    EXPECT_TRUE(logic->running());
+    EXPECT_EQ(active->workers(), 2);
+    EXPECT_EQ(view.range_line, "p=223,000 to p=1,003,001");
+    const std::string status = read_file("ZudStatus.dat");
+    EXPECT_EQ(status, "pmax=1003001\npmin=3001\npmin=223000\n");
+    EXPECT_NE(logic->log_text().find("Workers: 2 from now on"), std::string::npos);
+    // The same count again changes nothing.
+    logic->choose_workers(2);
+    EXPECT_FALSE(active->stop_requested());
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBrowser>
-#include <QKeyEvent>
 
 #include "engine/instruction_set.h"
 #include "ui/qt/qt_platform.h"
@@ -63,29 +62,21 @@ void fixed_size(QDialog* dialog, const DialogUnits& du, int width, int height, c
     dialog->setWindowFlags(dialog->windowFlags() & ~Qt::WindowContextHelpButtonHint);
 }
 
-// Typed characters other than digits are refused, and the hint beside the
-// field says why; pasted text is taken as it comes and judged by the OK rule.
-class DigitsEdit : public QLineEdit {
-public:
-    DigitsEdit(QWidget* parent, QLabel* hint) : QLineEdit(parent), hint_(hint) {}
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override
-    {
-        const QString text = event->text();
-        const bool command = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != 0;
-        if (!command && text.size() == 1 && text[0].isPrint()) {
-            const char typed = text[0].unicode() < 128 ? static_cast<char>(text[0].unicode()) : '?';
-            hint_->setText(QString::fromStdString(refused_keystroke(typed)));
-            if (!hint_->text().isEmpty())
-                return;
-        }
-        QLineEdit::keyPressEvent(event);
-    }
-
-private:
-    QLabel* hint_;
-};
+// What is typed stays as typed, even a character a range end cannot hold:
+// a refused key would leave another number (1.5 would read 15, one Enter
+// from a range ten times off). While the text is not a whole number of
+// billions the note beside the field says why, and OK refuses it.
+QLineEdit* range_field(QWidget* parent, QLabel* hint)
+{
+    auto* field = new QLineEdit(parent);
+    QObject::connect(field, &QLineEdit::textChanged, hint, [hint](const QString& text) {
+        std::int64_t billions = 0;
+        std::string reason;
+        const bool whole = text.trimmed().isEmpty() || parse_billions(text.toStdString(), billions, reason);
+        hint->setText(whole ? QString() : QString::fromStdString(reason));
+    });
+    return field;
+}
 
 // Says why a field was refused, beside it; empty while nothing was. Red that
 // stands out from the palette's own background, light or dark.
@@ -141,10 +132,10 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
     lower_reason_->setObjectName(QStringLiteral("lower_reason"));
     upper_reason_ = reason_label(this, du.rect(152, 25, 150, 8));
     upper_reason_->setObjectName(QStringLiteral("upper_reason"));
-    lower_ = new DigitsEdit(this, lower_reason_);
+    lower_ = range_field(this, lower_reason_);
     lower_->setObjectName(QStringLiteral("lower"));
     lower_->setGeometry(du.rect(65, 7, 56, 12));
-    upper_ = new DigitsEdit(this, upper_reason_);
+    upper_ = range_field(this, upper_reason_);
     upper_->setObjectName(QStringLiteral("upper"));
     upper_->setGeometry(du.rect(65, 24, 56, 12));
     auto* ok = button(this, QStringLiteral("OK"), du.rect(308, 7, 50, 14), true);

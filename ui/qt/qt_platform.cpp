@@ -11,12 +11,16 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
 #include <QThread>
+#include <QTreeView>
 #include <QUrl>
+#include <memory>
 
 #include "data/status_file.h"
 
@@ -52,9 +56,11 @@ QIcon marked_icon(TrayMark state)
                          .scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     if (state == TrayMark::none)
         return QIcon(pixmap);
-    // Green: sieving; grey: stopped; blue with a tick: done. A dark ring
-    // keeps the mark apart from the icon on any panel colour.
+    // Green: sieving; amber with two bars: paused; grey with a square:
+    // stopped; blue with a tick: done. A dark ring keeps the mark apart from
+    // the icon on any panel colour.
     const QColor fill = state == TrayMark::running   ? QColor(0x2e, 0xa0, 0x43)
+                        : state == TrayMark::paused  ? QColor(0xe0, 0x90, 0x10)
                         : state == TrayMark::stopped ? QColor(0x8a, 0x8a, 0x8a)
                                                      : QColor(0x1f, 0x6f, 0xd0);
     QPainter painter(&pixmap);
@@ -66,9 +72,12 @@ QIcon marked_icon(TrayMark state)
     painter.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     if (state == TrayMark::done) {
         painter.drawPolyline(QPolygonF({QPointF(42, 49), QPointF(47, 55), QPointF(56, 43)}));
-    } else if (state == TrayMark::stopped) {
+    } else if (state == TrayMark::paused) {
         painter.drawLine(QPointF(45, 43), QPointF(45, 55));
         painter.drawLine(QPointF(53, 43), QPointF(53, 55));
+    } else if (state == TrayMark::stopped) {
+        painter.setBrush(Qt::white);
+        painter.drawRect(QRectF(44, 44, 10, 10));
     }
     return QIcon(pixmap);
 }
@@ -78,9 +87,32 @@ void copy_results()
     QApplication::clipboard()->setText(QString::fromStdString(read_status_text()));
 }
 
-void open_data_folder()
+// Through xdg-open, whose status says whether a file manager took the
+// folder (Qt's own opener only says whether it could start one).
+void open_data_folder(std::function<void(const std::string& folder)> unopened)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::currentPath()));
+    const QString folder = QDir::currentPath();
+    auto* opener = new QProcess(qApp);
+    auto told = std::make_shared<bool>(false);
+    auto tell = [unopened = std::move(unopened), folder, told] {
+        if (!*told && unopened)
+            unopened(folder.toStdString());
+        *told = true;
+    };
+    QObject::connect(opener, &QProcess::finished, opener, [opener, tell](int code, QProcess::ExitStatus status) {
+        if (status != QProcess::NormalExit || code != 0)
+            tell();
+        opener->deleteLater();
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, opener, [opener, tell](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            tell();
+            opener->deleteLater();
+        }
+    });
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    opener->start(QStringLiteral("xdg-open"), {folder});
 }
 
 QString from_log_text(const std::string& text)
@@ -193,9 +225,14 @@ bool QtTray::notify_on_bus(const QString& title, const QString& text)
     notices.setTimeout(3000);
     const QStringList actions = {QStringLiteral("open"), QStringLiteral("Open folder"), QStringLiteral("copy"),
                                  QStringLiteral("Copy results")};
+    // Someone away for hours must still find it: it stays until clicked
+    // (no time-out, resident, and critical for servers that time out the rest).
+    const QVariantMap hints = {{QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(2))},
+                               {QStringLiteral("resident"), true},
+                               {QStringLiteral("desktop-entry"), QStringLiteral("zudsieve")}};
     const QDBusReply<uint> reply =
         notices.call(QStringLiteral("Notify"), QStringLiteral("ZudSieve"), notice_id_, QStringLiteral("zudsieve"),
-                     title, text, actions, QVariantMap{}, -1);
+                     title, text, actions, hints, 0);
     if (!reply.isValid())
         return false;
     notice_id_ = reply.value();
@@ -206,8 +243,14 @@ void QtTray::notice_action(uint id, const QString& action)
 {
     if (id != notice_id_)
         return;
-    if (action == QStringLiteral("open"))
-        open_data_folder();
+    if (action == QStringLiteral("open")) {
+        if (open_folder_)
+            open_folder_();
+        else
+            open_data_folder([](const std::string& folder) {
+                QtMessageBox(nullptr).warn("No file manager opened the folder '" + folder + "'.");
+            });
+    }
     else if (action == QStringLiteral("copy"))
         copy_results();
 }
@@ -249,6 +292,17 @@ DataFolderDialog::DataFolderDialog(QWidget* parent, const QString& start)
     setFileMode(QFileDialog::ExistingFile);
     setNameFilters({QStringLiteral("Zud data files (Zud.dat ZudStatus.dat)"), QStringLiteral("All files (*)")});
     setLabelText(QFileDialog::Accept, QStringLiteral("&Use"));
+    // Room for the columns: the names take what is left after size, type
+    // and date have what they need.
+    setViewMode(QFileDialog::Detail);
+    resize(820, 480);
+    for (QTreeView* view : findChildren<QTreeView*>()) {
+        QHeaderView* header = view->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
 }
 
 // Zud.dat (or ZudStatus.dat) stands for its folder; a folder stands for

@@ -25,8 +25,9 @@ namespace zud::qt {
 QIcon marked_icon(TrayMark state);
 // The whole text of ZudStatus.dat onto the clipboard.
 void copy_results();
-// The data folder in the desktop's file manager.
-void open_data_folder();
+// The data folder in the desktop's file manager; `unopened` is called
+// (with the folder) when none opens it.
+void open_data_folder(std::function<void(const std::string& folder)> unopened);
 
 // "\r\n" line ends of the log become "\n" for Qt's widgets and the clipboard.
 QString from_log_text(const std::string& text);
@@ -76,6 +77,8 @@ public:
     void mark(TrayMark state) override;
     // The icon's context menu (kept by the caller).
     void set_menu(QMenu* menu);
+    // What the notice's "Open folder" does.
+    void set_folder_opener(std::function<void()> opener) { open_folder_ = std::move(opener); }
     QSystemTrayIcon* icon() const { return icon_; }
 
 private:
@@ -90,6 +93,7 @@ private:
     uint notice_id_ = 0;
     bool bus_connected_ = false;
     std::function<void()> on_activate_;
+    std::function<void()> open_folder_;
 };
 
 // "Where is your Zud.dat?": Qt's own file dialog, the same on every

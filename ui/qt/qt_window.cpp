@@ -1,10 +1,13 @@
 // The main window's controls, menu and event routing.
 #include "ui/qt/qt_window.h"
 
+#include "ui/autostart.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QProgressBar>
@@ -54,6 +57,7 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
     if (parts.tray == nullptr) {
         own_tray_ = std::make_unique<QtTray>(this, [this] { logic_->tray_activated(); });
         own_tray_->set_menu(tray_menu_);
+        own_tray_->set_folder_opener([this] { open_folder(); });
         parts.tray = own_tray_.get();
     }
     if (parts.profile == nullptr) {
@@ -61,6 +65,9 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
         parts.profile = own_profile_.get();
     }
     profile_ = parts.profile;
+    tray_ = parts.tray;
+    hidden_action_->setChecked(profile_->get_int("start_hidden", 0) == 1);
+    autostart_action_->setChecked(autostart_enabled());
     if (parts.range_dialog == nullptr) {
         own_range_ = std::make_unique<QtRangeDialog>(this, *naming_box_);
         parts.range_dialog = own_range_.get();
@@ -112,6 +119,13 @@ void ZudWindow::build_controls()
     start_->setDefault(true);
     connect(start_, &QPushButton::clicked, this, [this] { logic_->start_stop(); });
 
+    pause_ = new QPushButton(QStringLiteral("&Pause"), this);
+    pause_->setObjectName(QStringLiteral("pause_resume"));
+    pause_->setFixedSize(du.size(50, 16));
+    pause_->setAutoDefault(false);
+    pause_->setEnabled(false);
+    connect(pause_, &QPushButton::clicked, this, [this] { logic_->pause_resume(); });
+
     auto* group = new QGroupBox(QStringLiteral("Priority"), this);
     high_ = new QRadioButton(QStringLiteral("Hi&gh"), group);
     normal_ = new QRadioButton(QStringLiteral("Nor&mal"), group);
@@ -158,6 +172,7 @@ void ZudWindow::lay_out(QWidget* priority_group)
     grid->addWidget(log_, 0, 0);
     auto* right = new QVBoxLayout;
     right->addWidget(start_);
+    right->addWidget(pause_);
     right->addStretch(1);
     right->addWidget(priority_group);
     grid->addLayout(right, 0, 1, 2, 1);
@@ -222,6 +237,22 @@ void ZudWindow::show_range_line(const std::string& text)
 void ZudWindow::set_start_caption(const std::string& caption)
 {
     start_->setText(QString::fromStdString(caption));
+}
+
+void ZudWindow::show_pause(bool enabled, bool paused)
+{
+    pause_->setEnabled(enabled);
+    pause_->setText(paused ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
+}
+
+// The title names the folder, with the home folder as "~".
+void ZudWindow::show_folder(const std::string& folder)
+{
+    QString shown = QString::fromStdString(folder);
+    const QString home = QDir::homePath();
+    if (home.size() > 1 && (shown == home || shown.startsWith(home + QLatin1Char('/'))))
+        shown = QLatin1Char('~') + shown.mid(home.size());
+    setWindowTitle(QString::fromLatin1(kProgramTitle) + QStringLiteral(" - ") + shown);
 }
 
 void ZudWindow::set_start_enabled(bool enabled)

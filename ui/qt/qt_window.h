@@ -9,6 +9,7 @@
 #include "ui/main_window.h"
 #include "ui/qt/qt_dialogs.h"
 #include "ui/qt/qt_platform.h"
+#include "ui/qt/qt_single.h"
 #include "ui/start_options.h"
 
 class QAction;
@@ -49,6 +50,7 @@ public:
     QLineEdit* range_line_field() const { return range_; }
     QProgressBar* progress_bar() const { return progress_; }
     QPushButton* start_button() const { return start_; }
+    QPushButton* pause_button() const { return pause_; }
     QRadioButton* priority_button(PriorityClass cls) const;
     QAction* thread_priority_action(ThreadPriority priority) const;
     QAction* alpha_action() const { return alpha_action_; }
@@ -74,15 +76,26 @@ public:
     void close_window() override;
     void show_progress(int permille) override;
     void show_workers(int workers) override;
+    void show_pause(bool enabled, bool paused) override;
+    void show_folder(const std::string& folder) override;
     std::string placement() const override;
     bool announces_completion() const override { return true; }
 
     void open_alpha_dialog();
-    void choose_data_folder();   // Options > Data folder...
+    void choose_data_folder();   // Options > Data folder…
+    // Options > Open data folder and the notice's "Open folder": says so
+    // when no file manager opens it.
+    void open_folder();
+    // Options > "Start hidden in the tray", where there is a tray.
+    bool starts_hidden() const;
     // A second start of the program: comes forward and, given a folder,
     // works there (not during a run). Returns the word for the second start.
-    std::string second_start(const std::string& folder);
+    SecondStartAnswer second_start(const std::string& folder);
     QAction* folder_action() const { return folder_action_; }
+    QAction* autostart_action() const { return autostart_action_; }
+    QAction* hidden_action() const { return hidden_action_; }
+    QAction* quit_action() const { return quit_action_; }
+    QAction* copy_action() const { return copy_action_; }
 
 protected:
     void accept() override;   // Enter: Start/Stop through the default button
@@ -95,6 +108,8 @@ private:
     void build_controls();
     void lay_out(QWidget* priority_group);
     void build_menu();
+    void build_file_menu(QMenuBar* bar);
+    void build_session_items(QMenu* options);
     void build_workers_menu(QMenu* options);
     void build_tray_menu();
     void restore_placement(Profile& profile);
@@ -110,6 +125,7 @@ private:
     std::unique_ptr<QtFolderChooser> own_chooser_;
     FolderChooser* chooser_ = nullptr;
     Profile* profile_ = nullptr;
+    Tray* tray_ = nullptr;
     QtWaitCursor cursor_;
     QtClipboard clipboard_;
     std::unique_ptr<MainWindowLogic> logic_;
@@ -120,6 +136,7 @@ private:
     QMenuBar* menu_bar_ = nullptr;
     QPlainTextEdit* log_ = nullptr;
     QPushButton* start_ = nullptr;
+    QPushButton* pause_ = nullptr;
     QRadioButton* high_ = nullptr;
     QRadioButton* normal_ = nullptr;
     QRadioButton* idle_ = nullptr;
@@ -130,6 +147,10 @@ private:
     QAction* thread_lowest_ = nullptr;
     QAction* alpha_action_ = nullptr;
     QAction* folder_action_ = nullptr;
+    QAction* autostart_action_ = nullptr;
+    QAction* hidden_action_ = nullptr;
+    QAction* quit_action_ = nullptr;
+    QAction* copy_action_ = nullptr;
     QActionGroup* workers_group_ = nullptr;
     QMenu* tray_menu_ = nullptr;
     bool closing_ = false;

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
 #include <clocale>
@@ -21,6 +22,7 @@
 #include "data/file_io.h"
 #include "ui/qt/qt_single.h"
 #include "ui/qt/qt_window.h"
+#include "ui/autostart.h"
 #include "ui/command_line.h"
 
 namespace zud::qt {
@@ -29,6 +31,7 @@ void ZudWindow::build_menu()
 {
     auto* bar = new QMenuBar(this);
     menu_bar_ = bar;
+    build_file_menu(bar);
     QMenu* options = bar->addMenu(QStringLiteral("&Options"));
     QMenu* worker = options->addMenu(QStringLiteral("&Worker Thread Priority"));
     thread_normal_ = worker->addAction(QStringLiteral("&Normal"));
@@ -44,9 +47,12 @@ void ZudWindow::build_menu()
     alpha_action_ = options->addAction(QStringLiteral("&Set alpha..."));
     connect(alpha_action_, &QAction::triggered, this, &ZudWindow::open_alpha_dialog);
     options->addSeparator();
-    folder_action_ = options->addAction(QStringLiteral("&Data folder..."));
+    folder_action_ = options->addAction(QStringLiteral("&Data folder…"));
     connect(folder_action_, &QAction::triggered, this, &ZudWindow::choose_data_folder);
-    connect(options->addAction(QStringLiteral("&Open data folder")), &QAction::triggered, this, &open_data_folder);
+    connect(options->addAction(QStringLiteral("&Open data folder")), &QAction::triggered, this,
+            &ZudWindow::open_folder);
+    options->addSeparator();
+    build_session_items(options);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     connect(help->addAction(QStringLiteral("&Contents")), &QAction::triggered, this, [this] {
         std::unique_ptr<QDialog> dialog(make_help_dialog(this));
@@ -59,8 +65,56 @@ void ZudWindow::build_menu()
     });
 }
 
+// The results onto the clipboard when asked (never unasked), and Quit,
+// which asks as the close box does while a run goes.
+void ZudWindow::build_file_menu(QMenuBar* bar)
+{
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    copy_action_ = file->addAction(QStringLiteral("&Copy results"));
+    connect(copy_action_, &QAction::triggered, this, [] { copy_results(); });
+    file->addSeparator();
+    quit_action_ = file->addAction(QStringLiteral("&Quit"));
+    quit_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit_action_->setShortcutContext(Qt::WindowShortcut);
+    connect(quit_action_, &QAction::triggered, this, [this] { logic_->close_request(); }, Qt::QueuedConnection);
+}
+
+// Options > "Start with the session" (an autostart entry, there while
+// ticked) and "Start hidden in the tray" (the profile's "start_hidden").
+void ZudWindow::build_session_items(QMenu* options)
+{
+    autostart_action_ = options->addAction(QStringLiteral("Start with the session"));
+    autostart_action_->setCheckable(true);
+    connect(autostart_action_, &QAction::triggered, this, [this](bool enabled) {
+        const std::string refusal = set_autostart(enabled, QCoreApplication::applicationFilePath().toStdString());
+        autostart_action_->setChecked(autostart_enabled());
+        if (!refusal.empty())
+            naming_box_->show(refusal, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok);
+    });
+    hidden_action_ = options->addAction(QStringLiteral("Start hidden in the tray"));
+    hidden_action_->setCheckable(true);
+    connect(hidden_action_, &QAction::triggered, this, [this](bool hidden) {
+        profile_->set_int("start_hidden", hidden ? 1 : 0);
+        profile_->save();
+    });
+}
+
+bool ZudWindow::starts_hidden() const
+{
+    return profile_->get_int("start_hidden", 0) == 1 && tray_->available();
+}
+
+void ZudWindow::open_folder()
+{
+    open_data_folder([this](const std::string& folder) {
+        naming_box_->show("No file manager opened the folder '" + folder + "'. It holds 'Zud.dat' and "
+                          "'ZudStatus.dat'; open it with a file manager of your own.",
+                          BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok);
+    });
+}
+
 // One item per processor the program may use; the choice is kept in the
-// profile and taken by the next run.
+// profile and, like a priority, taken by a running sieve at once.
 void ZudWindow::build_workers_menu(QMenu* options)
 {
     QMenu* menu = options->addMenu(QStringLiteral("W&orkers"));
@@ -110,12 +164,7 @@ void ZudWindow::build_tray_menu()
         pause->setText(logic_->paused() ? QStringLiteral("Resume") : QStringLiteral("Pause"));
         pause->setEnabled(logic_->running());
     });
-    connect(pause, &QAction::triggered, this, [this] {
-        if (logic_->paused())
-            logic_->resume();
-        else
-            logic_->pause();
-    });
+    connect(pause, &QAction::triggered, this, [this] { logic_->pause_resume(); });
     // Queued: the menu closes before a question opens.
     connect(show_hide, &QAction::triggered, this, [this] { logic_->tray_activated(); }, Qt::QueuedConnection);
     connect(start_stop, &QAction::triggered, this, [this] { logic_->start_stop(); }, Qt::QueuedConnection);
@@ -127,25 +176,27 @@ void ZudWindow::choose_data_folder()
 {
     std::string refusal;
     if (change_data_folder(logic_->running(), *profile_, *chooser_, refusal)) {
-        logic_->start_stop();
+        logic_->folder_changed();
         return;
     }
     if (!refusal.empty())
         naming_box_->show(refusal, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok);
 }
 
-std::string ZudWindow::second_start(const std::string& folder)
+SecondStartAnswer ZudWindow::second_start(const std::string& folder)
 {
     if (!window_visible())
         logic_->tray_activated();
     else
         show_window();
-    if (folder.empty() || folder == current_folder())
-        return {};
+    const std::string here = current_folder();
+    if (folder.empty() || folder == here)
+        return {true, "ZudSieve is already running in '" + here + "': its window has come forward."};
     const std::string word = switch_data_folder(logic_->running(), folder, *profile_);
-    if (word.empty())
-        QTimer::singleShot(0, this, [this] { logic_->start_stop(); });
-    return word;
+    if (!word.empty())
+        return {false, word};
+    QTimer::singleShot(0, this, [this] { logic_->folder_changed(); });
+    return {true, "ZudSieve is already running: its window has come forward and works in '" + folder + "' now."};
 }
 
 void ZudWindow::open_alpha_dialog()
@@ -204,7 +255,9 @@ int serve_window(ZudWindow& window)
     // Hiding to the tray hides the last window: that must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     QObject::connect(&window, &QDialog::finished, qApp, [] { QCoreApplication::quit(); });
-    window.show();
+    // Hidden in the tray only where a tray can bring it back.
+    if (!window.starts_hidden())
+        window.show();
     QTimer::singleShot(0, &window, [&window] { window.start(); });
     QApplication::exec();
     return window.logic().outcome() == RunOutcome::verification_failed ? 2 : 0;
@@ -239,10 +292,12 @@ void end_on_signals(ZudWindow& window)
             // The open question closes with its cautious answer, then the
             // run records itself and the window goes.
             end_all_questions();
+            window.logic().session_ending();
             window.logic().exit_confirmed();
-        }
-        else
+        } else {
+            window.logic().session_ending();
             window.logic().exit_now();
+        }
         handled = received;
     });
     timer->start(200);
@@ -264,18 +319,34 @@ int run_window(int argc, char** argv, const StartOptions& options)
     // A window nobody sees (the offscreen platform of scripts and tests)
     // has nothing to bring forward: those may run side by side.
     const bool seen = QGuiApplication::platformName() != QStringLiteral("offscreen");
-    const QString name = seen ? single_window_name() : QString();
-    std::string word;
-    if (seen && hand_to_running_window(name, options.folder_given ? current_folder() : std::string(), word)) {
-        if (word.empty())
-            return 0;
-        std::fprintf(stderr, "zudsieve: %s\n", word.c_str());
-        return 1;
+    const SingleWindowPlace place = seen ? single_window_place() : SingleWindowPlace{};
+    if (!place.refusal.empty())
+        std::fprintf(stderr, "zudsieve: %s: this window does not look for another one.\n", place.refusal.c_str());
+    const bool single = seen && place.refusal.empty();
+    // Starts at the same instant agree on one first window through the
+    // lock; the others hand over to it once it listens.
+    if (single && !claim_first_window(place.lock)) {
+        const std::string here = current_folder();
+        const std::string folder = options.folder_given || folder_has_data(here) ? here : std::string();
+        SecondStartAnswer answer;
+        bool handed = false;
+        for (int tries = 0; tries < 100 && !handed; ++tries) {
+            handed = hand_to_running_window(place.socket, folder, answer);
+            if (!handed)
+                QThread::msleep(100);
+        }
+        if (!handed) {
+            std::fprintf(stderr, "zudsieve: another ZudSieve window of this display does not answer.\n");
+            return 1;
+        }
+        std::fprintf(stderr, "zudsieve: %s\n", answer.word.c_str());
+        return answer.taken ? 0 : 1;
     }
     ZudWindow window({}, options);
-    SingleWindowServer single(&window, [&window](const std::string& folder) { return window.second_start(folder); });
-    if (seen)
-        single.listen(name);
+    SingleWindowServer server(&window, [&window](const std::string& folder) { return window.second_start(folder); });
+    if (single && !server.listen(place.socket))
+        std::fprintf(stderr, "zudsieve: the socket '%s' cannot be made: this window does not look for another one.\n",
+                     place.socket.toLocal8Bit().constData());
     end_on_signals(window);
     const int status = serve_window(window);
     // The exit line, the profile and the tray are done with; a worker may

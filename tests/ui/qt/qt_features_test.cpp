@@ -226,6 +226,17 @@ TEST_F(QtWindow, the_data_folder_menu_item_is_refused_during_a_run_and_starts_in
     EXPECT_EQ(profile.values["folder"], dir_ + "/data");
     EXPECT_TRUE(window.logic().running());   // Start, in the new folder
     EXPECT_EQ(range.runs, 2);
+    // A new log that names the folder, and the title too; the new folder's
+    // recorded factors are shown again, the old folder's are gone.
+    EXPECT_EQ(window.log_pane()->toPlainText().toStdString(), "Data folder: " + dir_ + "/data");
+    EXPECT_EQ(window.windowTitle().toStdString(), "ZudSieve 1.24 - " + dir_ + "/data");
+    window.logic().stopped(5000);
+    chooser.answer = dir_ + "/more";
+    ::mkdir((dir_ + "/more").c_str(), 0755);
+    write_file(dir_ + "/more/Zud.dat", test_data("small_Zud.dat"));
+    write_file(dir_ + "/more/ZudStatus.dat", "pmax=300000\npmin=3001\n3011 | 7*2^410+1\npmin=4000\n");
+    window.folder_action()->trigger();
+    EXPECT_EQ(window.log_pane()->toPlainText().toStdString(), "Data folder: " + dir_ + "/more\n3011 | 7*2^410+1");
 }
 
 TEST(QtDialogReasons, the_range_and_alpha_dialogs_say_why)
@@ -291,6 +302,50 @@ TEST_F(QtWindow, the_workers_menu_offers_each_processor_and_keeps_the_choice)
     EXPECT_EQ(window.logic().workers(), processors);
     window.logic().close_request();
     EXPECT_EQ(profile.values["workers"], std::to_string(processors));
+}
+
+TEST_F(QtWindow, the_session_items_quit_and_a_folder_no_file_manager_opens)
+{
+    range.accept = false;
+    const char* before = std::getenv("XDG_CONFIG_HOME");
+    const std::string config = before != nullptr ? before : "";
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    ZudWindow window(parts(false));
+    window.logic().initialize();
+    EXPECT_EQ(window.folder_action()->text(), "&Data folder…");
+    // Start with the session: an autostart entry while ticked, none after.
+    EXPECT_FALSE(window.autostart_action()->isChecked());
+    window.autostart_action()->trigger();
+    EXPECT_TRUE(window.autostart_action()->isChecked());
+    const std::string entry = read_file("autostart/zudsieve.desktop");
+    EXPECT_NE(entry.find("\nExec=\"" + QCoreApplication::applicationFilePath().toStdString() + "\"\n"),
+              std::string::npos)
+        << entry;
+    window.autostart_action()->trigger();
+    EXPECT_FALSE(exists("autostart/zudsieve.desktop"));
+    if (before != nullptr)
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+    // Start hidden in the tray, where there is one.
+    window.hidden_action()->trigger();
+    EXPECT_EQ(profile.values["start_hidden"], "1");
+    EXPECT_TRUE(window.starts_hidden());
+    tray.present = false;
+    EXPECT_FALSE(window.starts_hidden());
+    // Open data folder without a file manager: it says so.
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", dir_.c_str(), 1);
+    window.open_folder();
+    setenv("PATH", path.c_str(), 1);
+    spin_until([&] { return !box.shown.empty(); }, 5000);
+    ASSERT_FALSE(box.shown.empty());
+    EXPECT_EQ(box.shown.back().text.rfind("No file manager opened the folder", 0), 0u) << box.shown.back().text;
+    // File > Quit, Ctrl+Q.
+    EXPECT_EQ(window.quit_action()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    window.quit_action()->trigger();
+    spin_until([&] { return window.logic().destroyed(); }, 2000);
+    EXPECT_TRUE(window.logic().destroyed());
 }
 
 }  // namespace

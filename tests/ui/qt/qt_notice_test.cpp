@@ -17,15 +17,19 @@ class FakeNotices : public QObject {
 public:
     QString summary;
     QStringList actions;
+    QVariantMap hints;
+    int timeout = -1;
     int calls = 0;
 
 public Q_SLOTS:
     uint Notify(const QString&, uint, const QString&, const QString& title, const QString&,
-                const QStringList& offered, const QVariantMap&, int)
+                const QStringList& offered, const QVariantMap& given, int expire)
     {
         ++calls;
         summary = title;
         actions = offered;
+        hints = given;
+        timeout = expire;
         return 7;
     }
 
@@ -53,6 +57,10 @@ TEST_F(QtWindow, x11_the_completion_notice_offers_open_folder_and_copy_results)
     EXPECT_EQ(notices.calls, 1);
     EXPECT_EQ(notices.summary, "ZudSieve 1.24");
     EXPECT_EQ(notices.actions, (QStringList{"open", "Open folder", "copy", "Copy results"}));
+    // It waits until clicked: no time-out, resident, critical.
+    EXPECT_EQ(notices.timeout, 0);
+    EXPECT_TRUE(notices.hints.value(QStringLiteral("resident")).toBool());
+    EXPECT_EQ(notices.hints.value(QStringLiteral("urgency")).toInt(), 2);
     QApplication::clipboard()->clear();
     emit notices.ActionInvoked(7, QStringLiteral("copy"));
     spin_until([] { return !QApplication::clipboard()->text().isEmpty(); }, 3000);

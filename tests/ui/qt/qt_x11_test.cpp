@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -140,6 +142,8 @@ TEST_F(QtWindow, x11_screenshots)
     QTest::qWait(300);
     grab(&window, dir + "/progress-window.png");
 
+    // Paused: the button, the tray's mark and the menu say so.
+    window.logic().pause();
     QMenu* menu = window.tray_menu();
     menu->popup(window.own_tray()->icon()->geometry().bottomLeft() - QPoint(120, 0));
     QTest::qWait(300);
@@ -148,6 +152,7 @@ TEST_F(QtWindow, x11_screenshots)
         ->grabWindow(0, menu_frame.x() - 10, 0, menu_frame.width() + 20, menu_frame.bottom() + 10)
         .save(dir + "/tray-menu.png");
     menu->hide();
+    window.logic().resume();
 
     zud_test::ScriptedBox quiet;
     zud::qt::RangeDialogQt range_dialog(&window, quiet);
@@ -202,6 +207,42 @@ TEST_F(QtWindow, x11_screenshots)
     grab(&dark_range, dir + "/range-window-dark.png");
     dark_range.hide();
     window.logic().exit_confirmed();
+}
+
+// Five starts at the same instant (a double-click on a launcher, autostart
+// and a click): one window; the others hand over to it and say so.
+TEST_F(QtWindow, x11_five_starts_at_once_give_one_window)
+{
+    if (!under_x11())
+        GTEST_SKIP() << "needs a real X server (tests/ui/qt/under_xvfb.sh)";
+    ::mkdir("run", 0700);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir_ + "/run"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir_));
+    std::vector<std::unique_ptr<QProcess>> starts;
+    for (int i = 0; i < 5; ++i) {
+        starts.push_back(std::make_unique<QProcess>());
+        starts.back()->setProcessEnvironment(environment);
+        starts.back()->setProcessChannelMode(QProcess::MergedChannels);
+    }
+    for (auto& start : starts)
+        start->start(QStringLiteral(ZUD_SIEVE_BINARY), {QString::fromStdString(dir_)});
+    int handed = 0;
+    QProcess* window = nullptr;
+    for (auto& start : starts) {
+        if (start->waitForFinished(15000)) {
+            EXPECT_EQ(start->exitCode(), 0);
+            EXPECT_NE(start->readAll().indexOf("ZudSieve is already running in '" + QByteArray::fromStdString(dir_)),
+                      -1);
+            ++handed;
+        } else {
+            window = start.get();
+        }
+    }
+    EXPECT_EQ(handed, 4);
+    ASSERT_NE(window, nullptr);
+    window->terminate();
+    EXPECT_TRUE(window->waitForFinished(5000));
 }
 
 }  // namespace
