@@ -48,10 +48,10 @@ TEST_F(StatusFile, resumes_at_the_last_record_and_a_factor_line_at_its_own_prime
 
     write_file("ZudStatus.dat", "pmax=5000000000\npmin=1000000000\n1000000007 | 5*2^10+1\npmin=1000000099\n");
     EXPECT_EQ(read().pmin, 1000000099);
-    write_file("ZudStatus.dat", "pmin=1000000000\npmin=1000000099\n  1000000007 | 5*2^10+1\npmax=5000000000\n");
-    r = read();
-    EXPECT_EQ(r.pmin, 1000000007);
-    EXPECT_EQ(r.pmax, 5000000000);
+    write_file("ZudStatus.dat", "pmin=1000000000\n  1000000007 | 5*2^10+1\npmin=1000000099\npmax=5000000000\n");
+    EXPECT_EQ(read().outcome, StatusOutcome::unusable);   // a factor line before the range header
+    write_file("ZudStatus.dat", "pmin=1000000000\npmax=5000000000\npmin=1000000099\n  1000000007 | 5*2^10+1\n");
+    EXPECT_EQ(read().outcome, StatusOutcome::unusable);   // records go back
 }
 
 TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_once)
@@ -63,7 +63,6 @@ TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_o
                              note + "1500000000\n" +
                              "1500000001 | 7*2^12+1 and more\n"
                              "pmin=1500000000x\n"
-                             "999 | 5*2^3+1\n"
                              "\n"
                              "1000000009 | 7*2^10+1\n";
     write_file("ZudStatus.dat", text);
@@ -73,7 +72,7 @@ TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_o
     EXPECT_EQ(r.factors, (std::vector<std::pair<std::int32_t, std::int32_t>>{{5, 10}, {7, 10}}));
     EXPECT_EQ(echoed, (std::vector<std::string>{"1000000007 | 5*2^10+1", "1000000009 | 7*2^10+1"}));
     ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' has lines that are not records: lines 4, 5, 6, 7, 8, 9. "
+    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' has lines that are not records: lines 4, 5, 6, 7, 8. "
                                  "They are kept as they are and do not move the resume point.");
     EXPECT_EQ(read_file("ZudStatus.dat"), text);
 

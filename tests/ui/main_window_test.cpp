@@ -257,7 +257,7 @@ TEST_F(MainWindow, log_separators)
 
 TEST_F(MainWindow, a_recorded_range_with_a_zero_resume_point_stays_a_normal_run)
 {
-    write_file("ZudStatus.dat", "pmax=20000\n");
+    write_file("ZudStatus.dat", "pmax=20000\npmin=0\n");
     window().initialize();
     EXPECT_EQ(view.range_line, "p=1 to p=20,000");
     EXPECT_EQ(logic->run().pmin, 1);
