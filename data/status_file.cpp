@@ -307,6 +307,12 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
     // pieces that look like records.
     std::vector<Record> records;
     std::string texts;   // the text of every record line, one after another
+    // A dense range records a million lines: room for them at once.
+    struct stat info {};
+    if (::fstat(fileno(file), &info) == 0 && info.st_size > 0) {
+        records.reserve(static_cast<std::size_t>(info.st_size / 16));
+        texts.reserve(static_cast<std::size_t>(info.st_size));
+    }
     std::vector<int> not_records;
     char* buffer = nullptr;
     std::size_t capacity = 0;
@@ -413,6 +419,7 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
         // within the range, and each factor sound, as a new factor is.
         const CandidateLookup candidates(done == nullptr ? hooks.candidates : nullptr);
         std::unordered_map<std::uint64_t, std::int64_t> recorded;   // (k, n) -> p
+        recorded.reserve(records.size());
         std::vector<int> repeats;
         const int header_end = std::max(pmax->number, start->number);
         const Record* last = nullptr;   // the record that gives the resume point

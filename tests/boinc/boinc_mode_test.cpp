@@ -224,8 +224,19 @@ TEST_F(BoincModeTest, each_input_fault_has_its_own_exit_code)
     // Another task's status file in the slot.
     write_text(slot_ + "/range", "1000 2000\n");
     write_text(slot_ + "/ZudStatus.dat", "pmax=3000\npmin=1000\n");
-    const int status = std::system(("cd " + slot_ + " && " + kProgram + " --boinc 2>stderr.txt").c_str());
+    int status = std::system(("cd " + slot_ + " && " + kProgram + " --boinc 2>stderr.txt").c_str());
     EXPECT_EQ(WEXITSTATUS(status), 15);
+    // A forged factor line, and a note that only begins with "Done": the
+    // first is damage, the second ends nothing.
+    for (const std::string forged : {"1999 | 3*2^5+1\n", "Done? not yet\n1999 | 3*2^5+1\n"}) {
+        write_text(slot_ + "/ZudStatus.dat", "pmax=2000\npmin=1000\n" + forged);
+        status = std::system(("cd " + slot_ + " && " + kProgram + " --boinc </dev/null 2>stderr.txt").c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 15) << forged;
+        EXPECT_NE(read_text(slot_ + "/stderr.txt").find("(\"1999 | 3*2^5+1\") records no true factor"),
+                  std::string::npos)
+            << read_text(slot_ + "/stderr.txt");
+        EXPECT_EQ(read_text(slot_ + "/ZudStatus.dat"), "pmax=2000\npmin=1000\n" + forged);
+    }
 }
 
 }  // namespace

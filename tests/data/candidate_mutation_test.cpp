@@ -129,17 +129,32 @@ std::string mutated(const std::string& original, std::mt19937& random, int kind)
 {
     std::string text = original;
     const auto pick = [&random](std::size_t size) { return std::uniform_int_distribution<std::size_t>(0, size - 1)(random); };
+    // Damage where it matters most as often as anywhere else: in the
+    // header lines and in the "k=" lines.
+    const auto position = [&](std::size_t size) {
+        const std::size_t where = pick(10);
+        if (where < 3)
+            return pick(std::min<std::size_t>(size, 24));
+        if (where < 5) {
+            std::vector<std::size_t> headers;
+            for (std::size_t at = text.find("k="); at != std::string::npos && at < size; at = text.find("k=", at + 1))
+                headers.push_back(at);
+            if (!headers.empty())
+                return std::min(size - 1, headers[pick(headers.size())] + pick(5));
+        }
+        return pick(size);
+    };
     static const std::string bytes = std::string("0123456789+-k= \t\r\n\x1b") + std::string(1, '\0') + "xl";
     std::vector<std::string> lines = split_lines(text);
     switch (kind) {
     case 0:   // a bit flipped
-        text[pick(text.size())] ^= static_cast<char>(1 << pick(8));
+        text[position(text.size())] ^= static_cast<char>(1 << pick(8));
         return text;
     case 1:   // a byte inserted
-        text.insert(pick(text.size() + 1), 1, bytes[pick(bytes.size())]);
+        text.insert(position(text.size() + 1), 1, bytes[pick(bytes.size())]);
         return text;
     case 2:   // a byte deleted
-        text.erase(pick(text.size()), 1);
+        text.erase(position(text.size()), 1);
         return text;
     case 3:   // a line deleted
         lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(pick(lines.size())));
@@ -153,7 +168,7 @@ std::string mutated(const std::string& original, std::mt19937& random, int kind)
         std::swap(lines[pick(lines.size())], lines[pick(lines.size())]);
         return joined(lines);
     default:   // cut short
-        return text.substr(0, pick(text.size()));
+        return text.substr(0, position(text.size()));
     }
 }
 

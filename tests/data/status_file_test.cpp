@@ -90,6 +90,17 @@ TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_o
     }
 }
 
+TEST_F(StatusFile, a_task_digest_line_is_kept_silent_and_moves_nothing)
+{
+    const std::string text = "pmax=50\npmin=3\n7 | 5*2^2+1\ndigest=0123456789abcdef primes=12345 below=1000000\n";
+    write_file("ZudStatus.dat", text);
+    const auto r = read();
+    EXPECT_EQ(r.outcome, StatusOutcome::proceed);
+    EXPECT_EQ(r.pmin, 7);
+    EXPECT_TRUE(box.shown.empty());
+    EXPECT_EQ(read_file("ZudStatus.dat"), text);
+}
+
 TEST_F(StatusFile, values_near_2_62_are_read_whole)
 {
     write_file("ZudStatus.dat",
@@ -242,8 +253,10 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
     ASSERT_TRUE(zud::repair_status_file().ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n7 | 5*2^2+1\n");
 
-    // Whole records and notes without their line end are kept and ended.
-    for (const std::string kept : {"pmax=50\npmin=13", "pmin=1", "pmax=50\n7 | 5*2^2+1", "pmax=50\nmy note"}) {
+    // Whole records and notes without their line end are kept and ended;
+    // digits alone may be a note (a year) as well as a cut prime: kept.
+    for (const std::string kept : {"pmax=50\npmin=13", "pmin=1", "pmax=50\n7 | 5*2^2+1", "pmax=50\nmy note",
+                                   "pmax=50\n2024", "pmax=50\n12 | twelve"}) {
         write_file("ZudStatus.dat", kept);
         ASSERT_TRUE(zud::repair_status_file().ok);
         EXPECT_EQ(read_file("ZudStatus.dat"), kept + "\n");
@@ -251,7 +264,7 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
     write_file("ZudStatus.dat", "Done");
     ASSERT_TRUE(zud::repair_status_file().ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
-    for (const std::string cut : {"pmin=", "pmi", "Do", "121081 | 5*2^17+"}) {
+    for (const std::string cut : {"pmin=", "pmi", "Do", "121081 | 5*2^17+", "121081 ", "121081 | 5*", "121081 | 5*2^17"}) {
         write_file("ZudStatus.dat", "pmax=5\n3 | 5*2^1+1\n" + cut);
         ASSERT_TRUE(zud::repair_status_file().ok);
         EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=5\n3 | 5*2^1+1\n") << cut;
