@@ -71,13 +71,11 @@ void warn(const StatusReadHooks& hooks, const std::string& text)
         hooks.box->warn(text);
 }
 
-// One line of the file below "pmax=" and "Done".
+// One line of the file but "pmax=", "Done" and "digest=".
 struct StatusLine {
     enum Kind { factor, checkpoint, other } kind = other;
-    int number = 0;
     std::int64_t value = 0;   // the prime of a factor line, the value of a checkpoint
     std::pair<std::int32_t, std::int32_t> k_n{};
-    std::string text;
     bool blank = false;
 };
 
@@ -92,15 +90,12 @@ bool all_digits(const char* begin, const char* end)
     return true;
 }
 
-StatusLine classify(const std::string& text, int number)
+// The line from `begin` to `end`, which a line end or a NUL byte follows.
+StatusLine classify(const char* begin, const char* end)
 {
     StatusLine line;
-    line.number = number;
-    line.text = text;
-    const char* begin = text.c_str();
-    const char* end = begin + text.size();
     line.blank = std::all_of(begin, end, [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; });
-    if (text.compare(0, 5, "pmin=") == 0) {
+    if (end - begin >= 5 && std::memcmp(begin, "pmin=", 5) == 0) {
         const ParsedInt value = parse_leading_int(begin + 5);
         if (all_digits(begin + 5, end) && !value.overflow) {
             line.kind = StatusLine::checkpoint;
@@ -161,14 +156,87 @@ bool cut_factor_line(const std::string& tail)
     return false;   // the whole line, or more than one
 }
 
+// Where the next record of the file may lie: from the last record before
+// the tail (or the one before it, for a stop) to pmax; pmax < 0 when the
+// file gives none.
+struct NextRecord {
+    std::int64_t from = 0;
+    std::int64_t pmax = -1;
+};
+
+// Digits `digits` begin some number of [from, pmax].
+bool begins_a_number_within(const std::string& digits, const NextRecord& next)
+{
+    if (digits.empty() || digits.size() > 19 || (digits[0] == '0' && digits.size() > 1))
+        return false;
+    __extension__ typedef __int128 Wide;
+    Wide low = std::stoll(digits), width = 1;
+    for (int more = 0; more <= 19 && low <= next.pmax; ++more, low *= 10, width *= 10)
+        if (low + width - 1 >= next.from)
+            return true;
+    return false;
+}
+
 // What an interrupted write leaves of a record: the start of a factor line
-// or of "pmin=", "pmax=" or "Done", not the whole of it.
-bool cut_record(const std::string& tail)
+// or of "pmin=", "pmax=" or "Done", not the whole of it. Digits alone (or
+// after "pmin=") may as well be someone's note, a year, or a whole resume
+// point: they are a cut record only when no whole line could mean them and
+// they begin a number where the next record would lie.
+bool cut_record(const std::string& tail, const NextRecord& next)
 {
     for (const char* record : {"pmin=", "pmax=", "Done"})
         if (tail.size() < std::strlen(record) && std::strncmp(record, tail.c_str(), tail.size()) == 0)
             return true;
-    return tail == "pmin=" || tail == "pmax=" || cut_factor_line(tail);
+    if (tail == "pmin=" || tail == "pmax=" || cut_factor_line(tail))
+        return true;
+    const bool checkpoint = tail.compare(0, 5, "pmin=") == 0;
+    const std::string digits = checkpoint ? tail.substr(5) : tail;
+    if (next.pmax < 0 || digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    if (checkpoint && digits.size() < 19) {
+        const std::int64_t value = std::stoll(digits);
+        if (value >= next.from - 1 && value <= next.pmax)
+            return false;   // whole as it stands
+    }
+    return begins_a_number_within(digits, next);
+}
+
+// pmax from the file's first lines and the value of its last whole line,
+// when that is a record.
+NextRecord next_record(int fd, off_t keep)
+{
+    NextRecord next;
+    char head[4096];
+    const ssize_t got = ::pread(fd, head, sizeof head - 1, 0);
+    if (got > 0) {
+        head[got] = '\0';
+        for (const char* line = head; line != nullptr && line < head + got;) {
+            if (std::strncmp(line, "pmax=", 5) == 0 || std::strncmp(line, "\xEF\xBB\xBFpmax=", 8) == 0) {
+                const ParsedInt value = parse_leading_int(std::strchr(line, '=') + 1);
+                next.pmax = value.overflow ? -1 : value.value;
+                break;
+            }
+            line = std::strchr(line, '\n');
+            line = line != nullptr ? line + 1 : nullptr;
+        }
+    }
+    if (keep > 0) {
+        const off_t begin = keep > 200 ? keep - 200 : 0;
+        std::string last(static_cast<std::size_t>(keep - begin), '\0');
+        if (::pread(fd, &last[0], last.size(), begin) == static_cast<ssize_t>(last.size())) {
+            last.pop_back();   // its line end
+            const std::size_t start = last.rfind('\n');
+            if (start != std::string::npos || begin == 0) {
+                last.erase(0, start == std::string::npos ? 0 : start + 1);
+                if (!last.empty() && last.back() == '\r')
+                    last.pop_back();
+                const StatusLine line = classify(last.c_str(), last.c_str() + last.size());
+                if (line.kind != StatusLine::other)
+                    next.from = line.value;
+            }
+        }
+    }
+    return next;
 }
 
 std::string numbered_lines(const std::vector<int>& numbers)
@@ -218,7 +286,7 @@ FileResult repair_status_file()
             error_number = errno != 0 ? errno : EIO;
         } else if (tail == "Done") {
             // as an initial creation writes it
-        } else if (cut_record(tail)) {
+        } else if (cut_record(tail, next_record(fd, keep))) {
             if (::ftruncate(fd, keep) != 0)
                 error_number = errno;
         } else if (::pwrite(fd, "\n", 1, info.st_size) != 1) {
@@ -350,7 +418,7 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
             records.push_back(record);
             break;
         } else {
-            const StatusLine line = classify(std::string(begin, length), line_number);
+            const StatusLine line = classify(begin, end);
             if (line.kind == StatusLine::other) {
                 if (!line.blank)
                     not_records.push_back(line_number);

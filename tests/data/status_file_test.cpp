@@ -254,7 +254,7 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n7 | 5*2^2+1\n");
 
     // Whole records and notes without their line end are kept and ended;
-    // digits alone may be a note (a year) as well as a cut prime: kept.
+    // digits alone are a note (a year) unless they may begin the next record.
     for (const std::string kept : {"pmax=50\npmin=13", "pmin=1", "pmax=50\n7 | 5*2^2+1", "pmax=50\nmy note",
                                    "pmax=50\n2024", "pmax=50\n12 | twelve"}) {
         write_file("ZudStatus.dat", kept);
@@ -268,6 +268,19 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
         write_file("ZudStatus.dat", "pmax=5\n3 | 5*2^1+1\n" + cut);
         ASSERT_TRUE(zud::repair_status_file().ok);
         EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=5\n3 | 5*2^1+1\n") << cut;
+    }
+    // Between the last record (121081) and pmax: "12" and "2024" may be the
+    // start of the next prime, "pmin=12" of the next resume point.
+    const std::string range = "pmax=300000\npmin=3\n121081 | 5*2^17+1\n";
+    for (const std::string cut : {"12", "2024", "pmin=12"}) {
+        write_file("ZudStatus.dat", range + cut);
+        ASSERT_TRUE(zud::repair_status_file().ok);
+        EXPECT_EQ(read_file("ZudStatus.dat"), range) << cut;
+    }
+    for (const std::string kept : {"9", "3000001", "pmin=121081", "pmin=9"}) {
+        write_file("ZudStatus.dat", range + kept);
+        ASSERT_TRUE(zud::repair_status_file().ok);
+        EXPECT_EQ(read_file("ZudStatus.dat"), range + kept + "\n") << kept;
     }
 }
 
