@@ -126,7 +126,7 @@ std::string unfinished_range(const CandidateSet* set)
                " " + kUnchanged;
     if (listener.done || status.pmax == 0 || status.pmin >= status.pmax)
         return {};
-    return "ZudStatus.dat records a range that is not finished (p=" + std::to_string(status.pmin) + " of p=" +
+    return "ZudStatus.dat records a range that is not finished (sieved to p=" + std::to_string(status.pmin) + " of p=" +
            std::to_string(status.pmax) + "): finish it first (zudsieve --console), or move ZudStatus.dat away to "
            "give it up. " + kUnchanged;
 }

@@ -137,7 +137,7 @@ TEST_F(ConsoleRecords, import_and_apply_wait_until_the_range_is_finished)
           std::vector<std::string>{"--apply", "ZudStatus.dat", dir_}}) {
         EXPECT_EQ(command(args), 1) << args[0];
         const std::string out = read_file("out.txt");
-        EXPECT_NE(out.find("ZudStatus.dat records a range that is not finished (p="), std::string::npos) << out;
+        EXPECT_NE(out.find("ZudStatus.dat records a range that is not finished (sieved to p="), std::string::npos) << out;
         EXPECT_NE(out.find("finish it first (zudsieve --console), or move ZudStatus.dat away"), std::string::npos);
         EXPECT_EQ(read_file("Zud.dat"), test_data("small_Zud.dat"));
         EXPECT_FALSE(exists("Zud.dat~"));
