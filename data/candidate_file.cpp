@@ -37,89 +37,104 @@ std::string format(const char* fmt, ...)
     return buffer;
 }
 
-// One value per call: the first non-zero line value, a "k=" header's
-// negated value, or 0 at the end of the file. Values are 64-bit and
-// saturate, so that an oversized number fails its own check instead of
-// wrapping into a plausible one. Damage that would shift later values (a
-// NUL byte, characters after a number, a last line cut short) ends the
-// read with a message naming the line.
+// One line per call, each exactly as the writer makes it: a number, "+"
+// and a difference, or "k=" and a k, digits only, with a line end ("\r\n"
+// too). Blank lines are passed over. Anything else would shift or change
+// the candidates that follow, so it ends the read with a message naming the
+// line: a changed byte must never give another candidate set.
 class LineValueReader {
 public:
+    enum class Kind { end, number, difference, header };
+    struct Line {
+        Kind kind = Kind::end;
+        std::int64_t value = 0;
+        int number = 0;   // in the file
+    };
+
     explicit LineValueReader(std::FILE* file) : file_(file) {}
     ~LineValueReader() { std::free(line_); }
     LineValueReader(const LineValueReader&) = delete;
     LineValueReader& operator=(const LineValueReader&) = delete;
 
-    std::int64_t next()
+    Line next()
     {
         ssize_t length;
         while (error_.empty() && (length = ::getline(&line_, &capacity_, file_)) >= 0) {
             ++line_number_;
             if (read_interrupted.load(std::memory_order_relaxed)) {
                 interrupted_ = true;
-                return 0;
+                return {};
             }
-            const auto size = static_cast<std::size_t>(length);
+            auto size = static_cast<std::size_t>(length);
             if (std::memchr(line_, '\0', size) != nullptr) {
                 error_ = format("The file 'Zud.dat' is invalid - line %d holds a NUL byte!", line_number_);
-                return 0;
+                return {};
             }
             const bool ended = size > 0 && line_[size - 1] == '\n';
-            ParsedInt parsed{};
-            std::int64_t value;
-            if (line_[0] == 'k' && line_[1] == '=') {
-                parsed = parse_leading_int(line_ + 2);
-                value = -parsed.value;
-            } else if (line_[0] == '+') {
-                parsed = parse_leading_int(line_ + 1);
-                if (__builtin_add_overflow(running_, parsed.value, &value))
-                    value = parsed.value > 0 ? INT64_MAX : INT64_MIN + 1;
-            } else {
-                parsed = parse_leading_int(line_);
-                value = parsed.value;
-            }
-            const bool has_digits = parsed.end > line_ && parsed.end[-1] >= '0' && parsed.end[-1] <= '9';
-            if (has_digits && !only_blanks(parsed.end, line_ + size)) {
-                std::string text(line_, ended ? size - 1 : size);
-                if (text.size() > 40)
-                    text = text.substr(0, 40) + "...";
-                error_ = format("The file 'Zud.dat' is invalid - line %d (\"%s\") has characters after its number!",
-                                line_number_, text.c_str());
-                return 0;
-            }
-            if (!ended && has_digits) {
+            if (ended)
+                --size;
+            if (size > 0 && line_[size - 1] == '\r' && ended)
+                --size;
+            if (size == 0)
+                continue;
+            if (!ended) {
                 error_ = format("The file 'Zud.dat' is invalid - it ends inside line %d, without a line end: the "
                                 "file was cut short!",
                                 line_number_);
-                return 0;
+                return {};
             }
-            if (line_[0] == 'k' && line_[1] == '=')
-                return value;
-            running_ = value;
-            if (value != 0)
-                return value;
+            Line line;
+            line.number = line_number_;
+            std::size_t digits = 0;
+            if (line_[0] == 'k' && size > 1 && line_[1] == '=') {
+                line.kind = Kind::header;
+                digits = 2;
+            } else if (line_[0] == '+') {
+                line.kind = Kind::difference;
+                digits = 1;
+            } else {
+                line.kind = Kind::number;
+            }
+            const std::string text(line_, size);
+            if (digits == size || text.find_first_not_of("0123456789", digits) != std::string::npos) {
+                const bool after_number = digits < size && line_[digits] >= '0' && line_[digits] <= '9';
+                badly_formed_ = true;
+                error_ = format(after_number ? "The file 'Zud.dat' is invalid - line %d (\"%s\") has characters after "
+                                               "its number!"
+                                             : "The file 'Zud.dat' is invalid - line %d (\"%s\") is not a number, "
+                                               "a \"+\" difference or a \"k=\" line!",
+                                line_number_, quoted_line(text, 40).c_str());
+                return {};
+            }
+            const ParsedInt parsed = parse_leading_int(line_ + digits);
+            if (parsed.overflow || parsed.value > INT32_MAX || parsed.value == 0) {
+                badly_formed_ = bad_value_ = true;
+                error_ = format("The file 'Zud.dat' is invalid - line %d (\"%s\") holds %s!", line_number_,
+                                quoted_line(text, 40).c_str(), parsed.value == 0 ? "0" : "a number above 2^31 - 1");
+                return {};
+            }
+            line.value = parsed.value;
+            return line;
         }
-        return 0;
+        return {};
     }
 
     bool interrupted() const { return interrupted_; }
     // Why the read must stop, or "".
     const std::string& error() const { return error_; }
+    // The read stopped at a line that is no number of 1 to 2^31 - 1 (the
+    // first lines have messages of their own for that).
+    bool badly_formed() const { return badly_formed_; }
+    // ... and it is a number, only not one of 1 to 2^31 - 1.
+    bool bad_value() const { return bad_value_; }
 
 private:
-    static bool only_blanks(const char* begin, const char* end)
-    {
-        for (; begin != end; ++begin)
-            if (!std::isspace(static_cast<unsigned char>(*begin)))
-                return false;
-        return true;
-    }
-
     std::FILE* file_;
+    bool badly_formed_ = false;
+    bool bad_value_ = false;
     char* line_ = nullptr;
     std::size_t capacity_ = 0;
     int line_number_ = 0;
-    std::int64_t running_ = 0;
     bool interrupted_ = false;
     std::string error_;
 };
@@ -181,22 +196,37 @@ FileResult allocate(CandidateSet& set, std::int64_t kcount, std::int64_t words_p
     return {};
 }
 
-// The n list of one k, up to the value that ends it (0 or the next header).
-FileResult read_n_list(LineValueReader& reader, CandidateSet& set, std::int32_t k_index, std::int64_t& value)
+// The n list of one k, up to the line that ends it (the end or the next
+// header): ascending, within [nmin, nmax].
+FileResult read_n_list(LineValueReader& reader, CandidateSet& set, std::int32_t k_index,
+                       LineValueReader::Line& line)
 {
     std::int32_t spacing = kSpacingBase;
     std::int64_t previous = -1;
     const std::int32_t k = set.k_values[static_cast<std::size_t>(k_index)];
     std::uint32_t* bitmap = set.bitmap(k_index);
-    while ((value = reader.next()) > 0) {
+    using Kind = LineValueReader::Kind;
+    while ((line = reader.next()).kind == Kind::number || line.kind == Kind::difference) {
+        std::int64_t value = line.value;
+        if (line.kind == Kind::difference) {
+            if (previous < 0)
+                return fail(format("The file 'Zud.dat' is invalid - line %d is a difference with no n before it, "
+                                   "for k=%d!",
+                                   line.number, k));
+            value = previous + line.value;
+        } else if (value <= previous) {
+            return fail(format("The file 'Zud.dat' is invalid - line %d gives n=%" PRId64
+                               ", not above the n before it, for k=%d!",
+                               line.number, value, k));
+        }
         if (value < set.nmin || value > set.nmax)
             return fail(format("The file'Zud.dat' is invalid - for k=%d, there is n=%" PRId64
                                ", which is out of range!",
                                k, value));
         // Differences of every n, however written: a class that misses one
         // n would never sieve it.
-        if (previous >= 0 && value != previous)
-            spacing = gcd(spacing, static_cast<std::int32_t>(value > previous ? value - previous : previous - value));
+        if (previous >= 0)
+            spacing = gcd(spacing, static_cast<std::int32_t>(value - previous));
         previous = value;
         const auto d = static_cast<std::uint32_t>(value - set.nmin);
         bitmap[d / 32] |= 1u << (d % 32);
@@ -221,26 +251,32 @@ FileResult read_set(std::FILE* file, CandidateSet& set)
     FileResult result = read_values(reader, set, size);
     if (reader.interrupted())
         return fail("Reading the file 'Zud.dat' was interrupted.");
-    if (!reader.error().empty()) {
+    if (!reader.error().empty())
         set.release();
+    if (!result.ok)
+        return result;
+    if (!reader.error().empty())
         return fail(reader.error());
-    }
     return result;
 }
 
 FileResult read_values(LineValueReader& reader, CandidateSet& set, std::int64_t file_size)
 {
-    const std::int64_t kcount = reader.next();
-    if (!reader.error().empty())
+    using Kind = LineValueReader::Kind;
+    const LineValueReader::Line count = reader.next();
+    if (!reader.error().empty() && !reader.badly_formed())
         return {};
-    if (kcount < 1 || kcount > INT32_MAX)
+    if (count.kind != Kind::number)
         return fail("The file 'Zud.dat' is invalid - bad first line!");
-    const std::int64_t nmin = reader.next();
-    const std::int64_t nmax = reader.next();
-    if (!reader.error().empty())
+    const std::int64_t kcount = count.value;
+    const LineValueReader::Line low = reader.next();
+    const LineValueReader::Line high = reader.next();
+    if (!reader.error().empty() && !reader.badly_formed())
         return {};
-    if (nmin < 1 || nmax < 1 || nmin > nmax || nmax > INT32_MAX)
+    if (low.kind != Kind::number || high.kind != Kind::number || low.value > high.value)
         return fail("The file 'Zud.dat' is invalid - bad range of n on lines 2 and 3!");
+    const std::int64_t nmin = low.value;
+    const std::int64_t nmax = high.value;
     // Every k needs a header line of at least "k=N\n": a count the file
     // cannot hold is damage, refused before anything is allocated for it.
     if (file_size >= 0 && kcount > file_size / 4)
@@ -252,18 +288,35 @@ FileResult read_values(LineValueReader& reader, CandidateSet& set, std::int64_t 
     set.kcount = static_cast<std::int32_t>(kcount);
     set.nmin = static_cast<std::int32_t>(nmin);
     set.nmax = static_cast<std::int32_t>(nmax);
-    std::int64_t value = reader.next();
-    if (value >= 0 || value < -INT32_MAX)
-        return fail("The file 'Zud.dat' is invalid - bad k value at line 4!");
+    LineValueReader::Line line = reader.next();
+    if (line.kind != Kind::header)
+        return reader.error().empty() || reader.bad_value()
+                   ? fail("The file 'Zud.dat' is invalid - bad k value at line 4!")
+                   : FileResult{};
+    std::vector<std::pair<std::int32_t, int>> seen;   // (k, line), sorted
+    seen.reserve(static_cast<std::size_t>(kcount));
     for (std::int32_t i = 0; i < set.kcount; ++i) {
-        if (value == 0)
-            return fail("The file 'Zud.dat' is invalid - insufficient k's!");
-        if (value < -INT32_MAX)
-            return fail(format("The file 'Zud.dat' is invalid - bad k value after k=%d!", set.k_values[i - 1]));
-        set.k_values[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(-value);
-        if (FileResult r = read_n_list(reader, set, i, value); !r.ok)
+        if (line.kind != Kind::header)
+            return reader.error().empty() ? fail("The file 'Zud.dat' is invalid - insufficient k's!") : FileResult{};
+        const auto k = static_cast<std::int32_t>(line.value);
+        set.k_values[static_cast<std::size_t>(i)] = k;
+        seen.emplace_back(k, line.number);
+        if (FileResult r = read_n_list(reader, set, i, line); !r.ok)
             return r;
     }
+    if (line.kind != Kind::end)
+        return fail(format("The file 'Zud.dat' is invalid - line %d holds more than the %d k's that line 1 gives!",
+                           line.number, set.kcount));
+    if (!reader.error().empty())
+        return {};
+    // One block per k: a second block of a k would be sieved twice, or hide
+    // the first one's candidates.
+    std::sort(seen.begin(), seen.end());
+    for (std::size_t i = 1; i < seen.size(); ++i)
+        if (seen[i].first == seen[i - 1].first)
+            return fail(format("The file 'Zud.dat' is invalid - line %d gives k=%d a second time (line %d)!",
+                               std::max(seen[i].second, seen[i - 1].second), seen[i].first,
+                               std::min(seen[i].second, seen[i - 1].second)));
     return {};
 }
 

@@ -24,7 +24,7 @@ FileResult fail(std::string message)
 
 std::string quoted(const std::string& line)
 {
-    return "\"" + (line.size() > 60 ? line.substr(0, 57) + "..." : line) + "\"";
+    return "\"" + quoted_line(line, 57) + "\"";
 }
 
 }  // namespace

@@ -285,7 +285,7 @@ FileResult read_factor_file(const std::string& path, const std::string& shown_na
     FactorLine line;
     while (lines.next(line.text)) {
         if (blank(line.text) || starts_with(line.text, "pmax=") || starts_with(line.text, "pmin=") ||
-            starts_with(line.text, "Done"))
+            line.text == "Done" || starts_with(line.text, "digest="))
             continue;
         line.line_number = lines.number();
         line.refusal = factor_refusal(line);

@@ -63,7 +63,7 @@ struct FactorLine {
 };
 
 // Calls `each` for every line of a factor file but blank lines and the
-// status file's own records ("pmax=", "pmin=", "Done"). Lines that are not
+// status file's own records ("pmax=", "pmin=", a whole line "Done", a task's "digest="). Lines that are not
 // "p | k*2^n+1" come with their refusal; the arithmetic is the caller's. A
 // file that is not text (NUL bytes, over-long lines, CR LF line ends) fails
 // the read where that shows: the caller then applies none of its lines.

@@ -32,6 +32,30 @@ ParsedInt parse_leading_int(const char* text)
     return {negative ? -value : value, overflow, s};
 }
 
+std::string quoted_line(const std::string& text, std::size_t limit)
+{
+    std::string quoted;
+    const std::size_t shown = text.size() > limit ? limit : text.size();
+    for (std::size_t i = 0; i < shown; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\t') {
+            quoted += "\\t";
+        } else if (c == '\r') {
+            quoted += "\\r";
+        } else if (c < 0x20 || c == 0x7f) {
+            static const char digits[] = "0123456789abcdef";
+            quoted += "\\x";
+            quoted += digits[c >> 4];
+            quoted += digits[c & 15];
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    if (shown < text.size())
+        quoted += "...";
+    return quoted;
+}
+
 std::int64_t parse_int64(const char* text)
 {
     return parse_leading_int(text).value;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace zud {
 
@@ -17,5 +18,10 @@ ParsedInt parse_leading_int(const char* text);
 
 // The leading integer as a signed 64-bit value, saturated on overflow.
 std::int64_t parse_int64(const char* text);
+
+// A line of a file as a message may quote it: control characters as \t,
+// \r or \xNN (a terminal must not act on them), at most `limit` bytes of
+// it, then "...".
+std::string quoted_line(const std::string& text, std::size_t limit = 60);
 
 }  // namespace zud

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "data/parse.h"
 
@@ -23,21 +24,6 @@ const char* const kCompletedQuestion =
     "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
     "team?\r\n\r\nNB If you say YES, a new range is started and this file is kept as 'ZudStatus.dat~'.";
 const char* const kSendFirst = "Please send the results to the Zud team before starting a new sieve.";
-
-bool starts_with(const char* line, const char* prefix)
-{
-    return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
-}
-
-std::string without_line_end(const char* line)
-{
-    std::size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] == '\n')
-        --length;
-    if (length > 0 && line[length - 1] == '\r')
-        --length;
-    return std::string(line, length);
-}
 
 FileResult write_result(int error_number)
 {
@@ -85,13 +71,11 @@ void warn(const StatusReadHooks& hooks, const std::string& text)
         hooks.box->warn(text);
 }
 
-// One line of the file below "pmax=" and "Done".
+// One line of the file but "pmax=", "Done" and "digest=".
 struct StatusLine {
     enum Kind { factor, checkpoint, other } kind = other;
-    int number = 0;
     std::int64_t value = 0;   // the prime of a factor line, the value of a checkpoint
     std::pair<std::int32_t, std::int32_t> k_n{};
-    std::string text;
     bool blank = false;
 };
 
@@ -106,15 +90,12 @@ bool all_digits(const char* begin, const char* end)
     return true;
 }
 
-StatusLine classify(const std::string& text, int number)
+// The line from `begin` to `end`, which a line end or a NUL byte follows.
+StatusLine classify(const char* begin, const char* end)
 {
     StatusLine line;
-    line.number = number;
-    line.text = text;
-    const char* begin = text.c_str();
-    const char* end = begin + text.size();
     line.blank = std::all_of(begin, end, [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; });
-    if (text.compare(0, 5, "pmin=") == 0) {
+    if (end - begin >= 5 && std::memcmp(begin, "pmin=", 5) == 0) {
         const ParsedInt value = parse_leading_int(begin + 5);
         if (all_digits(begin + 5, end) && !value.overflow) {
             line.kind = StatusLine::checkpoint;
@@ -148,23 +129,117 @@ StatusLine classify(const std::string& text, int number)
     return line;
 }
 
+// The start of a factor line "p | k*2^n+1" that goes on past its prime:
+// digits alone may as well be someone's note (a year), which is kept.
+bool cut_factor_line(const std::string& tail)
+{
+    const char* const parts[] = {"#", " | ", "#", "*2^", "#", "+1"};
+    std::size_t at = 0;
+    for (const char* part : parts) {
+        if (at == tail.size())
+            return at > 0 && tail[0] >= '0' && tail[0] <= '9' && tail.find(' ') != std::string::npos;
+        if (part[0] == '#') {
+            const std::size_t from = at;
+            while (at < tail.size() && tail[at] >= '0' && tail[at] <= '9')
+                ++at;
+            if (at == from)
+                return false;
+            continue;
+        }
+        for (const char* c = part; *c != '\0'; ++c, ++at) {
+            if (at == tail.size())
+                return true;   // ends inside the separator, after the prime's blank
+            if (tail[at] != *c)
+                return false;
+        }
+    }
+    return false;   // the whole line, or more than one
+}
+
+// Where the next record of the file may lie: from the last record before
+// the tail (or the one before it, for a stop) to pmax; pmax < 0 when the
+// file gives none.
+struct NextRecord {
+    std::int64_t from = 0;
+    std::int64_t pmax = -1;
+};
+
+// Digits `digits` begin some number of [from, pmax].
+bool begins_a_number_within(const std::string& digits, const NextRecord& next)
+{
+    if (digits.empty() || digits.size() > 19 || (digits[0] == '0' && digits.size() > 1))
+        return false;
+    __extension__ typedef __int128 Wide;
+    Wide low = std::stoll(digits), width = 1;
+    for (int more = 0; more <= 19 && low <= next.pmax; ++more, low *= 10, width *= 10)
+        if (low + width - 1 >= next.from)
+            return true;
+    return false;
+}
+
 // What an interrupted write leaves of a record: the start of a factor line
-// or of "pmin=", "pmax=" or "Done", not the whole of it.
-bool cut_record(const std::string& tail)
+// or of "pmin=", "pmax=" or "Done", not the whole of it. Digits alone (or
+// after "pmin=") may as well be someone's note, a year, or a whole resume
+// point: they are a cut record only when no whole line could mean them and
+// they begin a number where the next record would lie.
+bool cut_record(const std::string& tail, const NextRecord& next)
 {
     for (const char* record : {"pmin=", "pmax=", "Done"})
         if (tail.size() < std::strlen(record) && std::strncmp(record, tail.c_str(), tail.size()) == 0)
             return true;
-    if (tail == "pmin=" || tail == "pmax=")
+    if (tail == "pmin=" || tail == "pmax=" || cut_factor_line(tail))
         return true;
-    if (classify(tail, 0).kind != StatusLine::other ||
-        (tail.compare(0, 5, "pmax=") == 0 && all_digits(tail.c_str() + 5, tail.c_str() + tail.size())))
+    const bool checkpoint = tail.compare(0, 5, "pmin=") == 0;
+    const std::string digits = checkpoint ? tail.substr(5) : tail;
+    if (next.pmax < 0 || digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    return !tail.empty() && tail[0] >= '0' && tail[0] <= '9' &&
-           tail.find_first_not_of("0123456789 |*^+") == std::string::npos;
+    if (checkpoint && digits.size() < 19) {
+        const std::int64_t value = std::stoll(digits);
+        if (value >= next.from - 1 && value <= next.pmax)
+            return false;   // whole as it stands
+    }
+    return begins_a_number_within(digits, next);
 }
 
-std::string not_records_text(const std::vector<int>& numbers)
+// pmax from the file's first lines and the value of its last whole line,
+// when that is a record.
+NextRecord next_record(int fd, off_t keep)
+{
+    NextRecord next;
+    char head[4096];
+    const ssize_t got = ::pread(fd, head, sizeof head - 1, 0);
+    if (got > 0) {
+        head[got] = '\0';
+        for (const char* line = head; line != nullptr && line < head + got;) {
+            if (std::strncmp(line, "pmax=", 5) == 0 || std::strncmp(line, "\xEF\xBB\xBFpmax=", 8) == 0) {
+                const ParsedInt value = parse_leading_int(std::strchr(line, '=') + 1);
+                next.pmax = value.overflow ? -1 : value.value;
+                break;
+            }
+            line = std::strchr(line, '\n');
+            line = line != nullptr ? line + 1 : nullptr;
+        }
+    }
+    if (keep > 0) {
+        const off_t begin = keep > 200 ? keep - 200 : 0;
+        std::string last(static_cast<std::size_t>(keep - begin), '\0');
+        if (::pread(fd, &last[0], last.size(), begin) == static_cast<ssize_t>(last.size())) {
+            last.pop_back();   // its line end
+            const std::size_t start = last.rfind('\n');
+            if (start != std::string::npos || begin == 0) {
+                last.erase(0, start == std::string::npos ? 0 : start + 1);
+                if (!last.empty() && last.back() == '\r')
+                    last.pop_back();
+                const StatusLine line = classify(last.c_str(), last.c_str() + last.size());
+                if (line.kind != StatusLine::other)
+                    next.from = line.value;
+            }
+        }
+    }
+    return next;
+}
+
+std::string numbered_lines(const std::vector<int>& numbers)
 {
     std::string list;
     const std::size_t shown = numbers.size() < 20 ? numbers.size() : 20;
@@ -172,8 +247,12 @@ std::string not_records_text(const std::vector<int>& numbers)
         list += (i == 0 ? "" : ", ") + std::to_string(numbers[i]);
     if (shown < numbers.size())
         list += " and " + std::to_string(numbers.size() - shown) + " more";
-    return std::string("The file 'ZudStatus.dat' has lines that are not records: ") +
-           (numbers.size() == 1 ? "line " : "lines ") + list +
+    return (numbers.size() == 1 ? "line " : "lines ") + list;
+}
+
+std::string not_records_text(const std::vector<int>& numbers)
+{
+    return "The file 'ZudStatus.dat' has lines that are not records: " + numbered_lines(numbers) +
            ". They are kept as they are and do not move the resume point.";
 }
 
@@ -207,7 +286,7 @@ FileResult repair_status_file()
             error_number = errno != 0 ? errno : EIO;
         } else if (tail == "Done") {
             // as an initial creation writes it
-        } else if (cut_record(tail)) {
+        } else if (cut_record(tail, next_record(fd, keep))) {
             if (::ftruncate(fd, keep) != 0)
                 error_number = errno;
         } else if (::pwrite(fd, "\n", 1, info.st_size) != 1) {
@@ -219,6 +298,57 @@ FileResult repair_status_file()
     ::close(fd);
     return write_result(error_number);
 }
+
+namespace {
+
+// A line that counts: the range's end, a resume point or a factor, or the
+// end of the range.
+struct Record {
+    enum Kind : std::uint8_t { pmax, checkpoint, factor, done } kind;
+    int number;
+    std::int64_t value;   // pmax, the checkpoint, or the factor's p
+    std::int32_t k;
+    std::int32_t n;
+    std::size_t text_at;  // in the read's copy of the record lines
+    std::size_t text_length;
+};
+
+constexpr std::int64_t kPLimit = std::int64_t{1} << 62;
+
+std::uint64_t k_n_key(std::int32_t k, std::int32_t n)
+{
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(k)) << 32 | static_cast<std::uint32_t>(n);
+}
+
+// k value -> k indexes of the candidate set, sorted for lookup.
+class CandidateLookup {
+public:
+    explicit CandidateLookup(const CandidateSet* set) : set_(set)
+    {
+        if (set_ == nullptr)
+            return;
+        for (std::int32_t i = 0; i < set_->kcount; ++i)
+            by_k_.emplace_back(set_->k_values[static_cast<std::size_t>(i)], i);
+        std::sort(by_k_.begin(), by_k_.end());
+    }
+    bool checks() const { return set_ != nullptr; }
+    bool is_candidate(std::int32_t k, std::int32_t n) const
+    {
+        if (n < set_->nmin || n > set_->nmax)
+            return false;
+        for (auto it = std::lower_bound(by_k_.begin(), by_k_.end(), std::make_pair(k, INT32_MIN));
+             it != by_k_.end() && it->first == k; ++it)
+            if (set_->is_candidate(it->second, n))
+                return true;
+        return false;
+    }
+
+private:
+    const CandidateSet* set_;
+    std::vector<std::pair<std::int32_t, std::int32_t>> by_k_;
+};
+
+}  // namespace
 
 StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
 {
@@ -239,49 +369,188 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
         }
         return read;
     }
+    std::vector<char> buffer_space(1 << 16);
+    std::setvbuf(file, buffer_space.data(), _IOFBF, buffer_space.size());
     // Whole lines of any length: a long note must not fall apart into
     // pieces that look like records.
-    std::vector<StatusLine> lines;
+    std::vector<Record> records;
+    std::string texts;   // the text of every record line, one after another
+    // A dense range records a million lines: room for them at once.
+    struct stat info {};
+    if (::fstat(fileno(file), &info) == 0 && info.st_size > 0) {
+        records.reserve(static_cast<std::size_t>(info.st_size / 16));
+        texts.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    std::vector<int> not_records;
     char* buffer = nullptr;
     std::size_t capacity = 0;
     int line_number = 0;
-    int pmax_line = 0;
-    std::string pmax_text;
-    bool done = false;
-    while (::getline(&buffer, &capacity, file) >= 0) {
+    ssize_t got;
+    while ((got = ::getline(&buffer, &capacity, file)) >= 0) {
         ++line_number;
-        if (read_interrupted.load()) {
+        if (read_interrupted.load(std::memory_order_relaxed)) {
             std::free(buffer);
             std::fclose(file);
             read.outcome = StatusOutcome::unusable;
             return read;
         }
-        const std::string text = without_line_end(buffer);
-        if (starts_with(buffer, "pmax=")) {
-            read.pmax = parse_int64(buffer + 5);
-            pmax_line = line_number;
-            pmax_text = text;
+        const char* begin = buffer;
+        const char* end = buffer + got;
+        if (end > begin && end[-1] == '\n')
+            --end;
+        if (end > begin && end[-1] == '\r')
+            --end;
+        // An editor's byte order mark is no part of the first line.
+        if (line_number == 1 && end - begin >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0)
+            begin += 3;
+        const auto length = static_cast<std::size_t>(end - begin);
+        // The work digest of a task belongs to the task's tools: kept, not read.
+        if (length >= 7 && std::memcmp(begin, "digest=", 7) == 0)
             continue;
-        }
-        if (starts_with(buffer, "Done")) {
-            done = true;
+        Record record{Record::done, line_number, 0, 0, 0, texts.size(), length};
+        if (length >= 5 && std::memcmp(begin, "pmax=", 5) == 0) {
+            record.kind = Record::pmax;
+            const ParsedInt value = parse_leading_int(begin + 5);
+            record.value = all_digits(begin + 5, end) && !value.overflow && value.end == end ? value.value : -1;
+        } else if (length == 4 && std::memcmp(begin, "Done", 4) == 0) {
+            record.kind = Record::done;   // the range is complete: nothing after it is read
+            texts.append(begin, length);
+            records.push_back(record);
             break;
+        } else {
+            const StatusLine line = classify(begin, end);
+            if (line.kind == StatusLine::other) {
+                if (!line.blank)
+                    not_records.push_back(line_number);
+                continue;
+            }
+            record.kind = line.kind == StatusLine::factor ? Record::factor : Record::checkpoint;
+            record.value = line.value;
+            record.k = line.k_n.first;
+            record.n = line.k_n.second;
         }
-        lines.push_back(classify(text, line_number));
+        texts.append(begin, length);
+        records.push_back(record);
     }
     std::free(buffer);
     std::fclose(file);
-    if (done) {
-        // The results, in the log and for the caller, before the question
-        // about them.
-        for (const StatusLine& line : lines) {
-            if (line.kind != StatusLine::factor)
-                continue;
-            read.factors.push_back(line.k_n);
-            if (echoing && hooks.echo_line)
-                hooks.echo_line(line.text);
+
+    const auto text_of = [&texts](const Record& record) { return texts.substr(record.text_at, record.text_length); };
+    const auto damaged = [&](const Record& record, const std::string& why) {
+        warn(hooks, "The file 'ZudStatus.dat' is damaged - line " + std::to_string(record.number) + " (\"" +
+                        quoted_line(text_of(record), 60) + "\") " + why + kLeftUnchanged);
+        read.outcome = StatusOutcome::unusable;
+        return read;
+    };
+    // The range: one "pmax=" line, below 2^62, and the first "pmin=" line,
+    // where it began.
+    const Record* pmax = nullptr;
+    const Record* start = nullptr;
+    const Record* done = nullptr;
+    bool any_factor = false;
+    for (const Record& record : records) {
+        if (record.kind == Record::pmax) {
+            if (pmax != nullptr)
+                return damaged(record, "is a second \"pmax=\" line (line " + std::to_string(pmax->number) +
+                                           " gives the range).");
+            if (record.value <= 0 || record.value >= kPLimit)
+                return damaged(record, "does not give a valid range (pmax from 1 to 2^62 - 1).");
+            pmax = &record;
+        } else if (record.kind == Record::checkpoint && start == nullptr) {
+            start = &record;
+        } else if (record.kind == Record::done && done == nullptr) {
+            done = &record;
         }
-        read.outcome = ask_completed(hooks, read);
+        any_factor = any_factor || record.kind == Record::factor;
+    }
+    if (pmax == nullptr) {
+        if (any_factor) {
+            warn(hooks, std::string("The file 'ZudStatus.dat' is damaged - it holds factor lines but no range (no "
+                                    "\"pmax=\" line).") +
+                            kLeftUnchanged);
+            read.outcome = StatusOutcome::unusable;
+            return read;
+        }
+        // No range: the checkpoints of an initial creation are not offered,
+        // and its "Done" stands alone.
+        if (done != nullptr)
+            read.outcome = ask_completed(hooks, read);
+    } else {
+        read.pmax = pmax->value;
+        if (start == nullptr) {
+            warn(hooks, "The file 'ZudStatus.dat' is damaged - it gives no \"pmin=\" line, so the range of line " +
+                            std::to_string(pmax->number) + " has no start." + kLeftUnchanged);
+            read.outcome = StatusOutcome::unusable;
+            return read;
+        }
+        // Every record as a run writes it: after the range header, ascending,
+        // within the range, and each factor sound, as a new factor is.
+        const CandidateLookup candidates(done == nullptr ? hooks.candidates : nullptr);
+        std::unordered_map<std::uint64_t, std::int64_t> recorded;   // (k, n) -> p
+        recorded.reserve(records.size());
+        std::vector<int> repeats;
+        const int header_end = std::max(pmax->number, start->number);
+        const Record* last = nullptr;   // the record that gives the resume point
+        for (const Record& record : records) {
+            if (record.kind == Record::pmax || record.kind == Record::done || &record == start) {
+                if (&record == start) {
+                    if (record.value > read.pmax)
+                        return damaged(record, "resumes above pmax.");
+                    last = &record;
+                    read.pmin = record.value;
+                }
+                continue;
+            }
+            if (record.number < header_end)
+                return damaged(record, "comes before the range header (\"pmax=\" and \"pmin=\").");
+            if (record.kind == Record::factor) {
+                const std::uint64_t key = k_n_key(record.k, record.n);
+                const auto found = recorded.find(key);
+                if (found != recorded.end() && found->second == record.value) {
+                    repeats.push_back(record.number);   // the same line again: counted once
+                    continue;
+                }
+                if (record.value < last->value)
+                    return damaged(record, "goes back below line " + std::to_string(last->number) +
+                                               ": the records of a range ascend.");
+                if (record.value > read.pmax)
+                    return damaged(record, "resumes above pmax.");
+                if (hooks.factor_fault != nullptr) {
+                    const std::string why = hooks.factor_fault(record.value, record.k, record.n);
+                    if (!why.empty())
+                        return damaged(record, "records no true factor: " + why + ".");
+                }
+                if (found == recorded.end()) {
+                    if (candidates.checks() && !candidates.is_candidate(record.k, record.n))
+                        return damaged(record, "names " + std::to_string(record.k) + "*2^" +
+                                                   std::to_string(record.n) +
+                                                   "+1, which is not a candidate of 'Zud.dat'.");
+                    recorded.emplace(key, record.value);
+                    read.factors.emplace_back(record.k, record.n);
+                }
+            } else {
+                // A stop records the prime before the first one not sieved,
+                // which may be the prime of the factor line before it.
+                if (record.value < last->value - 1)
+                    return damaged(record, "goes back below line " + std::to_string(last->number) +
+                                               ": the records of a range ascend.");
+                if (record.value > read.pmax)
+                    return damaged(record, "resumes above pmax.");
+            }
+            last = &record;
+            // A factor line resumes at its own prime: its other factors may
+            // not all have been written; the recorded ones are left out.
+            read.pmin = record.value;
+        }
+        if (echoing && hooks.echo_line)
+            for (const Record& record : records)
+                if (record.kind == Record::factor)
+                    hooks.echo_line(text_of(record));
+        if (!repeats.empty() && hooks.box != nullptr)
+            hooks.box->alert("The file 'ZudStatus.dat' repeats factor lines of earlier lines: " +
+                             numbered_lines(repeats) + ". They are kept as they are and counted once.");
+        if (done != nullptr)
+            read.outcome = ask_completed(hooks, read);
     }
     if (read.outcome == StatusOutcome::cleared) {
         // The completed file stays where it is until a new range is
@@ -290,61 +559,7 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
             hooks.clear_log();
         return read;
     }
-    if (read.outcome != StatusOutcome::proceed)
-        return read;
-    const auto shown = [](const std::string& text) { return text.size() > 60 ? text.substr(0, 60) + "..." : text; };
-    // A range that cannot be sieved, or factor lines that a new range's
-    // header would overwrite: say so and touch nothing.
-    if (pmax_line != 0 && read.pmax <= 0) {
-        warn(hooks, "The file 'ZudStatus.dat' is damaged - line " + std::to_string(pmax_line) + " (\"" +
-                        shown(pmax_text) + "\") does not give a valid range." + kLeftUnchanged);
-        read.outcome = StatusOutcome::unusable;
-        return read;
-    }
-    const bool any_factor = std::any_of(lines.begin(), lines.end(),
-                                        [](const StatusLine& line) { return line.kind == StatusLine::factor; });
-    if (pmax_line == 0) {
-        if (any_factor) {
-            warn(hooks, std::string("The file 'ZudStatus.dat' is damaged - it holds factor lines but no range (no "
-                                    "\"pmax=\" line).") +
-                            kLeftUnchanged);
-            read.outcome = StatusOutcome::unusable;
-        }
-        return read;   // no range: the checkpoints of an initial creation are not offered
-    }
-    // Only records move the resume point: a factor line or a checkpoint
-    // within the range. The first "pmin=" line is where the range began.
-    std::int64_t range_pmin = -1;
-    std::vector<int> not_records;
-    for (const StatusLine& line : lines) {
-        if (line.kind == StatusLine::other) {
-            if (!line.blank)
-                not_records.push_back(line.number);
-            continue;
-        }
-        if (line.value > read.pmax) {
-            warn(hooks, "The file 'ZudStatus.dat' is damaged - line " + std::to_string(line.number) + " (\"" +
-                            shown(line.text) + "\") resumes above pmax." + kLeftUnchanged);
-            read.outcome = StatusOutcome::unusable;
-            return read;
-        }
-        if (range_pmin < 0 && line.kind == StatusLine::checkpoint) {
-            range_pmin = line.value;
-        } else if (line.value < range_pmin - (line.kind == StatusLine::checkpoint ? 1 : 0)) {
-            // A stop records the prime before the first one not sieved.
-            not_records.push_back(line.number);
-            continue;
-        }
-        // A factor line resumes at its own prime: its other factors may not
-        // all have been written; the recorded ones are left out.
-        read.pmin = line.value;
-        if (line.kind == StatusLine::factor) {
-            read.factors.push_back(line.k_n);
-            if (echoing && hooks.echo_line)
-                hooks.echo_line(line.text);
-        }
-    }
-    if (!not_records.empty() && hooks.box != nullptr)
+    if (read.outcome == StatusOutcome::proceed && !not_records.empty() && hooks.box != nullptr)
         hooks.box->alert(not_records_text(not_records));
     return read;
 }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/candidate_set.h"
 #include "data/file_io.h"
 #include "data/message_box.h"
 
@@ -35,6 +36,12 @@ struct StatusReadHooks {
     std::function<void(const std::string&)> echo_line;   // log append, kind echoed line
     std::function<void()> clear_log;                      // empty the pane, clear the truncated flag
     MessageBox* box = nullptr;                            // the completed-results question, warnings
+    // Every factor line is checked as a new factor is: `factor_fault` says
+    // why p proves nothing about k*2^n+1 ("" when it is a prime factor),
+    // and an unfinished range must name candidates of `candidates`. Without
+    // them only the form and order of the lines are checked.
+    std::string (*factor_fault)(std::int64_t p, std::int32_t k, std::int32_t n) = nullptr;
+    const CandidateSet* candidates = nullptr;
 };
 
 // Mends a last line without its line end: what an interrupted write left
@@ -42,12 +49,16 @@ struct StatusReadHooks {
 // its line end. Call before anything else touches the file.
 FileResult repair_status_file();
 
-// Reads the file at Start. Only records count: a factor line
-// "p | k*2^n+1" or a "pmin=" line of digits, within the range; the last one
-// is the resume point (a factor line's p itself, since the rest of its
-// prime may not have been written). Other lines are kept and named once
-// through the box's alert; a record above pmax is damage. Factor lines are
-// echoed while `echo` is set; it is cleared afterwards, whatever was read.
+// Reads the file at Start. Only records count: one "pmax=" line below 2^62,
+// a factor line "p | k*2^n+1" or a "pmin=" line of digits, within the range
+// and ascending; the last one is the resume point (a factor line's p itself,
+// since the rest of its prime may not have been written), and only a whole
+// line "Done" ends the range. Other lines are kept and named once through
+// the box's alert, as are factor lines that repeat an earlier one (counted
+// once); "digest=" lines are a task's own and pass silently. A record that
+// breaks these rules is damage: named with its reason, nothing changes.
+// Factor lines are echoed while `echo` is set; it is cleared afterwards,
+// whatever was read.
 StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks);
 
 // The texts of the file's lines.

@@ -38,7 +38,87 @@ std::int64_t product(std::int64_t a, std::int64_t b, std::int64_t p, long double
     return p <= kSmallModulusLimit ? mul_mod_small(a, b, p, recip) : mul_mod_large(a, b, p, recip);
 }
 
+std::uint64_t mul_mod(std::uint64_t a, std::uint64_t b, std::uint64_t m)
+{
+    return static_cast<std::uint64_t>(static_cast<Uint128>(a) * b % m);
+}
+
+// One Miller-Rabin round: false when `base` shows that m is composite.
+bool strong_probable_prime(std::uint64_t m, std::uint64_t base)
+{
+    base %= m;
+    if (base == 0)
+        return true;
+    std::uint64_t d = m - 1;
+    int s = 0;
+    for (; (d & 1) == 0; d >>= 1)
+        ++s;
+    std::uint64_t x = 1;
+    for (std::uint64_t b = base, e = d; e != 0; e >>= 1) {
+        if (e & 1)
+            x = mul_mod(x, b, m);
+        b = mul_mod(b, b, m);
+    }
+    if (x == 1 || x == m - 1)
+        return true;
+    for (int i = 1; i < s; ++i) {
+        x = mul_mod(x, x, m);
+        if (x == m - 1)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+bool is_prime(std::int64_t p)
+{
+    if (p < 2)
+        return false;
+    for (std::int64_t small : {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37}) {
+        if (p == small)
+            return true;
+        if (p % small == 0)
+            return false;
+    }
+    if (p < 37 * 37)
+        return true;
+    // These bases decide every p below 2^64 (below 2^32 the first three do).
+    const auto m = static_cast<std::uint64_t>(p);
+    if (m < (std::uint64_t{1} << 32)) {
+        for (std::uint64_t base : {2u, 7u, 61u})
+            if (!strong_probable_prime(m, base))
+                return false;
+        return true;
+    }
+    for (std::uint64_t base : {2ull, 325ull, 9375ull, 28178ull, 450775ull, 9780504ull, 1795265022ull})
+        if (!strong_probable_prime(m, base))
+            return false;
+    return true;
+}
+
+bool is_the_number(std::int64_t p, std::int32_t k, std::int32_t n)
+{
+    return n >= 0 && n <= 62 && (static_cast<Uint128>(k) << n) + 1 == static_cast<Uint128>(p);
+}
+
+std::string factor_fault(std::int64_t p, std::int32_t k, std::int32_t n)
+{
+    if (k < 1 || n < 1 || p < 2)
+        return "p does not divide k*2^n+1";
+    // The check reduces the exponent by Fermat's little theorem, which
+    // holds for a prime p only; and the sieve records primes only.
+    // Records come in ascending p, many to a prime in a dense range.
+    thread_local std::int64_t last_prime = 0;
+    if (p != last_prime) {
+        if (!is_prime(p))
+            return "p is not prime";
+        last_prime = p;
+    }
+    if (!verify_factor(k, n, p))
+        return "p does not divide k*2^n+1";
+    return {};
+}
 
 bool verify_factor(std::int32_t k, std::int32_t n, std::int64_t p)
 {

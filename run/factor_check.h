@@ -18,6 +18,18 @@ namespace zud {
 // thread's floating-point control word as it found it.
 bool verify_factor(std::int32_t k, std::int32_t n, std::int64_t p);
 
+// Why "p | k*2^n+1" is not a factor the sieve records, or "" when p is a
+// prime that divides the number: what every recorded factor line must show,
+// as a new factor shows it. (The sieve records a prime k*2^n+1 that lies in
+// its range of p as well; an applied line must be a proper factor.)
+std::string factor_fault(std::int64_t p, std::int32_t k, std::int32_t n);
+
+// p is k*2^n+1 itself.
+bool is_the_number(std::int64_t p, std::int32_t k, std::int32_t n);
+
+// p is prime (deterministic for every 64-bit p).
+bool is_prime(std::int64_t p);
+
 // A worker's side of one report, on the worker's thread: drops n above nmax
 // and n no longer candidates, verifies the rest and lists them in `hits`.
 // In a normal run the bits stay for the committer; in an initial creation

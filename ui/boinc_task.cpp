@@ -11,6 +11,7 @@
 #include "data/message_box.h"
 #include "data/parse.h"
 #include "data/status_file.h"
+#include "run/factor_check.h"
 
 namespace zud {
 
@@ -174,6 +175,8 @@ TaskStart prepare_task(RunRecord& record, const char* range_path)
     TaskBox box;
     StatusReadHooks hooks;
     hooks.box = &box;
+    hooks.factor_fault = factor_fault;
+    hooks.candidates = &record.candidates;
     bool echo = false;
     const StatusRead status = read_status_file(echo, hooks);
     if (box.done_recorded) {

@@ -13,14 +13,13 @@
 #include "data/candidate_set.h"
 #include "data/folder_lock.h"
 #include "data/formats.h"
+#include "data/parse.h"
 #include "data/status_file.h"
 #include "run/factor_check.h"
 
 namespace zud {
 
 namespace {
-
-__extension__ typedef unsigned __int128 Wide;
 
 const char* const kUnchanged = "Zud.dat has not been changed.";
 
@@ -74,6 +73,8 @@ int export_candidates(const FileCommand& command, const std::string& path, std::
     StatusListener listener;
     StatusReadHooks hooks;
     hooks.box = &listener;
+    hooks.factor_fault = factor_fault;
+    hooks.candidates = &set;
     bool echo = false;
     const StatusRead status = read_status_file(echo, hooks);
     if (status.outcome == StatusOutcome::unusable) {
@@ -108,6 +109,28 @@ int export_candidates(const FileCommand& command, const std::string& path, std::
     return 0;
 }
 
+// An import or an apply changes the candidates under a range that is being
+// sieved: the part already sieved would never see the new ones, and the file
+// would still claim the whole range. Empty when Zud.dat may change.
+std::string unfinished_range(const CandidateSet* set)
+{
+    StatusListener listener;
+    StatusReadHooks hooks;
+    hooks.box = &listener;
+    hooks.factor_fault = factor_fault;
+    hooks.candidates = set;
+    bool echo = false;
+    const StatusRead status = read_status_file(echo, hooks);
+    if (status.outcome == StatusOutcome::unusable)
+        return (listener.warning.empty() ? std::string("The file 'ZudStatus.dat' cannot be read!") : listener.warning) +
+               " " + kUnchanged;
+    if (listener.done || status.pmax == 0 || status.pmin >= status.pmax)
+        return {};
+    return "ZudStatus.dat records a range that is not finished (sieved to p=" + std::to_string(status.pmin) + " of p=" +
+           std::to_string(status.pmax) + "): finish it first (zudsieve --console), or move ZudStatus.dat away to "
+           "give it up. " + kUnchanged;
+}
+
 std::string k_list(const std::vector<std::int32_t>& ks)
 {
     std::string text;
@@ -138,6 +161,10 @@ int import_candidates(const FileCommand& command, const std::string& path, std::
             return 1;
         }
     }
+    if (const std::string refusal = unfinished_range(old.empty() ? nullptr : &old); !refusal.empty()) {
+        complain(err, refusal);
+        return 1;
+    }
     CandidateSet merged;
     std::vector<std::int32_t> kept;
     FileResult result = merge_candidates(imported, old, merged, kept);
@@ -156,30 +183,6 @@ int import_candidates(const FileCommand& command, const std::string& path, std::
                           " no candidates in '" + command.file + "' and " + (kept.size() == 1 ? "is" : "are") +
                           " kept without n.");
     return 0;
-}
-
-bool prime_by_trial(std::int64_t p)
-{
-    if (p < 2)
-        return false;
-    for (std::int64_t d = 2; d * d <= p; ++d)
-        if (p % d == 0)
-            return false;
-    return true;
-}
-
-// Why the line proves nothing about k*2^n+1; empty when p divides it.
-std::string arithmetic_refusal(const FactorLine& line)
-{
-    if (line.n <= 62 && (static_cast<Wide>(line.k) << line.n) + 1 == static_cast<Wide>(line.p))
-        return "p is the number itself, not a proper factor";
-    // Below n the check reduces the exponent by Fermat's little theorem,
-    // which holds for a prime p only.
-    if (line.p < line.n && !prime_by_trial(line.p))
-        return "p is not prime";
-    if (!verify_factor(line.k, line.n, line.p))
-        return "p does not divide k*2^n+1";
-    return {};
 }
 
 bool names_candidate(const CandidateSet& set, const std::vector<std::pair<std::int32_t, std::int32_t>>& by_k,
@@ -201,6 +204,10 @@ int apply_factors(const FileCommand& command, const std::string& path, std::FILE
         complain(err, read.message);
         return 1;
     }
+    if (const std::string refusal = unfinished_range(&set); !refusal.empty()) {
+        complain(err, refusal);
+        return 1;
+    }
     std::vector<std::pair<std::int32_t, std::int32_t>> by_k;   // (k, index), sorted
     for (std::int32_t i = 0; i < set.kcount; ++i)
         by_k.emplace_back(set.k_values[static_cast<std::size_t>(i)], i);
@@ -210,14 +217,18 @@ int apply_factors(const FileCommand& command, const std::string& path, std::FILE
     std::size_t lines = 0;
     const FileResult read = read_factor_file(path, command.file, [&](const FactorLine& line) {
         ++lines;
-        std::string why = line.refusal.empty() ? arithmetic_refusal(line) : line.refusal;
+        std::string why = line.refusal;
+        if (why.empty() && is_the_number(line.p, line.k, line.n))
+            why = "p is the number itself, not a proper factor";
+        if (why.empty())
+            why = factor_fault(line.p, line.k, line.n);
         if (why.empty() && !names_candidate(set, by_k, line))
             why = "names no candidate of Zud.dat";
         if (why.empty())
             applied.emplace_back(line.k, line.n);
         else
             refused.push_back("'" + command.file + "' line " + std::to_string(line.line_number) + " refused (" + why +
-                              "): \"" + line.text + "\"");
+                              "): \"" + quoted_line(line.text, 200) + "\"");
     });
     if (!read.ok) {
         complain(err, read.message + ". " + kUnchanged);

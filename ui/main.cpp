@@ -2,6 +2,7 @@
 // else the console.
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -87,15 +88,33 @@ int print_text(const std::string& text)
     return 1;
 }
 
+// The BOINC application is the program zudsieve-boinc, so that this one
+// needs no BOINC library. A task started as this program (`--boinc`, or by
+// a client in its slot) becomes that program in the same process: the
+// client keeps watching the process it started, with the same arguments and
+// folder. The one beside this executable comes first, then the PATH's.
+int hand_to_boinc_application(char** argv)
+{
+    static char name[] = "zudsieve-boinc";
+    argv[0] = name;
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+        std::string beside(self, static_cast<std::size_t>(length));
+        beside = beside.substr(0, beside.rfind('/') + 1) + name;
+        ::execv(beside.c_str(), argv);
+    }
+    ::execvp(name, argv);
+    return refuse(std::string("the BOINC application is the program zudsieve-boinc (package zudsieve-boinc), "
+                              "which could not be started (") + std::strerror(errno) + ")");
+}
+
 int run(int argc, char** argv)
 {
     zud::instruction_set();   // the one choice of search, before anything runs; ZUDSIEVE_ISA may cap it
     const std::vector<std::string> args(argv + 1, argv + argc);
-    // The BOINC application is the program zudsieve-boinc, so that this one
-    // needs no BOINC library: a BOINC start of this one is refused, not
-    // taken for a desktop run.
     if (std::find(args.begin(), args.end(), "--boinc") != args.end() || zud::in_boinc_slot())
-        return refuse("the BOINC application is the program zudsieve-boinc (package zudsieve-boinc)");
+        return hand_to_boinc_application(argv);
     const zud::CommandLine line = zud::parse_command_line(args, zud::default_worker_count());
     switch (line.action) {
     case zud::CommandLine::Action::help:

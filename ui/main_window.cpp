@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 
 #include "data/status_file.h"
+#include "run/factor_check.h"
 #include "ui/command_line.h"
 #include "ui/range_entry.h"
 
@@ -141,6 +142,8 @@ bool MainWindowLogic::begin_run()
     hooks.echo_line = [this](const std::string& line) { log_append(line, LogKind::echoed); };
     hooks.clear_log = [this] { clear_log(); };
     hooks.box = services_.box;
+    hooks.factor_fault = factor_fault;
+    hooks.candidates = &run_.candidates;
     const StatusRead status = read_status_file(status_echo_, hooks);
     if (status.outcome == StatusOutcome::refused || status.outcome == StatusOutcome::unusable)
         return false;

@@ -225,23 +225,34 @@ TEST_F(BoincModeTest, each_input_fault_has_its_own_exit_code)
     // Another task's status file in the slot.
     write_text(slot_ + "/range", "1000 2000\n");
     write_text(slot_ + "/ZudStatus.dat", "pmax=3000\npmin=1000\n");
-    const int status = std::system(("cd " + slot_ + " && " + kApplication + " --boinc 2>stderr.txt").c_str());
+    int status = std::system(("cd " + slot_ + " && " + kApplication + " --boinc 2>stderr.txt").c_str());
     EXPECT_EQ(WEXITSTATUS(status), 15);
+    // A forged factor line, and a note that only begins with "Done": the
+    // first is damage, the second ends nothing.
+    for (const std::string forged : {"1999 | 3*2^5+1\n", "Done? not yet\n1999 | 3*2^5+1\n"}) {
+        write_text(slot_ + "/ZudStatus.dat", "pmax=2000\npmin=1000\n" + forged);
+        status = std::system(("cd " + slot_ + " && " + kApplication + " --boinc </dev/null 2>stderr.txt").c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 15) << forged;
+        EXPECT_NE(read_text(slot_ + "/stderr.txt").find("(\"1999 | 3*2^5+1\") records no true factor"),
+                  std::string::npos)
+            << read_text(slot_ + "/stderr.txt");
+        EXPECT_EQ(read_text(slot_ + "/ZudStatus.dat"), "pmax=2000\npmin=1000\n" + forged);
+    }
 }
 
-// The desktop program has no BOINC mode: started as one, by --boinc or by a
-// client in its slot, it names the application and touches no task file.
-TEST_F(BoincModeTest, the_desktop_program_refuses_a_task_and_names_the_application)
+// The desktop program has no BOINC mode of its own: a task started as
+// `zudsieve --boinc`, or by a client in its slot, is handed to zudsieve-boinc
+// in the same process, so the client still sees the program it started.
+TEST_F(BoincModeTest, the_desktop_program_hands_a_task_to_the_application)
 {
     StandInClient client(slot_, 1);
     ASSERT_TRUE(client.ready());
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"--boinc"}}) {
-        shell("rm -f " + slot_ + "/stderr.txt");
         client.start(kProgram, args);
-        EXPECT_EQ(client.wait_exit(30), 2);
-        EXPECT_NE(read_text(slot_ + "/stderr.txt").find("zudsieve-boinc"), std::string::npos)
-            << read_text(slot_ + "/stderr.txt");
-        EXPECT_EQ(status(), "");
+        ASSERT_TRUE(wait_fraction(client, 0.0, 60)) << read_text(slot_ + "/stderr.txt");
+        ASSERT_TRUE(client.send("<quit/>"));
+        ASSERT_EQ(client.wait_exit(30), 0) << read_text(slot_ + "/stderr.txt");
+        EXPECT_EQ(status().rfind("pmax=60000000\npmin=1000000\n", 0), 0u) << status();
     }
 }
 

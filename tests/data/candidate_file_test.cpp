@@ -118,16 +118,34 @@ TEST_F(CandidateFile, every_validation_message)
 
 TEST_F(CandidateFile, line_value_rules)
 {
-    // Blank and zero lines are skipped but reset the running value; a blank
-    // line before a "+" line makes its n the delta alone; surplus headers
-    // are ignored; blanks before line 4 are not counted.
-    ASSERT_TRUE(read("\n1\n\n10\n0\n40\n\nk=5\n20\n\n+15\nk=7\n33\n").ok);
+    // Blank lines are passed over and change nothing, before line 4 too.
+    ASSERT_TRUE(read("\n1\n\n10\n40\n\nk=5\n15\n\n+5\n\n").ok);
     EXPECT_EQ(set.kcount, 1);
     EXPECT_EQ(ns_of(0), (std::vector<std::int32_t>{15, 20}));
-    // "-5" reads as a header, "k=-5" as the number 5.
-    ASSERT_TRUE(read("2\n1\n40\n-5\nk=-5\nk=7\n").ok);
-    EXPECT_EQ(set.k_values, (std::vector<std::int32_t>{5, 7}));
-    EXPECT_EQ(ns_of(0), (std::vector<std::int32_t>{5}));
+    // Anything but digits after "k=", "+" or at the start, a 0, a surplus
+    // header and a second block of one k would each give another set:
+    // refused, naming the line.
+    const std::pair<const char*, const char*> cases[] = {
+        {"1\n10\n40\nk=5\n20\n0\n", "line 6 (\"0\") holds 0"},
+        {"1\n10\n40\nk=5\n20\n+0\n", "line 6 (\"+0\") holds 0"},
+        {"1\n10\n40\nk=5\n20\n+l0\n", "line 6 (\"+l0\") is not a number, a \"+\" difference or a \"k=\" line"},
+        {"1\n10\n40\nk=5\n20\n+ 3\n", "line 6 (\"+ 3\") is not a number"},
+        {"2\n1\n40\n-5\nk=7\n", "line 4 (\"-5\") is not a number"},
+        {"2\n1\n40\nk=5\nk=-5\n", "line 5 (\"k=-5\") is not a number"},
+        {"1\n1\n40\nk=5\n7\nk=7\n", "line 6 holds more than the 1 k's that line 1 gives"},
+        {"2\n1\n40\nk=5\n7\nk=5\n9\n", "line 6 gives k=5 a second time (line 4)"},
+        {"1\n1\n40\nk=5\n+7\n", "line 5 is a difference with no n before it, for k=5"},
+        {"1\n1\n40\nk=5\n9\n7\n", "line 6 gives n=7, not above the n before it, for k=5"},
+        {"1\n1\n40\nk=5\n9\n9\n", "line 6 gives n=9, not above the n before it, for k=5"},
+        {"1\n1\n40\nk=5\n9 \n", "line 5 (\"9 \") has characters after its number"},
+        {"1\n1\n40\nk=5\n\x1b[2J9\n", "line 5 (\"\\x1b[2J9\") is not a number"},
+    };
+    for (const auto& [text, message] : cases) {
+        const zud::FileResult r = read(text);
+        EXPECT_FALSE(r.ok) << text;
+        EXPECT_NE(r.message.find(std::string("The file 'Zud.dat' is invalid - ") + message), std::string::npos)
+            << r.message;
+    }
 }
 
 TEST_F(CandidateFile, oversized_values_fail_their_own_check_instead_of_wrapping)
@@ -140,7 +158,7 @@ TEST_F(CandidateFile, oversized_values_fail_their_own_check_instead_of_wrapping)
     EXPECT_EQ(read("1\n10\n2147483647\nk=3\n2147483646\n+2\n").message,
               "The file'Zud.dat' is invalid - for k=3, there is n=2147483648, which is out of range!");
     EXPECT_EQ(read("1\n10\n20\nk=3\n99999999999999999999999\n").message,
-              "The file'Zud.dat' is invalid - for k=3, there is n=9223372036854775807, which is out of range!");
+              "The file 'Zud.dat' is invalid - line 5 (\"99999999999999999999999\") holds a number above 2^31 - 1!");
     EXPECT_FALSE(read("2\n1\n5\nk=3\n2\nk=99999999999\n").ok);
 }
 
@@ -150,10 +168,11 @@ TEST_F(CandidateFile, spacing_counts_every_n_however_written)
     ASSERT_TRUE(read("1\n100\n200\nk=5\n100\n112\n124\n").ok);
     EXPECT_EQ(set.spacings[0], 12);
     EXPECT_EQ(set.residues[0], 0);
-    // A negative delta: 160, 136, 184 share the class mod 24.
-    ASSERT_TRUE(read("1\n100\n200\nk=5\n160\n+-24\n+48\n").ok);
+    // Deltas: 136, 160, 208 share the class mod 24; a negative one is refused.
+    ASSERT_TRUE(read("1\n100\n300\nk=5\n136\n+24\n+48\n").ok);
     EXPECT_EQ(set.spacings[0], 24);
-    EXPECT_EQ(set.residues[0], (184 - 100) % 24);
+    EXPECT_EQ(set.residues[0], (208 - 100) % 24);
+    EXPECT_FALSE(read("1\n100\n200\nk=5\n160\n+-24\n+48\n").ok);
     // A single n keeps the full 907200.
     ASSERT_TRUE(read("1\n100\n200\nk=5\n150\n").ok);
     EXPECT_EQ(set.spacings[0], 907200);
@@ -176,8 +195,8 @@ TEST_F(CandidateFile, damage_that_would_shift_later_values_is_refused_naming_its
         EXPECT_NE(r.message.find("The file 'Zud.dat' is invalid - " + message), std::string::npos) << r.message;
         EXPECT_TRUE(set.bits.empty());
     }
-    // Blanks after a number and a carriage return are no damage.
-    ASSERT_TRUE(read("1\n10\n20\nk=5 \r\n12\t\n+2\r\n").ok);
+    // A carriage return before the line end is no damage; other blanks are.
+    ASSERT_TRUE(read("1\n10\n20\nk=5\r\n12\r\n+2\r\n").ok);
     EXPECT_EQ(ns_of(0), (std::vector<std::int32_t>{12, 14}));
     // Beyond the memory available now: refused, not killed.
     std::string many = "20000\n1\n2000000000\n";

@@ -48,10 +48,10 @@ TEST_F(StatusFile, resumes_at_the_last_record_and_a_factor_line_at_its_own_prime
 
     write_file("ZudStatus.dat", "pmax=5000000000\npmin=1000000000\n1000000007 | 5*2^10+1\npmin=1000000099\n");
     EXPECT_EQ(read().pmin, 1000000099);
-    write_file("ZudStatus.dat", "pmin=1000000000\npmin=1000000099\n  1000000007 | 5*2^10+1\npmax=5000000000\n");
-    r = read();
-    EXPECT_EQ(r.pmin, 1000000007);
-    EXPECT_EQ(r.pmax, 5000000000);
+    write_file("ZudStatus.dat", "pmin=1000000000\n  1000000007 | 5*2^10+1\npmin=1000000099\npmax=5000000000\n");
+    EXPECT_EQ(read().outcome, StatusOutcome::unusable);   // a factor line before the range header
+    write_file("ZudStatus.dat", "pmin=1000000000\npmax=5000000000\npmin=1000000099\n  1000000007 | 5*2^10+1\n");
+    EXPECT_EQ(read().outcome, StatusOutcome::unusable);   // records go back
 }
 
 TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_once)
@@ -63,7 +63,6 @@ TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_o
                              note + "1500000000\n" +
                              "1500000001 | 7*2^12+1 and more\n"
                              "pmin=1500000000x\n"
-                             "999 | 5*2^3+1\n"
                              "\n"
                              "1000000009 | 7*2^10+1\n";
     write_file("ZudStatus.dat", text);
@@ -73,7 +72,7 @@ TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_o
     EXPECT_EQ(r.factors, (std::vector<std::pair<std::int32_t, std::int32_t>>{{5, 10}, {7, 10}}));
     EXPECT_EQ(echoed, (std::vector<std::string>{"1000000007 | 5*2^10+1", "1000000009 | 7*2^10+1"}));
     ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' has lines that are not records: lines 4, 5, 6, 7, 8, 9. "
+    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' has lines that are not records: lines 4, 5, 6, 7, 8. "
                                  "They are kept as they are and do not move the resume point.");
     EXPECT_EQ(read_file("ZudStatus.dat"), text);
 
@@ -89,6 +88,17 @@ TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_o
             << box.shown[0].text;
         EXPECT_EQ(read_file("ZudStatus.dat"), bad);
     }
+}
+
+TEST_F(StatusFile, a_task_digest_line_is_kept_silent_and_moves_nothing)
+{
+    const std::string text = "pmax=50\npmin=3\n7 | 5*2^2+1\ndigest=0123456789abcdef primes=12345 below=1000000\n";
+    write_file("ZudStatus.dat", text);
+    const auto r = read();
+    EXPECT_EQ(r.outcome, StatusOutcome::proceed);
+    EXPECT_EQ(r.pmin, 7);
+    EXPECT_TRUE(box.shown.empty());
+    EXPECT_EQ(read_file("ZudStatus.dat"), text);
 }
 
 TEST_F(StatusFile, values_near_2_62_are_read_whole)
@@ -249,8 +259,10 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
     ASSERT_TRUE(zud::repair_status_file().ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n7 | 5*2^2+1\n");
 
-    // Whole records and notes without their line end are kept and ended.
-    for (const std::string kept : {"pmax=50\npmin=13", "pmin=1", "pmax=50\n7 | 5*2^2+1", "pmax=50\nmy note"}) {
+    // Whole records and notes without their line end are kept and ended;
+    // digits alone are a note (a year) unless they may begin the next record.
+    for (const std::string kept : {"pmax=50\npmin=13", "pmin=1", "pmax=50\n7 | 5*2^2+1", "pmax=50\nmy note",
+                                   "pmax=50\n2024", "pmax=50\n12 | twelve"}) {
         write_file("ZudStatus.dat", kept);
         ASSERT_TRUE(zud::repair_status_file().ok);
         EXPECT_EQ(read_file("ZudStatus.dat"), kept + "\n");
@@ -258,10 +270,23 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
     write_file("ZudStatus.dat", "Done");
     ASSERT_TRUE(zud::repair_status_file().ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
-    for (const std::string cut : {"pmin=", "pmi", "Do", "121081 | 5*2^17+"}) {
+    for (const std::string cut : {"pmin=", "pmi", "Do", "121081 | 5*2^17+", "121081 ", "121081 | 5*", "121081 | 5*2^17"}) {
         write_file("ZudStatus.dat", "pmax=5\n3 | 5*2^1+1\n" + cut);
         ASSERT_TRUE(zud::repair_status_file().ok);
         EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=5\n3 | 5*2^1+1\n") << cut;
+    }
+    // Between the last record (121081) and pmax: "12" and "2024" may be the
+    // start of the next prime, "pmin=12" of the next resume point.
+    const std::string range = "pmax=300000\npmin=3\n121081 | 5*2^17+1\n";
+    for (const std::string cut : {"12", "2024", "pmin=12"}) {
+        write_file("ZudStatus.dat", range + cut);
+        ASSERT_TRUE(zud::repair_status_file().ok);
+        EXPECT_EQ(read_file("ZudStatus.dat"), range) << cut;
+    }
+    for (const std::string kept : {"9", "3000001", "pmin=121081", "pmin=9"}) {
+        write_file("ZudStatus.dat", range + kept);
+        ASSERT_TRUE(zud::repair_status_file().ok);
+        EXPECT_EQ(read_file("ZudStatus.dat"), range + kept + "\n") << kept;
     }
 }
 

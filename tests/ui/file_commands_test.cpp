@@ -87,10 +87,10 @@ TEST_F(FileCommands, export_after_a_sieve_leaves_what_an_exact_reference_leaves)
     EXPECT_EQ(read_file("Zud.dat"), original);
     EXPECT_FALSE(exists("Zud.dat~"));
     // A range under way: its resume point; to the standard output.
-    write_file("ZudStatus.dat", "pmax=90000\npmin=5\n3001 | 5*2^109+1\n");
+    write_file("ZudStatus.dat", "pmax=90000\npmin=5\n10037 | 5*2^157+1\n");
     EXPECT_EQ(command(FileCommand::Kind::export_candidates, ""), 0) << err;
     // (the factor line's prime itself: the rest of its factors may be unwritten)
-    EXPECT_EQ(out.substr(0, 27), "3001:P:1:2:257\n5 127\n5 147\n");
+    EXPECT_EQ(out.substr(0, 28), "10037:P:1:2:257\n5 109\n5 127\n");
     // The program itself: FILE from where it starts, the data from DIR.
     ASSERT_EQ(mkdir("out", 0755), 0);
     const pid_t pid = fork();
@@ -101,11 +101,11 @@ TEST_F(FileCommands, export_after_a_sieve_leaves_what_an_exact_reference_leaves)
         _exit(127);
     }
     EXPECT_EQ(wait_exit(pid), 0);
-    EXPECT_EQ(read_file("out/survivors.abc").substr(0, 44), "ABC $a*2^$b+1 // Sieved to 3001\n5 127\n5 147\n");
+    EXPECT_EQ(read_file("out/survivors.abc").substr(0, 45), "ABC $a*2^$b+1 // Sieved to 10037\n5 109\n5 127\n");
     // Never over a data file.
     EXPECT_EQ(command(FileCommand::Kind::export_candidates, "ZudStatus.dat"), 1);
     EXPECT_NE(err.find("'ZudStatus.dat' is the data file ZudStatus.dat"), std::string::npos) << err;
-    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=90000\npmin=5\n3001 | 5*2^109+1\n");
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=90000\npmin=5\n10037 | 5*2^157+1\n");
 }
 
 TEST_F(FileCommands, import_keeps_every_old_k_and_a_refusal_changes_nothing)

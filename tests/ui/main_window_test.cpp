@@ -269,9 +269,38 @@ TEST_F(MainWindow, log_separators)
     EXPECT_EQ(logic->factor_count(), 203);
 }
 
+// A status file edited by hand: a forged factor line stops the window with
+// its reason; a note that begins with "Done" ends nothing.
+TEST_F(MainWindow, a_forged_record_stops_the_window_with_its_reason)
+{
+    const std::string forged = "pmax=300000\npmin=3001\n299993 | 5*2^109+1\n";
+    write_file("ZudStatus.dat", forged);
+    window().initialize();
+    EXPECT_FALSE(logic->running());
+    ASSERT_FALSE(box.shown.empty());
+    EXPECT_EQ(box.shown.back().text,
+              "The file 'ZudStatus.dat' is damaged - line 3 (\"299993 | 5*2^109+1\") records no true factor: p does "
+              "not divide k*2^n+1. The file has been left unchanged.");
+    EXPECT_EQ(box.shown.back().icon, zud::BoxIcon::warning);
+    EXPECT_EQ(read_file("ZudStatus.dat"), forged);
+}
+
+TEST_F(MainWindow, a_done_note_ends_nothing)
+{
+    write_file("ZudStatus.dat", "pmax=20000\npmin=3\nDone with half of it, rest tomorrow\n");
+    window().initialize();
+    serve_until_idle();
+    for (const auto& shown : box.shown)
+        EXPECT_NE(shown.buttons, zud::BoxButtons::yes_no) << shown.text;
+    const std::string status = read_file("ZudStatus.dat");
+    EXPECT_FALSE(factor_lines(status).empty());
+    EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
+    EXPECT_FALSE(exists("ZudStatus.dat~"));
+}
+
 TEST_F(MainWindow, a_recorded_range_with_a_zero_resume_point_stays_a_normal_run)
 {
-    write_file("ZudStatus.dat", "pmax=20000\n");
+    write_file("ZudStatus.dat", "pmax=20000\npmin=0\n");
     window().initialize();
     EXPECT_EQ(view.range_line, "p=1 to p=20,000");
     EXPECT_EQ(logic->run().pmin, 1);
