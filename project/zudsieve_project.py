@@ -188,18 +188,26 @@ def read_candidates(path):
 
 # ---------------------------------------------------------- exact checks
 
+SMALL_PRIMES = (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41)
+# The first prime bases for which Miller-Rabin is exact below each bound.
+MR_BASES = ((3215031751, 4), (341550071728321, 7), (3825123056546413051, 9), (3317044064679887385961981, 13))
+
+
 def is_prime(p):
-    """Deterministic Miller-Rabin below 3.3 * 10^24 (the first 13 primes)."""
+    """Deterministic Miller-Rabin below 3.3 * 10^24, with as few bases as
+    the size of p needs: a dense result has a hundred thousand factors."""
     if p < 2:
         return False
-    small = (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41)
-    for q in small:
+    for q in SMALL_PRIMES:
         if p % q == 0:
             return p == q
+    if p > MR_BASES[-1][0]:
+        return False    # beyond any p a result may hold
     d, s = p - 1, 0
     while d % 2 == 0:
         d, s = d // 2, s + 1
-    for a in small:
+    bases = next(count for bound, count in MR_BASES if p < bound)
+    for a in SMALL_PRIMES[:bases]:
         x = pow(a, d, p)
         if x in (1, p - 1):
             continue
@@ -327,18 +335,26 @@ def load_index(folder, tag):
 
 # ---------------------------------------------------------- exact checks
 
+SMALL_PRIMES = (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41)
+# The first prime bases for which Miller-Rabin is exact below each bound.
+MR_BASES = ((3215031751, 4), (341550071728321, 7), (3825123056546413051, 9), (3317044064679887385961981, 13))
+
+
 def is_prime(p):
-    """Deterministic Miller-Rabin below 3.3 * 10^24 (the first 13 primes)."""
+    """Deterministic Miller-Rabin below 3.3 * 10^24, with as few bases as
+    the size of p needs: a dense result has a hundred thousand factors."""
     if p < 2:
         return False
-    small = (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41)
-    for q in small:
+    for q in SMALL_PRIMES:
         if p % q == 0:
             return p == q
+    if p > MR_BASES[-1][0]:
+        return False    # beyond any p a result may hold
     d, s = p - 1, 0
     while d % 2 == 0:
         d, s = d // 2, s + 1
-    for a in small:
+    bases = next(count for bound, count in MR_BASES if p < bound)
+    for a in SMALL_PRIMES[:bases]:
         x = pow(a, d, p)
         if x in (1, p - 1):
             continue
