@@ -60,7 +60,7 @@ REFERENCE_FLOPS = 4e9
 # Seconds of one such core per prime and per square root of the candidate
 # count (the baby-step giant-step search costs about that): measured with
 # the 2.4M-candidate benchmark file, see the README.
-SECONDS_PER_PRIME_PER_ROOT = 1.6e-8
+SECONDS_PER_PRIME_PER_ROOT = 1.9e-9
 
 
 class Refusal(Exception):
