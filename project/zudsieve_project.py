@@ -456,7 +456,7 @@ def check_result(path, pmin, pmax, index, limit=0, keep=False):
     while not is_prime(highest_resume):
         highest_resume += 1
     previous, last = None, None
-    number = 0
+    number = done_lines = 0
     for number, line in ResultFile(path, limit):
         previous, last = last, (number, line)
         if number == 1:
@@ -469,7 +469,8 @@ def check_result(path, pmin, pmax, index, limit=0, keep=False):
             continue
         where = "%s line %d" % (path, number)
         if line == "Done":
-            continue    # only the last line may be; checked below
+            done_lines += 1     # only the last line may be one: checked below
+            continue
         checkpoint = CHECKPOINT_LINE.match(line)
         if checkpoint:
             value = int(checkpoint.group(1))
@@ -506,8 +507,8 @@ def check_result(path, pmin, pmax, index, limit=0, keep=False):
             summary.factors.append((p, k, n))
     if number < 2:
         raise Refusal("%s: the range header is not 'pmax=%d', 'pmin=%d'" % (path, pmax, pmin))
-    if last[1] != "Done" or number < 3:
-        raise Refusal("%s: it does not end with 'Done'" % path)
+    if last[1] != "Done" or number < 3 or done_lines != 1:
+        raise Refusal("%s: it does not end with 'Done', or has another 'Done' before" % path)
     digest = DIGEST_LINE.match(previous[1]) if previous else None
     if not digest or int(digest.group(3)) != pmax + 1:
         raise Refusal("%s: no work digest of the whole range before 'Done' (a digest=... below=%d line)"

@@ -200,6 +200,7 @@ class ValidateTest(UnitFolder):
         cases = {
             "other range": status_text(self.PMIN + 1, self.PMAX, f),
             "no Done": status_text(self.PMIN, self.PMAX, f, tail=""),
+            "Done twice": "pmax=%d\npmin=%d\nDone\n" % (self.PMAX, self.PMIN) + status_text(self.PMIN, self.PMAX, f)[20:],
             "stopped": status_text(self.PMIN, self.PMAX, f, tail="pmin=3999\n"),
             "descending": status_text(self.PMIN, self.PMAX, f[:5] + [f[6], f[5]] + f[7:]),
             "twice": status_text(self.PMIN, self.PMAX, f + [f[-1]]),
