@@ -18,6 +18,7 @@
 #include "engine/search.h"
 #include "engine/search_tuning.h"
 #include "engine/setup.h"
+#include "engine/work_digest.h"
 
 namespace zud {
 
@@ -104,6 +105,8 @@ struct SieveEngine::State {
     std::uint64_t pending = 0;
     SearchMode mode = SearchMode::best;
     bool has_work = false;
+    WorkDigest* digest = nullptr;   // set only when the run asks for it
+    std::int32_t nmin = 1;
 };
 
 SieveEngine::SieveEngine() : state_(nullptr) {}
@@ -133,6 +136,7 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     s.on_factor = std::move(callbacks.on_factor);
     s.on_text = callbacks.on_text;
     s.mode = callbacks.mode;
+    s.nmin = nmin;
     Blocks& blocks = s.blocks;
     auto* base_terms = blocks.get<std::int64_t>(count);
     auto* step_factors = blocks.get<std::int64_t>(count);
@@ -226,6 +230,12 @@ void SieveEngine::publish_filter_stats() const
         zud::publish_filter_stats(state_->tables.power_filter);
 }
 
+void SieveEngine::set_digest(WorkDigest* digest)
+{
+    if (state_ != nullptr)
+        state_->digest = digest;
+}
+
 void SieveEngine::set_factor_callback(FactorCallback on_factor)
 {
     if (state_ != nullptr)
@@ -277,6 +287,8 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
             progress_state = static_cast<std::int32_t>(p & 0x10000);
             on_progress(p);
         }
+        if (s.digest != nullptr)
+            add_to_digest(*s.digest, next, s.nmin);
         plan.for_prime(p)(s.tables, s.geometry, p, s.on_factor);
         unsearched = p + 1;
     }

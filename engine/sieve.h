@@ -8,6 +8,8 @@
 
 namespace zud {
 
+struct WorkDigest;
+
 // k index (0-based), n, p. Called on the engine's thread, under the worker's
 // floating-point environment, which it must leave as it found it. n may lie
 // above nmax or be no longer a candidate: the callback filters.
@@ -84,6 +86,9 @@ public:
     void publish_filter_stats() const;
     // Where the hits of the following ranges go (after prepare).
     void set_factor_callback(FactorCallback on_factor);
+    // Every prime searched from now on is added to `digest` (engine/work_digest.h);
+    // nullptr (the default) adds nothing.
+    void set_digest(WorkDigest* digest);
 
     // Searches the primes of [lo, hi], lo ascending from call to call.
     // Returns the first prime above hi, or the prime at which `interrupt`

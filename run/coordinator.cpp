@@ -12,6 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "data/digest_line.h"
 #include "data/file_io.h"
 #include "data/status_file.h"
 #include "engine/sieve.h"
@@ -47,6 +48,7 @@ struct WorkerSlot {
 // What the coordinator has applied but not yet written.
 struct Pending {
     CommitBatch batch;
+    WorkDigest digest;
     std::int64_t frontier = 0;
     bool any = false;
 };
@@ -86,6 +88,7 @@ private:
     std::unique_ptr<OrderedResults> results_;
     Pending pending_;
     std::int64_t recorded_ = 0;   // every prime below it is in the status file
+    WorkDigest digest_;           // of the primes below recorded_, when the record asks for it
     std::int64_t checkpoint_time_ = 0;   // seconds of the last status-file write
     std::vector<FactorRecord> unsent_;   // written, not yet reported
     Clock::time_point began_;
@@ -138,7 +141,7 @@ void RunCoordinator::report(bool now)
         share = share < 0 ? 0 : share > 1 ? 1 : share;
         const double seconds = std::chrono::duration<double>(at - began_).count();
         const double rate = seconds > 0 ? static_cast<double>(recorded_ - run_.pmin) / seconds : 0.0;
-        events_.progress({recorded_, share, rate});
+        events_.progress({recorded_, share, rate, digest_});
     }
 }
 
@@ -201,6 +204,9 @@ void RunCoordinator::sieve(WorkerSlot& slot)
         screen(k_index, n, p);
     };
     slot.engine.set_factor_callback(on_factor);
+    WorkDigest digest;
+    if (run_.digest_wanted)
+        slot.engine.set_digest(&digest);
     std::int64_t lo = 0, hi = 0;
     while (!owner_.ending()) {
         // Pause and resume both count: a count that moved since before the
@@ -211,6 +217,7 @@ void RunCoordinator::sieve(WorkerSlot& slot)
         if (owner_.ending() || !scheduler_->next(lo, hi))
             break;
         hits.clear();
+        digest = WorkDigest();
         const Clock::time_point begin = Clock::now();
         std::int64_t ended_at = slot.engine.sieve_range(lo, hi, &owner_.interrupt_, {});
         // A pause leaves the engine at its next prime: the same chunk goes
@@ -228,7 +235,7 @@ void RunCoordinator::sieve(WorkerSlot& slot)
             scheduler_->record(hi - lo + 1, std::chrono::duration<double>(Clock::now() - begin).count());
         else if (ended_at <= hi && !owner_.ending())
             owner_.raise(Run::kAbort);   // the engine's prime limit: the run ends there
-        results_->hand_in({lo, hi, ended_at, std::move(hits)});
+        results_->hand_in({lo, hi, ended_at, std::move(hits), digest});
         hits = std::vector<ChunkHit>();
         if (ended_at <= hi)
             break;
@@ -243,6 +250,7 @@ void RunCoordinator::collect(std::vector<ChunkResult> chunks)
         pending_.any = true;
         if (pending_.batch.failed)
             return;   // nothing after a failed check counts
+        pending_.digest += chunk.digest;
         pending_.frontier = chunk.ended_at <= chunk.hi ? chunk.ended_at : chunk.hi + 1;
     }
 }
@@ -289,7 +297,10 @@ void RunCoordinator::after_write(std::int64_t frontier)
     // A crash costs at most this much sieving. A factor line written since
     // the last record is a record itself, and restarts the clock.
     if (seconds_now() - checkpoint_time_ > kCheckpointSeconds && frontier <= run_.pmax &&
-        append_record(checkpoint_line(frontier), true).ok) {
+        append_record(checkpoint_line(frontier) +
+                          (run_.digest_wanted ? digest_line({frontier, digest_}) : std::string()),
+                      true)
+            .ok) {
         dirty_ = false;
         mark_checkpoint();
         report(true);
@@ -340,6 +351,7 @@ void RunCoordinator::commit_loop()
             failed_check_ = true;
             return;
         }
+        digest_ += pending_.digest;
         after_write(pending_.frontier);
         pending_ = Pending();
     }
@@ -360,6 +372,7 @@ void RunCoordinator::run()
     const int count = static_cast<int>(slots_.size());
     recorded_ = run_.pmin;
     reported_p_ = run_.pmin;
+    digest_ = run_.digest;
     scheduler_ = std::make_unique<ChunkScheduler>(run_.pmin, run_.pmax, count);
     results_ = std::make_unique<OrderedResults>(run_.pmin, count, static_cast<std::size_t>(4 * count));
     std::vector<std::thread> threads;
@@ -372,6 +385,7 @@ void RunCoordinator::run()
         thread.join();
     if (dirty_)
         append_record("", true);
+    run_.digest = digest_;
     if (failed_check_) {
         report(true);
         events_.error({RunErrorKind::verification_failed, pending_.batch.failure, {}});

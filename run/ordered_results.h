@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/work_digest.h"
+
 namespace zud {
 
 // One hit of the engine that passed the worker's screening: n in range,
@@ -29,6 +31,7 @@ struct ChunkResult {
     // The first prime not searched: above hi when the chunk is whole.
     std::int64_t ended_at = 0;
     std::vector<ChunkHit> hits;   // ascending p; within one p in the engine's order
+    WorkDigest digest{};          // of the primes searched, when the run asks for it
 };
 
 class OrderedResults {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/work_digest.h"
+
 namespace zud {
 
 // One factor: p | k*2^n+1.
@@ -25,6 +27,7 @@ struct RunProgress {
     std::int64_t resume_p;   // every prime below it is recorded
     double share_done;       // of [pmin, pmax], 0 .. 1
     double p_per_second;     // the resume point's advance since the run began
+    WorkDigest digest{};     // of the primes below resume_p, when the record asks for it
 };
 
 enum class WarningKind {

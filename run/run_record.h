@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "data/candidate_set.h"
+#include "engine/work_digest.h"
 
 namespace zud {
 
@@ -17,6 +18,12 @@ struct RunRecord {
     // The p of the last factor line shown during an initial creation:
     // -10000 when the program starts, kept from run to run.
     std::int64_t last_shown_factor_p = -10000;
+    // A BOINC task's proof of work: with `digest_wanted`, the run adds
+    // every prime it searches to `digest`, which holds those below pmin
+    // when the run starts and those below its end once it has ended; the
+    // checkpoints carry it ("digest=" lines).
+    bool digest_wanted = false;
+    WorkDigest digest;
 };
 
 }  // namespace zud

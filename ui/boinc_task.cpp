@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "data/candidate_set.h"
+#include "data/digest_line.h"
 #include "data/file_io.h"
 #include "data/message_box.h"
 #include "data/parse.h"
@@ -186,6 +187,8 @@ TaskStart prepare_task(RunRecord& record, const char* range_path)
     if (status.outcome != StatusOutcome::proceed)
         return stop_with(TaskFault::status_file_damaged, box.warning);
     record.pmax = range.pmax;
+    record.digest_wanted = true;
+    record.digest = WorkDigest();
     if (status.pmax == 0) {
         const int error_number = replace_whole(kStatusFile, header_text(range.pmax, range.pmin));
         if (error_number != 0) {
@@ -206,9 +209,18 @@ TaskStart prepare_task(RunRecord& record, const char* range_path)
                       status.pmax, status.pmin, range.pmin, range.pmax);
         return stop_with(TaskFault::status_file_damaged, text);
     }
-    // What the range has already found stays found.
+    // What the range has already found stays found. The work digest must
+    // cover every prime of the range, so the sieve goes on from the last
+    // digest line (the primes after it are searched again, without the
+    // factors recorded since) or from the start of the range.
     record.candidates.remove(status.factors);
-    record.pmin = status.pmin < range.pmin ? range.pmin : status.pmin;
+    record.pmin = range.pmin;
+    DigestPoint point;
+    if (last_digest_point(kStatusFile, point) && point.below >= range.pmin && point.below <= range.pmax + 1 &&
+        point.below <= (status.pmin < range.pmin ? range.pmin : status.pmin) + 1) {
+        record.pmin = point.below;
+        record.digest = point.digest;
+    }
     return start;
 }
 

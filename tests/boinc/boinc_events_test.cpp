@@ -1,5 +1,5 @@
-// A BOINC task's side of the run's events: a checkpoint asked for is
-// written only between the run's own writes, never above pmax, and the
+// A BOINC task's side of the run's events: a checkpoint asked for (with its
+// work digest) is written only between the run's own writes, never above pmax, and the
 // end of the run is kept for the polling loop.
 #include <gtest/gtest.h>
 
@@ -20,13 +20,15 @@ TEST_F(BoincEventsTest, checkpoints_wait_for_progress_and_stay_within_the_range)
     EXPECT_FALSE(events.take_checkpoint()) << "none was asked for";
     events.want_checkpoint();
     EXPECT_FALSE(events.take_checkpoint()) << "not before the run's next progress";
-    events.progress({300, 0.2, 0});
+    events.progress({300, 0.2, 0, {0xabc, 7}});
     EXPECT_TRUE(events.take_checkpoint());
     EXPECT_FALSE(events.take_checkpoint());
     events.want_checkpoint();
-    events.progress({1009, 1.0, 0});   // past the last prime of the range
+    events.progress({1009, 1.0, 0, {0xdef, 9}});   // past the last prime of the range
     EXPECT_TRUE(events.take_checkpoint());
-    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=1000\npmin=100\npmin=300\npmin=1000\n");
+    // Each checkpoint carries the work digest of the primes below it.
+    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=1000\npmin=100\npmin=300\ndigest=0000000000000abc primes=7 below=300\n"
+                                          "pmin=1000\ndigest=0000000000000def primes=9 below=1009\n");
     EXPECT_EQ(events.resume_p(), 1009);
 }
 

@@ -36,15 +36,23 @@ void write_text(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// The factor lines and the done mark: restarts add only resume points.
+// The factor lines and the done mark: restarts add only resume points
+// and the work digests that go with them.
 std::string without_resume_points(const std::string& status)
 {
     std::istringstream in(status);
     std::string line, kept;
     for (int i = 0; std::getline(in, line); ++i)
-        if (i < 2 || line.compare(0, 5, "pmin=") != 0)
+        if (i < 2 || (line.compare(0, 5, "pmin=") != 0 && line.compare(0, 7, "digest=") != 0))
             kept += line + "\n";
     return kept;
+}
+
+// The last work digest line.
+std::string last_digest(const std::string& status)
+{
+    const std::size_t at = status.rfind("\ndigest=");
+    return at == std::string::npos ? "" : status.substr(at + 1, status.find('\n', at + 1) - at);
 }
 
 // A shell command that must work.
@@ -69,6 +77,24 @@ const std::string& reference_output()
                                     " </dev/null >/dev/null 2>&1";
         const int status = std::system(command.c_str());
         const std::string out = status == 0 ? read_text(dir + "/ZudStatus.dat") : "";
+        shell("rm -rf " + dir);
+        return out;
+    }();
+    return text;
+}
+
+// The digest of an uninterrupted task on the portable instruction set with
+// one thread: every restart, worker count and instruction set must match it.
+const std::string& reference_digest()
+{
+    static const std::string text = [] {
+        const std::string dir = make_folder();
+        write_text(dir + "/Zud.dat", dense_candidates(400));
+        write_text(dir + "/range", std::string(kPmin) + " " + kPmax + "\n");
+        const std::string command = "cd " + dir + " && ZUDSIEVE_ISA=generic " + kProgram +
+                                    " --boinc --nthreads 1 </dev/null >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        const std::string out = status == 0 ? last_digest(read_text(dir + "/ZudStatus.dat")) : "";
         shell("rm -rf " + dir);
         return out;
     }();
@@ -124,6 +150,9 @@ TEST_F(BoincModeTest, reports_progress_quits_on_request_and_finishes_on_restart)
 
     ASSERT_EQ(run_to_end(client), 0) << read_text(slot_ + "/stderr.txt");
     EXPECT_EQ(without_resume_points(status()), reference_output());
+    ASSERT_FALSE(reference_digest().empty());
+    EXPECT_EQ(last_digest(status()), reference_digest());
+    EXPECT_EQ(status().find(reference_digest() + "Done\n"), status().size() - reference_digest().size() - 5);
     // A finished task stays finished.
     const std::string finished = status();
     ASSERT_EQ(run_to_end(client), 0);
@@ -169,7 +198,10 @@ TEST_F(BoincModeTest, a_silent_client_makes_it_record_and_exit)
     const std::string recorded = status();
     const std::size_t last = recorded.rfind("\npmin=");
     ASSERT_NE(last, std::string::npos);
-    EXPECT_EQ(recorded.find('\n', last + 1), recorded.size() - 1) << "the stop record ends the file";
+    // The stop record and the digest of the primes below it end the file.
+    const std::size_t digest = recorded.find('\n', last + 1);
+    EXPECT_EQ(recorded.compare(digest, 8, "\ndigest="), 0) << recorded.substr(last);
+    EXPECT_EQ(recorded.find('\n', digest + 1), recorded.size() - 1) << "the stop record ends the file";
 }
 
 TEST_F(BoincModeTest, kills_at_random_moments_then_a_restart_give_the_uninterrupted_output)
@@ -187,6 +219,7 @@ TEST_F(BoincModeTest, kills_at_random_moments_then_a_restart_give_the_uninterrup
     }
     ASSERT_EQ(run_to_end(client), 0) << read_text(slot_ + "/stderr.txt");
     EXPECT_EQ(without_resume_points(status()), reference_output());
+    EXPECT_EQ(last_digest(status()), reference_digest());
 }
 
 // Without a client: each bad input ends with its own code and its reason.

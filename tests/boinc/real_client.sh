@@ -136,8 +136,12 @@ if ! grep -q "Computation for task zud_wu_0 finished" "$work/client.log"; then
   cat "$work"/data/slots/*/stderr.txt 2>/dev/null || true
   exit 1
 fi
-strip() { awk 'NR <= 2 || !/^pmin=/' "$1"; }
+strip() { awk 'NR <= 2 || !/^(pmin|digest)=/' "$1"; }
 if ! diff <(strip "$work/reference/ZudStatus.dat") <(strip "$project/zud_wu_0_r0_0"); then
   echo "the task's output differs from the desktop run's"; exit 1
+fi
+# Before its Done, the task proves it searched every prime of the range.
+if ! tail -n 2 "$project/zud_wu_0_r0_0" | head -n 1 | grep -q "^digest=[0-9a-f]\{16\} primes=[0-9]* below=$((pmax + 1))\$"; then
+  echo "the task's output has no work digest of the whole range before Done"; exit 1
 fi
 echo "the real client ran the task to the uninterrupted output ($(grep -c '|' "$project/zud_wu_0_r0_0") factor lines)"

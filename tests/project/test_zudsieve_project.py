@@ -2,11 +2,14 @@
 exact arithmetic, replicas compared, results merged into the next Zud.dat."""
 
 import os
+import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -16,12 +19,19 @@ import zudsieve_project as zp  # noqa: E402
 TEST_DATA = os.environ.get("ZUD_TEST_DATA", os.path.join(HERE, "..", "testdata"))
 SMALL_ZUD = os.path.join(TEST_DATA, "small_Zud.dat")
 SIEVE = os.environ.get("ZUD_SIEVE_BINARY")
+BOINC_MODE = SIEVE and os.environ.get("ZUD_BOINC_MODE") == "1"
 TOOL = os.path.join(HERE, "..", "..", "project", "zudsieve_project.py")
+SMALL_NMIN = 100
 
 
 def tool(*args, cwd=None):
     done = subprocess.run([sys.executable, TOOL, *args], cwd=cwd, capture_output=True, text=True)
     return done.returncode, done.stderr
+
+
+def tool_output(*args):
+    done = subprocess.run([sys.executable, TOOL, *args], capture_output=True, text=True)
+    return done.returncode, done.stdout + done.stderr
 
 
 def reference_factors(candidates, pmin, pmax):
@@ -39,13 +49,45 @@ def reference_factors(candidates, pmin, pmax):
     return found
 
 
-def status_text(pmin, pmax, factors, tail="Done\n", checkpoints=()):
+def reference_digest(pmin, below, nmin=SMALL_NMIN):
+    """The digest line the sieve writes for the primes of [pmin, below):
+    2^-nmin mod p of each, mixed with p, summed."""
+    total, count = 0, 0
+    for p in range(max(pmin, 3), below):
+        if zp.is_prime(p):
+            total = (total + zp.mix64(zp.mix64(p) ^ pow(pow(2, nmin, p), -1, p))) % 2**64
+            count += 1
+    return "digest=%016x primes=%d below=%d\n" % (total, count, below)
+
+
+def status_text(pmin, pmax, factors, tail="Done\n", checkpoints=(), digest=None):
+    """A result as the BOINC mode writes it; before a final "Done" the
+    digest line of the whole range (or `digest`)."""
     lines = ["pmax=%d\n" % pmax, "pmin=%d\n" % pmin]
     for i, (p, k, n) in enumerate(factors):
         if i in checkpoints:
             lines.append("pmin=%d\n" % p)
         lines.append("%d | %d*2^%d+1\n" % (p, k, n))
+    if tail.endswith("Done\n"):
+        tail = tail[:-5] + (digest if digest is not None else reference_digest(pmin, pmax + 1)) + "Done\n"
     return "".join(lines) + tail
+
+
+def boinc_run(folder, zud, pmin, pmax, threads=1, isa=None):
+    """The BOINC mode, standalone, on a unit: its ZudStatus.dat."""
+    os.makedirs(folder)
+    shutil.copy(zud, os.path.join(folder, "Zud.dat"))
+    with open(os.path.join(folder, "range"), "w") as f:
+        f.write("%d %d\n" % (pmin, pmax))
+    env = dict(os.environ)
+    env.pop("ZUDSIEVE_ISA", None)
+    if isa:
+        env["ZUDSIEVE_ISA"] = isa
+    done = subprocess.run([SIEVE, "--boinc", "--nthreads", str(threads)], cwd=folder, env=env,
+                          capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
+    assert done.returncode == 0, done.stderr
+    with open(os.path.join(folder, "ZudStatus.dat")) as f:
+        return f.read()
 
 
 class Folder(unittest.TestCase):
@@ -158,6 +200,7 @@ class ValidateTest(UnitFolder):
         cases = {
             "other range": status_text(self.PMIN + 1, self.PMAX, f),
             "no Done": status_text(self.PMIN, self.PMAX, f, tail=""),
+            "Done twice": "pmax=%d\npmin=%d\nDone\n" % (self.PMAX, self.PMIN) + status_text(self.PMIN, self.PMAX, f)[20:],
             "stopped": status_text(self.PMIN, self.PMAX, f, tail="pmin=3999\n"),
             "descending": status_text(self.PMIN, self.PMAX, f[:5] + [f[6], f[5]] + f[7:]),
             "twice": status_text(self.PMIN, self.PMAX, f + [f[-1]]),
@@ -167,60 +210,218 @@ class ValidateTest(UnitFolder):
             "outside": status_text(self.PMIN, self.PMAX, f + [(4001, 5, 1)]),
             "garbage": status_text(self.PMIN, self.PMAX, f).replace("Done", "hello\nDone"),
             "resume point outside": status_text(self.PMIN, self.PMAX, f).replace("Done", "pmin=4002\nDone"),
+            # Lazy: nothing sieved, or a digest that stops short of pmax.
+            "nothing sieved": "pmax=%d\npmin=%d\nDone\n" % (self.PMAX, self.PMIN),
+            "no digest": status_text(self.PMIN, self.PMAX, f, digest=""),
+            "digest stops short": status_text(self.PMIN, self.PMAX, f[:3], tail="pmin=1999\nDone\n",
+                                              digest=reference_digest(self.PMIN, 2000)),
+            "number of a million digits": status_text(self.PMIN, self.PMAX, f).replace(
+                "Done", "1" * 10**6 + " | 3*2^5+1\nDone"),
         }
         for index, (fault, text) in enumerate(cases.items()):
             code, error = self.init(self.result(text, index))
             self.assertEqual(code, 1, fault)
-            self.assertTrue(error, fault)
+            self.assertTrue(error.startswith("zudsieve-project: "), (fault, error[-300:]))
 
     def test_what_may_pass_is_retried(self):
         self.assertEqual(self.init(self.path(self.unit + "_0_r1_0"))[0], 3)
-        os.remove(os.path.join(self.path("wu"), "Zud_%s.dat" % self.unit[4:12]))
+        for suffix in ("dat", "idx"):
+            os.remove(os.path.join(self.path("wu"), "Zud_%s.%s" % (self.unit[4:12], suffix)))
         self.assertEqual(self.init(self.result(status_text(self.PMIN, self.PMAX, self.factors)))[0], 3)
 
     def test_replicas_agree_on_the_same_factors_in_any_order(self):
         a = self.result(status_text(self.PMIN, self.PMAX, self.factors), 0)
-        b = self.result(status_text(self.PMIN, self.PMAX, self.factors[::-1], checkpoints=(2,)), 1)
+        b = self.result(status_text(self.PMIN, self.PMAX, self.factors, checkpoints=(2, 7)), 1)
         c = self.result(status_text(self.PMIN, self.PMAX, self.factors[:-1]), 2)
-        self.assertEqual(tool("validate-compare", a, b)[0], 0)
-        self.assertEqual(tool("validate-compare", a, c)[0], 1)
-        self.assertEqual(tool("validate-compare", a, self.path("missing"))[0], 3)
+        # The same factors with a made-up digest: a host that skipped primes.
+        lazy = self.result(status_text(self.PMIN, self.PMAX, self.factors,
+                                       digest="digest=%016x primes=420 below=%d\n" % (12345, self.PMAX + 1)), 3)
+        compare = ("validate-compare", "--dir", self.path("wu"))
+        self.assertEqual(tool(*compare, a, b)[0], 0)
+        self.assertEqual(tool(*compare, a, c)[0], 1)
+        self.assertEqual(tool(*compare, a, lazy)[0], 1)
+        self.assertEqual(tool(*compare, a, self.path(self.unit + "_9_r1_0"))[0], 3)
 
-    @unittest.skipUnless(SIEVE, "ZUD_SIEVE_BINARY not set: the program's own result is not checked")
+    @unittest.skipUnless(BOINC_MODE, "no zudsieve with its BOINC mode: the program's own result is not checked")
     def test_the_programs_result_is_valid_and_matches_the_reference(self):
-        run = self.path("run")
-        os.mkdir(run)
-        shutil.copy(SMALL_ZUD, os.path.join(run, "Zud.dat"))
-        done = subprocess.run([SIEVE, "--console", "--workers", "2", "--range", str(self.PMIN), str(self.PMAX), run],
-                              capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=120)
+        # The same digest on every instruction set and worker count, and
+        # the one the reference computes.
+        texts = [boinc_run(self.path("run-%s-%d" % (isa or "native", threads)), SMALL_ZUD, self.PMIN, self.PMAX,
+                           threads, isa) for isa in (None, "generic") for threads in (1, 2)]
+        digests = [re.findall(r"^digest=.*$", text, re.M)[-1] + "\n" for text in texts]
+        self.assertEqual(digests, [reference_digest(self.PMIN, self.PMAX + 1)] * 4)
+        for index, text in enumerate(texts):
+            self.assertEqual(self.init(self.result(text, index))[0], 0)
+            recorded = [tuple(map(int, m)) for m in re.findall(r"^(\d+) \| (\d+)\*2\^(\d+)\+1$", text, re.M)]
+            self.assertEqual(sorted(recorded), sorted(self.factors))
+        self.assertEqual(tool("validate-compare", "--dir", self.path("wu"), self.result(texts[0], 0),
+                              self.result(texts[3], 3))[0], 0)
+
+
+class ProjectFolder(Folder):
+    """A stand-in BOINC project: bin/ with create_work and stage_file that
+    record their arguments, the daemons' working folder wk/, upload/, and
+    the search of [PMIN, PMAX] installed in it."""
+    PMIN, PMAX = 1000, 7000
+
+    def setUp(self):
+        super().setUp()
+        self.project = self.path("project")
+        for sub in ("bin", "wk", "upload/1f", "templates"):
+            os.makedirs(os.path.join(self.project, sub))
+        for name in ("create_work", "stage_file"):
+            self.executable(os.path.join(self.project, "bin", name),
+                            '#!/bin/sh\necho "$(basename "$0") $*" >> "$(dirname "$0")/../calls.log"\n')
+        program = self.executable(self.path("zudsieve"), '#!/bin/sh\necho "ZudSieve 1.24"\n')
+        # Units of about 2,000 p: 0.08 p a second at p = e for an hour.
+        done = subprocess.run([sys.executable, TOOL, "install", self.project, "--zud", SMALL_ZUD, "--range",
+                               str(self.PMIN), str(self.PMAX), "--program", program, "--queue", "2",
+                               "--unit-hours", "1", "--rate", "0.0804", "--rate-at", "2.718281828459045"],
+                              capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done.stderr)
-        with open(os.path.join(run, "ZudStatus.dat")) as f:
-            text = f.read()
-        self.assertEqual(self.init(self.result(text))[0], 0)
-        recorded = [tuple(map(int, m)) for m in re.findall(r"^(\d+) \| (\d+)\*2\^(\d+)\+1$", text, re.M)]
-        self.assertEqual(sorted(recorded), sorted(self.factors))
+        self.install_output = done.stdout
+        self.candidates = zp.read_candidates(SMALL_ZUD)
+
+    def executable(self, path, text):
+        with open(path, "w") as f:
+            f.write(text)
+        os.chmod(path, 0o755)
+        return path
+
+    def daemon(self, name, *words):
+        """bin/NAME called as BOINC's script daemons call it: from the
+        working folder, as ../bin/NAME and what BOINC substitutes."""
+        done = subprocess.run(["../bin/" + name, *words], cwd=os.path.join(self.project, "wk"),
+                              capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        return done.returncode, done.stdout + done.stderr
+
+    def ledger(self):
+        return zp.Ledger(os.path.join(self.project, "zudsieve", "ledger"))
+
+    def upload(self, result_name, text):
+        path = os.path.join(self.project, "upload", "1f", result_name + "_0")
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def honest(self, unit, replica=0):
+        lo, hi = self.ledger().units[unit][:2]
+        return self.upload("%s_%d" % (unit, replica), status_text(lo, hi, reference_factors(self.candidates, lo, hi)))
 
 
-class AssimilateTest(UnitFolder):
-    def test_results_merge_in_order_and_leave_the_rest_as_candidates(self):
-        shutil.copy(SMALL_ZUD, self.path("Zud.dat"))
-        half = len(self.factors) // 2
-        first = self.result(status_text(self.PMIN, self.PMAX, self.factors[half:]), 0)
-        second = self.result(status_text(self.PMIN, self.PMAX, self.factors[:half + 3]), 1)
-        self.assertEqual(tool("assimilate", "--dir", self.dir, first)[0], 0)
-        self.assertEqual(tool("assimilate", "--dir", self.dir, second, first)[0], 0)
-        with open(self.path("ZudStatus.dat")) as f:
-            self.assertEqual(f.read(), "".join("%d | %d*2^%d+1\n" % t for t in sorted(self.factors)))
-        expected = zp.read_candidates(SMALL_ZUD)
-        expected.remove((k, n) for _, k, n in self.factors)
-        after = zp.read_candidates(self.path("next", "Zud.dat"))
-        self.assertEqual((after.ks, after.ns), (expected.ks, expected.ns))
-        self.assertEqual(after.text(), open(self.path("next", "Zud.dat")).read())
-        # A false factor merges nothing.
-        bad = self.result(status_text(self.PMIN, self.PMAX, [(1009, 5, 2)]), 2)
-        self.assertEqual(tool("assimilate", "--dir", self.dir, bad)[0], 1)
-        with open(self.path("ZudStatus.dat")) as f:
-            self.assertEqual(len(f.read().splitlines()), len(self.factors))
+class ProjectTest(ProjectFolder):
+    def test_a_search_from_install_to_done_under_the_daemons(self):
+        out = self.install_output
+        self.assertIn("--init_script zud_validate_init --compare_script zud_validate_compare</cmd>", out)
+        self.assertIn("--script zud_assimilate</cmd>", out)
+        self.assertIn("<cmd>zud_work_generator</cmd>", out)
+        version = os.path.join(self.project, "apps", "zudsieve", "1.24", "x86_64-pc-linux-gnu__mt")
+        self.assertTrue(os.access(os.path.join(version, "zudsieve_124_x86_64-pc-linux-gnu"), os.X_OK))
+        with open(os.path.join(version, "version.xml")) as f:
+            self.assertIn("<physical_name>zudsieve_124_x86_64-pc-linux-gnu</physical_name>\n        <main_program/>",
+                          f.read())
+        with open(os.path.join(self.project, "templates", "zud_in.xml")) as f:
+            self.assertIn("<number>0</number>\n        <sticky/>", f.read())
+
+        # The generator keeps two units waiting, each with its cost and credit.
+        self.assertEqual(self.daemon("zud_work_generator")[0], 0)
+        self.assertEqual(self.daemon("zud_work_generator")[0], 0)
+        first, second = self.ledger().in_state("issued")
+        with open(os.path.join(self.project, "calls.log")) as f:
+            calls = f.read().splitlines()
+        creates = [c.split() for c in calls if c.startswith("create_work")]
+        self.assertEqual([c[c.index("--wu_name") + 1] for c in creates], [first, second])
+        for c in creates:
+            fpops, credit = float(c[c.index("--rsc_fpops_est") + 1]), float(c[c.index("--credit") + 1])
+            self.assertAlmostEqual(credit, fpops * 200 / 86400e9, delta=0.01)
+            self.assertEqual(c[-2:-1], ["Zud_%s.dat" % first[4:12]])
+        self.assertEqual(sum(c.startswith("stage_file") and ".dat" in c for c in calls), 1)
+
+        # Two replicas of the first unit agree; what a lazy or careless host
+        # sends is invalid.
+        a, b = self.honest(first, 0), self.honest(first, 1)
+        self.assertEqual(self.daemon("zud_validate_init", a), (0, ""))
+        self.assertEqual(self.daemon("zud_validate_compare", a, b), (0, ""))
+        lo, hi = self.ledger().units[first][:2]
+        lazy = self.upload(first + "_2", "pmax=%d\npmin=%d\nDone\n" % (hi, lo))
+        with open(self.honest(second, 0)) as f:
+            other_unit = self.upload(first + "_3", f.read())
+        with open(a) as f:
+            honest_text = f.read()
+        padded = self.upload(first + "_4", honest_text)
+        with open(padded, "r+") as f:
+            f.truncate(os.path.getsize(padded) + 48 * 679 + (1 << 20))
+        for bad in (lazy, other_unit, padded):
+            code, error = self.daemon("zud_validate_init", bad)
+            self.assertEqual(code, 1, bad)
+            self.assertNotIn("Traceback", error)
+            self.assertEqual(self.daemon("zud_validate_compare", a, bad)[0], 1, bad)
+
+        # The first unit is done (older and current form alike: NAME alone);
+        # the second fails, named by id only and then by name as well.
+        self.assertEqual(self.daemon("zud_assimilate", "101", a)[0], 0)
+        self.assertEqual(self.daemon("zud_assimilate", "--error", "16", "102")[0], 0)
+        self.assertEqual(self.daemon("zud_assimilate", "--error", "16", second, "102", "0")[0], 0)
+        code, text = tool_output("status", self.project)
+        self.assertIn("gaps: %d..%d\n" % (hi + 1, self.PMAX), text)
+        self.assertIn("everything below p=%d is done" % (hi + 1), text)
+        self.assertIn("failed, name unknown (BOINC's work unit ids): 102", text)
+        # Its range goes out again, under a name of its own, before new ones.
+        self.assertEqual(self.daemon("zud_work_generator")[0], 0)
+        again, third = self.ledger().in_state("issued")
+        self.assertEqual(again, second + "_r1")
+        self.assertEqual(self.ledger().units[again][:2], self.ledger().units[second][:2])
+        for unit in (again, third):
+            self.assertEqual(self.daemon("zud_validate_init", self.honest(unit))[0], 0)
+            self.assertEqual(self.daemon("zud_assimilate", "7", self.honest(unit))[0], 0)
+        self.assertEqual(self.ledger().units[third][1], self.PMAX)
+
+        # One line per (k, n) at its lowest p, the range header and Done.
+        expected = reference_factors(self.candidates, self.PMIN, self.PMAX)
+        with open(os.path.join(self.project, "zudsieve", "ZudStatus.dat")) as f:
+            self.assertEqual(f.read(), status_text(self.PMIN, self.PMAX, sorted(expected), digest=""))
+        code, text = tool_output("status", self.project)
+        self.assertIn("gaps: none\neverything below p=%d is done" % (self.PMAX + 1), text)
+        self.assertEqual(tool("next-zud", self.project, self.path("next.dat"))[0], 0)
+        after = zp.read_candidates(self.path("next.dat"))
+        self.candidates.remove((k, n) for _, k, n in expected)
+        self.assertEqual((after.ks, after.ns), (self.candidates.ks, self.candidates.ns))
+
+    def test_a_kill_of_the_assimilator_leaves_the_old_file_or_the_new(self):
+        self.assertEqual(self.daemon("zud_work_generator")[0], 0)
+        unit = self.ledger().in_state("issued")[1]    # the first has no factor
+        result = self.honest(unit)
+        status = os.path.join(self.project, "zudsieve", "ZudStatus.dat")
+        # Enough recorded factors that writing the file takes a while.
+        lines = ["pmax=%d\npmin=%d\n" % (self.PMAX, self.PMIN)]
+        lines.extend("%d | %d*2^%d+1\n" % (10**6 + i, 3 + 2 * (i % 5000), 100 + i // 5000) for i in range(400000))
+        old = "".join(lines)
+        with open(status, "w") as f:
+            f.write(old)
+        seen = set()
+        rng = random.Random(26)
+        for _ in range(8):
+            # Killed while it writes: once a temporary appears beside the
+            # file, or the file itself changes.
+            folder = os.path.dirname(status)
+            before = (set(os.listdir(folder)), os.stat(status).st_mtime_ns)
+            child = subprocess.Popen(["../bin/zud_assimilate", "5", result], cwd=os.path.join(self.project, "wk"),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            while child.poll() is None:
+                if set(os.listdir(folder)) - before[0] or os.stat(status).st_mtime_ns != before[1]:
+                    time.sleep(rng.uniform(0, 0.03))
+                    break
+                time.sleep(0.001)
+            child.send_signal(signal.SIGKILL)
+            child.wait()
+            with open(status) as f:
+                seen.add(f.read())
+            self.ledger()    # whole, or it would not read
+        self.assertEqual(self.daemon("zud_assimilate", "5", result)[0], 0)
+        with open(status) as f:
+            new = f.read()
+        self.assertTrue(new != old and re.match(r"pmax=7000\npmin=1000\n[0-9]{4} \| ", new))
+        self.assertTrue(seen <= {old, new}, "a kill left a file that is neither the old nor the new")
 
 
 if __name__ == "__main__":

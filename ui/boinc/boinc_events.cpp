@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "data/digest_line.h"
 #include "data/status_file.h"
 
 namespace zud {
@@ -67,7 +68,11 @@ void TaskEvents::progress(const RunProgress& progress)
     // We are on the run's thread, which writes the status file, between
     // two of its writes: the line cannot overtake a factor line.
     checkpoint_wanted_ = false;
-    checkpoint_written_ = append_resume_point(std::min(progress.resume_p, pmax_)).ok;
+    checkpoint_written_ =
+        append_status_text(checkpoint_line(std::min(progress.resume_p, pmax_)) +
+                               digest_line({progress.resume_p, progress.digest}),
+                           true)
+            .ok;
 }
 
 void TaskEvents::checkpoint_written(std::int64_t) {}

@@ -14,6 +14,7 @@
 #include "app_ipc.h"
 #include "boinc_api.h"
 #include "diagnostics.h"
+#include "data/digest_line.h"
 #include "data/file_io.h"
 #include "data/status_file.h"
 #include "run/run.h"
@@ -78,7 +79,8 @@ void start_without_timer_signal(Run& run)
 {
     switch (events.wait_end(0)) {
     case TaskEvents::End::done: {
-        const FileResult done = append_done();
+        // The proof that the whole range was searched, then the end.
+        const FileResult done = append_status_text(digest_line({record.pmax + 1, record.digest}) + "Done\n", true);
         if (!done.ok)
             retry_later(done.message);
         boinc_fraction_done(1.0);
@@ -88,7 +90,10 @@ void start_without_timer_signal(Run& run)
         const std::int64_t p = events.stopped_at();
         // A stop record that cannot be written loses nothing: the last line
         // in the file is a resume point of its own.
-        const FileResult resume = p >= 3 ? append_resume_point(std::min(p - 1, record.pmax)) : FileResult{};
+        const FileResult resume =
+            p >= 3 ? append_status_text(checkpoint_line(std::min(p - 1, record.pmax)) + digest_line({p, record.digest}),
+                                        true)
+                   : FileResult{};
         if (full_disk || !resume.ok)
             retry_later(full_disk ? full_disk_why : resume.message);
         leave(0);
