@@ -37,7 +37,7 @@ void search_prime_filtered_generic(const SearchTables& tables, const SearchGeome
                                    const FactorCallback& on_factor);
 
 // Shared by the searches: links the stride table's entries 0 .. g-1 into
-// the buckets in order, and returns the bucket table to zero.
+// the buckets in order, and returns the presence words to zero.
 void link_stride_table(const SearchTables& tables, const SearchGeometry& geometry);
 void clear_bucket_table(const SearchTables& tables, const SearchGeometry& geometry);
 

@@ -73,14 +73,5 @@ std::int64_t second_pass_lanes(PowerFilter& pf, std::int64_t p, std::int64_t str
     return lanes;
 }
 
-void clear_used_buckets(const SearchTables& t, const SearchGeometry& geo)
-{
-    for (std::int64_t i = 0; i < geo.stride_count; ++i) {
-        const std::uint32_t u = bucket_of(t.stride_table[i]);
-        t.buckets[2 * u] = 0;
-        t.buckets[2 * u + 1] = 0;
-    }
-}
-
 }  // namespace filtered
 }  // namespace zud

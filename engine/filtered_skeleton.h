@@ -60,9 +60,6 @@ std::int64_t first_pass_lanes(const SearchTables& t, const SearchGeometry& geo, 
 // The lanes of the second pass: 2^-m (lane 0), then 2^first and 2^step of
 // every k left.
 std::int64_t second_pass_lanes(PowerFilter& pf, std::int64_t p, std::int64_t stride, std::int64_t survivors);
-// Returns the bucket table to zero entry by entry: cheaper than sweeping
-// all of it for the short tables of this search.
-void clear_used_buckets(const SearchTables& t, const SearchGeometry& geo);
 
 // The first i < e with powers[i] = z, or -1: four compares a branch.
 inline std::int64_t find_power_scalar(const std::int64_t* powers, std::int64_t e, std::int64_t z)
@@ -141,7 +138,7 @@ bool search(const SearchTables& t, const SearchGeometry& geo, std::int64_t p, co
     }
     pf->stats.probes += probes;
     pf->stats.table_entries += static_cast<std::uint64_t>(stride.count);
-    clear_used_buckets(t, prime_geo);
+    clear_bucket_table(t, prime_geo);
     return true;
 }
 
