@@ -49,7 +49,8 @@ inline std::int64_t k_of(const SearchTables& t, std::uint32_t i)
 }
 
 // k's class of j from Z = A^at, A of order e; false when k has no hit.
-bool class_of_k(const SearchTables& t, const SearchGeometry& geo, std::uint32_t i, std::int64_t at, std::int64_t e,
+// nmin_in_e is nmin_eff mod e.
+bool class_of_k(const SearchTables& t, std::int64_t nmin_in_e, std::uint32_t i, std::int64_t at, std::int64_t e,
                 std::int64_t p, std::int64_t& first, std::int64_t& step);
 
 // The lanes of the first pass: 2^((p-1)/L) (lane 0), 2^-nmin_eff (lane 1)
@@ -87,10 +88,11 @@ Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, PowerFilter
     alignas(64) std::int64_t powers[kMostModulus + 8];
     const std::int64_t e = a.powers_of(pf.lane_result[0], modulus, powers);
     Survivors s;
+    const std::int64_t nmin_in_e = geo.nmin_eff % e;
     for (std::int64_t at = 0; at < tested; ++at) {
         const auto i = static_cast<std::uint32_t>(pf.survivor[at]);
         std::int64_t first = 0, step = 0;
-        if (!class_of_k(t, geo, i, a.find_power(powers, e, pf.lane_result[2 + at]), e, p, first, step))
+        if (!class_of_k(t, nmin_in_e, i, a.find_power(powers, e, pf.lane_result[2 + at]), e, p, first, step))
             continue;
         pf.survivor[s.count] = static_cast<std::int32_t>(i);
         pf.first_j[s.count] = first;

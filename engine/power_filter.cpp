@@ -86,19 +86,53 @@ PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t ra
     return f;
 }
 
+namespace {
+
+// Multiplies the modulus by q while q divides what is left of p - 1 and the
+// modulus stays within `most`; q a constant, so no division instruction.
+template <std::uint64_t Q>
+void take_factor(std::uint64_t& left, std::int64_t& modulus, std::int64_t most)
+{
+    while (left % Q == 0 && modulus * static_cast<std::int64_t>(Q) <= most) {
+        left /= Q;
+        modulus *= static_cast<std::int64_t>(Q);
+    }
+}
+
+}  // namespace
+
 std::int64_t class_modulus(std::int64_t p, std::int64_t most)
 {
-    const std::int64_t order = p - 1;
+    auto left = static_cast<std::uint64_t>(p - 1);
     std::int64_t modulus = 1;
-    for (std::int64_t q : {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31})
-        while (order % (modulus * q) == 0 && modulus * q <= most)
-            modulus *= q;
+    for (int twos = __builtin_ctzll(left); twos > 0 && modulus * 2 <= most; --twos)
+        modulus *= 2;
+    left >>= __builtin_ctzll(left);
+    take_factor<3>(left, modulus, most);
+    take_factor<5>(left, modulus, most);
+    take_factor<7>(left, modulus, most);
+    take_factor<11>(left, modulus, most);
+    take_factor<13>(left, modulus, most);
+    take_factor<17>(left, modulus, most);
+    take_factor<19>(left, modulus, most);
+    take_factor<23>(left, modulus, most);
+    take_factor<29>(left, modulus, most);
+    take_factor<31>(left, modulus, most);
     return modulus;
 }
 
 bool combine_classes(std::int64_t r, std::int64_t d, std::int64_t t, std::int64_t e, std::int64_t& first,
                      std::int64_t& step)
 {
+    // The usual case, d | e (d = 1 and 2 above all): the class of e is the
+    // joined class when it agrees with r.
+    if (d == 1 || e % d == 0) {
+        if ((t - r) % d != 0)
+            return false;
+        first = t;
+        step = e;
+        return true;
+    }
     const std::int64_t g = gcd64(d, e);
     std::int64_t diff = (t - r) % e;
     if (diff < 0)
