@@ -16,14 +16,14 @@ void link_stride_table(const SearchTables& t, const SearchGeometry& geo)
 
 void clear_bucket_table(const SearchTables& t, const SearchGeometry& geo)
 {
-    // Past a few hundred entries one sweep of the presence words (16 KB)
-    // is cheaper than visiting the used buckets, one store each.
+    // Past a few hundred entries one sweep of the table is cheaper than
+    // visiting the used buckets, one store each.
     if (geo.stride_count > kSweepBucketsFrom) {
-        std::memset(t.buckets, 0, kBuckets * sizeof(std::uint32_t));
+        std::memset(t.buckets, 0, kBucketWords * sizeof(std::uint32_t));
         return;
     }
     for (std::int64_t i = 0; i < geo.stride_count; ++i)
-        t.buckets[bucket_of(t.stride_table[i])] = 0;
+        t.buckets[2 * bucket_of(t.stride_table[i])] = 0;
 }
 
 bool vector_search_available()

@@ -71,7 +71,7 @@ ZUD_IFMA inline std::uint32_t presence_mask(const SearchTables& t, const std::in
     const __m256i high = _mm512_cvtepi64_epi32(_mm512_load_si512(lanes + kLanes));
     const __m512i z = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
     const __m512i index = _mm512_and_si512(_mm512_srli_epi32(z, 5), _mm512_set1_epi32(kBuckets - 1));
-    const __m512i words = _mm512_i32gather_epi32(index, t.buckets, 4);
+    const __m512i words = _mm512_i32gather_epi32(index, t.buckets, 8);
     const __m512i shift = _mm512_and_si512(z, _mm512_set1_epi32(31));
     return _mm512_test_epi32_mask(_mm512_srlv_epi32(words, shift), _mm512_set1_epi32(1));
 }

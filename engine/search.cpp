@@ -36,7 +36,7 @@ void build_stride_table(const SearchTables& t, const SearchGeometry& geo, std::i
 void clear_buckets(const SearchTables& t, const SearchGeometry& geo)
 {
     for (std::int64_t i = 0; i < geo.stride_count; ++i)
-        t.buckets[bucket_of(t.stride_table[i])] = 0;
+        t.buckets[2 * bucket_of(t.stride_table[i])] = 0;
 }
 
 void probe(const SearchTables& t, const SearchGeometry& geo, std::int64_t z, std::int64_t j, std::int32_t k_index,
@@ -45,12 +45,12 @@ void probe(const SearchTables& t, const SearchGeometry& geo, std::int64_t z, std
     // Products stay loose in [0, 2p); equal residues meet only in [0, p).
     z = normalize_mod(z, p);
     const std::uint32_t u = bucket_of(z);
-    if ((t.buckets[u] >> (z & 31) & 1u) == 0)
+    if ((t.buckets[2 * u] >> (z & 31) & 1u) == 0)
         return;
     const std::int64_t n0 = geo.nmin_eff + j;
     if (t.stride_table[0] == z)
         report(on_factor, k_index, n0, p);
-    for (std::uint32_t e = t.buckets[kNewestAt + u]; e != 0; e = t.links[e])
+    for (std::uint32_t e = t.buckets[2 * u + 1]; e != 0; e = t.links[e])
         if (t.stride_table[e] == z)
             report(on_factor, k_index, n0 + static_cast<std::int64_t>(e) * geo.stride, p);
 }

@@ -16,12 +16,7 @@ struct SearchGeometry {
 };
 
 constexpr int kBuckets = 4096;
-// The buckets' newest indices start 64 bytes past the presence words, so
-// that a bucket's index and presence word never share the low 12 bits of
-// their addresses (which would make each load of one wait on the store to
-// the other).
-constexpr int kNewestAt = kBuckets + 16;
-constexpr int kBucketWords = kNewestAt + kBuckets;
+constexpr int kBucketWords = 2 * kBuckets;
 struct PowerFilter;
 // Filter values that are not quadratic-residue tests.
 constexpr std::int64_t kAlwaysActive = 0;
@@ -38,7 +33,7 @@ struct SearchTables {
     std::int32_t* active;
     std::int64_t* stride_table;         // g entries, each in [0, p)
     std::uint32_t* links;               // g entries: previous index in the bucket, 0 ends
-    std::uint32_t* buckets;             // kBucketWords: presence words, newest indices from kNewestAt
+    std::uint32_t* buckets;             // kBuckets pairs: presence bits, newest index
     PowerFilter* power_filter = nullptr;   // per-run state of the filtered search
 };
 
@@ -61,18 +56,18 @@ inline std::uint32_t bucket_of(std::int64_t x)
 // its newest index says, so its first entry ends the chain.
 inline void link_entry(const SearchTables& tables, std::uint32_t i, std::int64_t x)
 {
-    const std::uint32_t u = bucket_of(x);
-    const std::uint32_t word = tables.buckets[u];
-    tables.buckets[u] = word | 1u << (x & 31);
+    std::uint32_t* bucket = tables.buckets + 2 * bucket_of(x);
+    const std::uint32_t word = bucket[0];
+    bucket[0] = word | 1u << (x & 31);
     // Without a branch: whether a bucket is new is as good as random.
-    tables.links[i] = tables.buckets[kNewestAt + u] & (0u - static_cast<std::uint32_t>(word != 0));
-    tables.buckets[kNewestAt + u] = i;
+    tables.links[i] = bucket[1] & (0u - static_cast<std::uint32_t>(word != 0));
+    bucket[1] = i;
 }
 
 // The presence bit of z (in [0, p)), 0 or 1: 0 for most probes, which then end.
 inline std::uint32_t presence_bit(const SearchTables& tables, std::int64_t z)
 {
-    return tables.buckets[bucket_of(z)] >> (z & 31) & 1u;
+    return tables.buckets[2 * bucket_of(z)] >> (z & 31) & 1u;
 }
 inline bool may_match(const SearchTables& tables, std::int64_t z)
 {

@@ -215,7 +215,7 @@ public:
                                   static_cast<int>(v[3]), static_cast<int>(v[4]), static_cast<int>(v[5]),
                                   static_cast<int>(v[6]), static_cast<int>(v[7]));
             const __m256i index = _mm256_and_si256(_mm256_srli_epi32(values, 5), buckets);
-            const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(t.buckets), index, 4);
+            const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(t.buckets), index, 8);
             const __m256i bits = _mm256_slli_epi32(_mm256_srlv_epi32(words, _mm256_and_si256(values, low_bits)), 31);
             auto hits = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(bits)));
             if (probes - done < kChains)

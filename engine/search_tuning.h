@@ -29,7 +29,7 @@ constexpr double kEntryWeight = 2.0;
 constexpr std::int64_t kTableGrowth = 4;
 constexpr std::int64_t kTableSlack = 64;
 constexpr std::int64_t kMostEntries = std::int64_t{1} << 20;
-// Past this many entries one sweep of the presence words is cheaper than
+// Past this many entries one sweep of the bucket table is cheaper than
 // visiting the used buckets.
 constexpr std::int64_t kSweepBucketsFrom = 512;
 

@@ -49,7 +49,7 @@ TEST(Search, a_probe_in_p_to_2p_still_meets_its_table_entry)
     }
     zud::clear_buckets(view, geo);
     for (int u = 0; u < zud::kBuckets; ++u)   // the presence words; the newest indices may stay
-        ASSERT_EQ(t.buckets[static_cast<std::size_t>(u)], 0u);
+        ASSERT_EQ(t.buckets[2 * static_cast<std::size_t>(u)], 0u);
 }
 
 // The tables serve prime after prime and only the presence words are
@@ -67,9 +67,9 @@ TEST(Search, chains_hold_only_the_current_primes_entries_after_a_longer_table)
         std::vector<int> seen(static_cast<std::size_t>(geo.stride_count), 0);
         seen[0] = 1;   // entry 0 ends every chain; probes test it on its own
         for (std::uint32_t u = 0; u < static_cast<std::uint32_t>(zud::kBuckets); ++u) {
-            if (t.buckets[u] == 0)
+            if (t.buckets[2 * u] == 0)
                 continue;
-            for (std::uint32_t e = t.buckets[zud::kNewestAt + u]; e != 0; e = t.links[e]) {
+            for (std::uint32_t e = t.buckets[2 * u + 1]; e != 0; e = t.links[e]) {
                 ASSERT_LT(e, static_cast<std::uint32_t>(geo.stride_count)) << "p " << p;
                 ASSERT_EQ(zud::bucket_of(t.stride[e]), u) << "p " << p;
                 ++seen[e];
