@@ -88,6 +88,7 @@ Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, PowerFilter
     alignas(64) std::int64_t powers[kMostModulus + 8];
     const std::int64_t e = a.powers_of(pf.lane_result[0], modulus, powers);
     Survivors s;
+    std::int64_t last_step = 0;   // most k share a few steps; the lcm needs each once
     const std::int64_t nmin_in_e = geo.nmin_eff % e;
     for (std::int64_t at = 0; at < tested; ++at) {
         const auto i = static_cast<std::uint32_t>(pf.survivor[at]);
@@ -98,7 +99,9 @@ Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, PowerFilter
         pf.first_j[s.count] = first;
         pf.class_step[s.count] = step;
         ++s.count;
-        s.lcm = lcm_capped(s.lcm, step);
+        if (step != last_step)
+            s.lcm = lcm_capped(s.lcm, step);
+        last_step = step;
         s.inverse_steps += 1.0 / static_cast<double>(step);
     }
     pf.stats.primes += 1;
