@@ -18,5 +18,12 @@ const zud::CandidateSet& bench_set();
 // below kParitySieveLimit. Built once, deterministically.
 constexpr std::int64_t kParitySieveLimit = 1000;
 const zud::CandidateSet& parity_set();
+// The many-k workload: kManyKCount distinct odd k below 200,000 drawn from a
+// fixed seed, n from 10^5 to 2*10^6, less the n with a factor up to
+// kManyKSieveLimit (sieved by the engine itself, so every build sees the
+// same set). Built once.
+constexpr std::int32_t kManyKCount = 100;
+constexpr std::int64_t kManyKSieveLimit = 1000000;
+const zud::CandidateSet& many_k_set();
 
 }  // namespace zud_bench

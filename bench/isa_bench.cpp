@@ -81,6 +81,7 @@ void BM_isa(benchmark::State& state, SetSource source, double from_log2, zud::In
     state.counters["p/s"] = p_rate;
     state.counters["primes/s"] = prime_rate;
     state.counters["memory_MB"] = memory;
+    state.counters["candidates"] = static_cast<double>(c.candidate_count());
 }
 
 constexpr double kLog2Of1e12 = 39.863137138648348;   // log2(10^12)
@@ -104,5 +105,7 @@ ZUD_ISA_ROW(parity_1e14, zud_bench::parity_set, kLog2Of1e14);
 ZUD_ISA_ROW(parity_2_50, zud_bench::parity_set, 50.0);
 ZUD_ISA_ROW(parity_2_55, zud_bench::parity_set, 55.0);
 ZUD_ISA_ROW(parity_2_61_9, zud_bench::parity_set, 61.9);
+ZUD_ISA_ROW(k100_1e12, zud_bench::many_k_set, kLog2Of1e12);
+ZUD_ISA_ROW(k100_2_52, zud_bench::many_k_set, 52.0);
 
 }  // namespace

@@ -35,9 +35,14 @@ void search_prime_filtered_avx2(const SearchTables& tables, const SearchGeometry
                                 const FactorCallback& on_factor);
 void search_prime_filtered_generic(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                                    const FactorCallback& on_factor);
+// The generic arithmetic with the presence tests of AVX2: above 2^48 (2^52)
+// on processors with AVX2 (IFMA).
+void search_prime_filtered_wide_avx2(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                                     const FactorCallback& on_factor);
 
 // Shared by the searches: links the stride table's entries 0 .. g-1 into
-// the buckets in order, and returns the bucket table to zero.
+// the buckets in order, and returns the presence words to zero (the newest
+// indices may stay).
 void link_stride_table(const SearchTables& tables, const SearchGeometry& geometry);
 void clear_bucket_table(const SearchTables& tables, const SearchGeometry& geometry);
 

@@ -26,13 +26,13 @@ bool quadratic_rule_keeps(std::int64_t filter, std::int64_t k, std::int64_t at, 
     return two_is_square || power % 2 == 0;
 }
 
-bool class_of_k(const SearchTables& t, const SearchGeometry& geo, std::uint32_t i, std::int64_t at, std::int64_t e,
+bool class_of_k(const SearchTables& t, std::int64_t nmin_in_e, std::uint32_t i, std::int64_t at, std::int64_t e,
                 std::int64_t p, std::int64_t& first, std::int64_t& step)
 {
     if (at < 0 || !quadratic_rule_keeps(t.filters[i], k_of(t, i), at, p))
         return false;
-    // 2^n = (-k)^-1 gives A^n = Z^-1: n = -at (mod e).
-    std::int64_t class_of_j = ((e - at) % e - geo.nmin_eff) % e;
+    // 2^n = (-k)^-1 gives A^n = Z^-1: n = -at (mod e), with 0 <= at < e.
+    std::int64_t class_of_j = (at == 0 ? 0 : e - at) - nmin_in_e;
     if (class_of_j < 0)
         class_of_j += e;
     return combine_classes(t.residues[i], t.spacings[i], class_of_j, e, first, step);
@@ -46,6 +46,7 @@ std::int64_t first_pass_lanes(const SearchTables& t, const SearchGeometry& geo, 
     pf.lane_exponent[lanes++] = (p - 1) / modulus;
     pf.lane_base[lanes] = (p + 1) / 2;
     pf.lane_exponent[lanes++] = geo.nmin_eff;
+    const std::int64_t exponent = (p - 1) / modulus;
     std::int64_t tested = 0;
     for (std::uint32_t i = 0; i < t.count; ++i) {
         if (t.filters[i] == kNeverActive)
@@ -54,7 +55,7 @@ std::int64_t first_pass_lanes(const SearchTables& t, const SearchGeometry& geo, 
         const std::int64_t k = k_of(t, i);
         const std::int64_t k_mod = k < p ? k : k % p;   // no division for the usual k below p
         pf.lane_base[lanes] = k_mod == 0 ? 0 : p - k_mod;
-        pf.lane_exponent[lanes++] = (p - 1) / modulus;
+        pf.lane_exponent[lanes++] = exponent;
     }
     return tested;
 }
@@ -71,15 +72,6 @@ std::int64_t second_pass_lanes(PowerFilter& pf, std::int64_t p, std::int64_t str
         pf.lane_exponent[lanes++] = pf.class_step[at];
     }
     return lanes;
-}
-
-void clear_used_buckets(const SearchTables& t, const SearchGeometry& geo)
-{
-    for (std::int64_t i = 0; i < geo.stride_count; ++i) {
-        const std::uint32_t u = bucket_of(t.stride_table[i]);
-        t.buckets[2 * u] = 0;
-        t.buckets[2 * u + 1] = 0;
-    }
 }
 
 }  // namespace filtered

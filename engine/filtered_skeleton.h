@@ -49,7 +49,8 @@ inline std::int64_t k_of(const SearchTables& t, std::uint32_t i)
 }
 
 // k's class of j from Z = A^at, A of order e; false when k has no hit.
-bool class_of_k(const SearchTables& t, const SearchGeometry& geo, std::uint32_t i, std::int64_t at, std::int64_t e,
+// nmin_in_e is nmin_eff mod e.
+bool class_of_k(const SearchTables& t, std::int64_t nmin_in_e, std::uint32_t i, std::int64_t at, std::int64_t e,
                 std::int64_t p, std::int64_t& first, std::int64_t& step);
 
 // The lanes of the first pass: 2^((p-1)/L) (lane 0), 2^-nmin_eff (lane 1)
@@ -60,9 +61,6 @@ std::int64_t first_pass_lanes(const SearchTables& t, const SearchGeometry& geo, 
 // The lanes of the second pass: 2^-m (lane 0), then 2^first and 2^step of
 // every k left.
 std::int64_t second_pass_lanes(PowerFilter& pf, std::int64_t p, std::int64_t stride, std::int64_t survivors);
-// Returns the bucket table to zero entry by entry: cheaper than sweeping
-// all of it for the short tables of this search.
-void clear_used_buckets(const SearchTables& t, const SearchGeometry& geo);
 
 // The first i < e with powers[i] = z, or -1: four compares a branch.
 inline std::int64_t find_power_scalar(const std::int64_t* powers, std::int64_t e, std::int64_t z)
@@ -90,16 +88,20 @@ Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, PowerFilter
     alignas(64) std::int64_t powers[kMostModulus + 8];
     const std::int64_t e = a.powers_of(pf.lane_result[0], modulus, powers);
     Survivors s;
+    std::int64_t last_step = 0;   // most k share a few steps; the lcm needs each once
+    const std::int64_t nmin_in_e = geo.nmin_eff % e;
     for (std::int64_t at = 0; at < tested; ++at) {
         const auto i = static_cast<std::uint32_t>(pf.survivor[at]);
         std::int64_t first = 0, step = 0;
-        if (!class_of_k(t, geo, i, a.find_power(powers, e, pf.lane_result[2 + at]), e, p, first, step))
+        if (!class_of_k(t, nmin_in_e, i, a.find_power(powers, e, pf.lane_result[2 + at]), e, p, first, step))
             continue;
         pf.survivor[s.count] = static_cast<std::int32_t>(i);
         pf.first_j[s.count] = first;
         pf.class_step[s.count] = step;
         ++s.count;
-        s.lcm = lcm_capped(s.lcm, step);
+        if (step != last_step)
+            s.lcm = lcm_capped(s.lcm, step);
+        last_step = step;
         s.inverse_steps += 1.0 / static_cast<double>(step);
     }
     pf.stats.primes += 1;
@@ -141,7 +143,7 @@ bool search(const SearchTables& t, const SearchGeometry& geo, std::int64_t p, co
     }
     pf->stats.probes += probes;
     pf->stats.table_entries += static_cast<std::uint64_t>(stride.count);
-    clear_used_buckets(t, prime_geo);
+    clear_bucket_table(t, prime_geo);
     return true;
 }
 

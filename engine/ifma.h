@@ -63,21 +63,44 @@ ZUD_IFMA inline __m512i broadcast_montgomery(std::int64_t x, const Montgomery& m
     return to_montgomery(_mm512_set1_epi64(x), m);
 }
 
+// The presence bits of the 16 values at `lanes` as a mask: one gather of
+// their presence words, one shift each.
+ZUD_IFMA inline std::uint32_t presence_mask(const SearchTables& t, const std::int64_t* lanes)
+{
+    const __m256i low = _mm512_cvtepi64_epi32(_mm512_load_si512(lanes));
+    const __m256i high = _mm512_cvtepi64_epi32(_mm512_load_si512(lanes + kLanes));
+    const __m512i z = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+    const __m512i index = _mm512_and_si512(_mm512_srli_epi32(z, 5), _mm512_set1_epi32(kBuckets - 1));
+    const __m512i words = _mm512_i32gather_epi32(index, t.buckets, 8);
+    const __m512i shift = _mm512_and_si512(z, _mm512_set1_epi32(31));
+    return _mm512_test_epi32_mask(_mm512_srlv_epi32(words, shift), _mm512_set1_epi32(1));
+}
+
 // The presence tests of one k: `probes` values z, z*step, z*step^2, ...,
-// eight lanes at a time (`step8` = step^8); probe j stands for the exponent
-// offset first + j*spacing.
+// sixteen at a time in two chains of products (`step8` = step^8), so that
+// one chain's product runs while the other's lanes are tested, with one
+// gather and one branch for the sixteen presence tests.
+// Probe j stands for the exponent offset first + j*spacing.
 ZUD_IFMA inline void probe_lanes(const SearchTables& t, const SearchGeometry& geo, __m512i z, __m512i step8,
                                  const Montgomery& m, std::int64_t probes, std::int64_t first, std::int64_t spacing,
                                  std::int32_t k_index, std::int64_t p, const FactorCallback& on_factor)
 {
-    alignas(64) std::int64_t lanes[kLanes];
-    for (std::int64_t done = 0; done < probes; done += kLanes) {
+    constexpr int kGroup = 2 * kLanes;
+    alignas(64) std::int64_t lanes[kGroup];
+    __m512i z1 = mont_mul(z, step8, m);
+    const __m512i step16 = mont_mul(step8, step8, m);
+    for (std::int64_t done = 0; done < probes; done += kGroup) {
         _mm512_store_si512(lanes, z);
-        const int count = probes - done < kLanes ? static_cast<int>(probes - done) : kLanes;
-        for (int c = 0; c < count; ++c)
-            if (may_match(t, lanes[c]))
-                probe(t, geo, lanes[c], first + (done + c) * spacing, k_index, p, on_factor);
-        z = mont_mul(z, step8, m);
+        _mm512_store_si512(lanes + kLanes, z1);
+        z = mont_mul(z, step16, m);
+        z1 = mont_mul(z1, step16, m);
+        std::uint32_t hits = presence_mask(t, lanes);
+        if (probes - done < kGroup)
+            hits &= (1u << (probes - done)) - 1;
+        for (; hits != 0; hits &= hits - 1) {
+            const int c = __builtin_ctz(hits);
+            probe(t, geo, lanes[c], first + (done + c) * spacing, k_index, p, on_factor);
+        }
     }
 }
 

@@ -20,10 +20,10 @@ struct PlanEntry {
 };
 
 // Each set's filtered search up to where its products reach, the 64-bit
-// Montgomery products beyond.
+// Montgomery products beyond (with AVX2's presence tests where the set has them).
 const PlanEntry kPlans[] = {
-    {InstructionSet::ifma, {kIfmaSearchBelow, search_prime_filtered_ifma, search_prime_filtered_generic}},
-    {InstructionSet::avx2, {kWideSearchFrom, search_prime_filtered_avx2, search_prime_filtered_generic}},
+    {InstructionSet::ifma, {kIfmaSearchBelow, search_prime_filtered_ifma, search_prime_filtered_wide_avx2}},
+    {InstructionSet::avx2, {kWideSearchFrom, search_prime_filtered_avx2, search_prime_filtered_wide_avx2}},
     {InstructionSet::generic, {kWideSearchLimit, search_prime_filtered_generic, search_prime_filtered_generic}},
 };
 

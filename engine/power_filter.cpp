@@ -13,33 +13,6 @@ namespace {
 
 thread_local FilterStats t_last_stats;
 
-std::int64_t gcd64(std::int64_t a, std::int64_t b)
-{
-    while (b != 0) {
-        const std::int64_t r = a % b;
-        a = b;
-        b = r;
-    }
-    return a;
-}
-
-// a^-1 mod m for gcd(a, m) = 1, m >= 1.
-std::int64_t inverse_mod(std::int64_t a, std::int64_t m)
-{
-    std::int64_t old_r = a % m, r = m, old_s = 1, s = 0;
-    while (r != 0) {
-        const std::int64_t q = old_r / r;
-        std::int64_t tmp = old_r - q * r;
-        old_r = r;
-        r = tmp;
-        tmp = old_s - q * s;
-        old_s = s;
-        s = tmp;
-    }
-    old_s %= m;
-    return old_s < 0 ? old_s + m : old_s;
-}
-
 std::size_t round_up(std::size_t bytes)
 {
     return (bytes + 63) / 64 * 64;
@@ -86,30 +59,65 @@ PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t ra
     return f;
 }
 
+namespace {
+
+// Multiplies the modulus by q while q divides what is left of p - 1 and the
+// modulus stays within `most`; q a constant, so no division instruction.
+template <std::uint64_t Q>
+void take_factor(std::uint64_t& left, std::int64_t& modulus, std::int64_t most)
+{
+    while (left % Q == 0 && modulus * static_cast<std::int64_t>(Q) <= most) {
+        left /= Q;
+        modulus *= static_cast<std::int64_t>(Q);
+    }
+}
+
+}  // namespace
+
 std::int64_t class_modulus(std::int64_t p, std::int64_t most)
 {
-    const std::int64_t order = p - 1;
+    auto left = static_cast<std::uint64_t>(p - 1);
     std::int64_t modulus = 1;
-    for (std::int64_t q : {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31})
-        while (order % (modulus * q) == 0 && modulus * q <= most)
-            modulus *= q;
+    for (int twos = __builtin_ctzll(left); twos > 0 && modulus * 2 <= most; --twos)
+        modulus *= 2;
+    left >>= __builtin_ctzll(left);
+    take_factor<3>(left, modulus, most);
+    take_factor<5>(left, modulus, most);
+    take_factor<7>(left, modulus, most);
+    take_factor<11>(left, modulus, most);
+    take_factor<13>(left, modulus, most);
+    take_factor<17>(left, modulus, most);
+    take_factor<19>(left, modulus, most);
+    take_factor<23>(left, modulus, most);
+    take_factor<29>(left, modulus, most);
+    take_factor<31>(left, modulus, most);
     return modulus;
 }
 
 bool combine_classes(std::int64_t r, std::int64_t d, std::int64_t t, std::int64_t e, std::int64_t& first,
                      std::int64_t& step)
 {
-    const std::int64_t g = gcd64(d, e);
-    std::int64_t diff = (t - r) % e;
-    if (diff < 0)
-        diff += e;
-    if (diff % g != 0)
+    // j = t + e*y for y = 0, 1, ... runs through the classes modulo d with
+    // period d / gcd(d, e) (one round when d divides e): the y that meets r
+    // gives the first common j, the period the step. At most d <= 48 rounds
+    // of additions, no division by a variable.
+    const auto modulus = static_cast<std::uint32_t>(d);
+    const std::uint32_t start = static_cast<std::uint32_t>(t) % modulus;
+    const std::uint32_t ahead = static_cast<std::uint32_t>(e) % modulus;
+    std::uint32_t value = start;
+    std::int64_t met = -1, period = 0;
+    do {
+        if (value == static_cast<std::uint32_t>(r))
+            met = period;
+        value += ahead;
+        if (value >= modulus)
+            value -= modulus;
+        ++period;
+    } while (value != start);
+    if (met < 0)
         return false;
-    const std::int64_t e_g = e / g;
-    // r + d*x = t (mod e)  <=>  (d/g)*x = diff/g (mod e/g)
-    const std::int64_t x = e_g == 1 ? 0 : (diff / g) % e_g * inverse_mod((d / g) % e_g, e_g) % e_g;
-    step = d * e_g;
-    first = (r + d * x) % step;
+    first = t + e * met;
+    step = e * period;
     return true;
 }
 

@@ -52,8 +52,9 @@ PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t ra
 // small primes dividing p - 1 that a greedy pick keeps within `most`.
 std::int64_t class_modulus(std::int64_t p, std::int64_t most);
 
-// Joins n - nmin_eff = r (mod d) with n - nmin_eff = t (mod e): false when
-// they contradict; else the first j in [0, lcm) and lcm = lcm(d, e).
+// Joins n - nmin_eff = r (mod d) with n - nmin_eff = t (mod e), for
+// 0 <= r < d (a spacing, at most 48) and 0 <= t < e: false when they
+// contradict; else the first j in [0, lcm) and lcm = lcm(d, e).
 bool combine_classes(std::int64_t r, std::int64_t d, std::int64_t t, std::int64_t e, std::int64_t& first,
                      std::int64_t& step);
 

@@ -28,21 +28,15 @@ void build_stride_table(const SearchTables& t, const SearchGeometry& geo, std::i
     const long double c = static_cast<long double>(y) * recip;
     for (std::int64_t i = 0; i < geo.stride_count; ++i) {
         t.stride_table[i] = x;
-        const std::uint32_t u = bucket_of(x);
-        t.buckets[2 * u] |= 1u << (x & 31);
-        t.links[i] = t.buckets[2 * u + 1];
-        t.buckets[2 * u + 1] = static_cast<std::uint32_t>(i);
+        link_entry(t, static_cast<std::uint32_t>(i), x);
         x = normalize_mod(mul_mod_fixed(x, y, c, p), p);
     }
 }
 
 void clear_buckets(const SearchTables& t, const SearchGeometry& geo)
 {
-    for (std::int64_t i = 0; i < geo.stride_count; ++i) {
-        const std::uint32_t u = bucket_of(t.stride_table[i]);
-        t.buckets[2 * u] = 0;
-        t.buckets[2 * u + 1] = 0;
-    }
+    for (std::int64_t i = 0; i < geo.stride_count; ++i)
+        t.buckets[2 * bucket_of(t.stride_table[i])] = 0;
 }
 
 void probe(const SearchTables& t, const SearchGeometry& geo, std::int64_t z, std::int64_t j, std::int32_t k_index,

@@ -16,6 +16,7 @@ struct SearchGeometry {
 };
 
 constexpr int kBuckets = 4096;
+constexpr int kBucketWords = 2 * kBuckets;
 struct PowerFilter;
 // Filter values that are not quadratic-residue tests.
 constexpr std::int64_t kAlwaysActive = 0;
@@ -40,20 +41,37 @@ struct SearchTables {
 bool select_active(const SearchTables& tables, std::int64_t p);
 
 // Fills the stride table with -2^-(nmin_eff + t*m) mod p, each in [0, p),
-// and links the entries into the (all-zero) bucket table.
+// and links the entries into the buckets (presence words all zero).
 void build_stride_table(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                         long double recip);
-// Returns the bucket table to all zero, visiting only the used buckets.
+// Returns the presence words to zero, visiting only the used buckets.
 void clear_buckets(const SearchTables& tables, const SearchGeometry& geometry);
 inline std::uint32_t bucket_of(std::int64_t x)
 {
     return (static_cast<std::uint32_t>(x) & 0x1FFFFu) >> 5;
 }
 
-// The presence bit of z (in [0, p)): false for most probes, which then end.
+// Links entry i, of value x, into its bucket. Only the presence words are
+// cleared between primes: a bucket whose word is still 0 is empty whatever
+// its newest index says, so its first entry ends the chain.
+inline void link_entry(const SearchTables& tables, std::uint32_t i, std::int64_t x)
+{
+    std::uint32_t* bucket = tables.buckets + 2 * bucket_of(x);
+    const std::uint32_t word = bucket[0];
+    bucket[0] = word | 1u << (x & 31);
+    // Without a branch: whether a bucket is new is as good as random.
+    tables.links[i] = bucket[1] & (0u - static_cast<std::uint32_t>(word != 0));
+    bucket[1] = i;
+}
+
+// The presence bit of z (in [0, p)), 0 or 1: 0 for most probes, which then end.
+inline std::uint32_t presence_bit(const SearchTables& tables, std::int64_t z)
+{
+    return tables.buckets[2 * bucket_of(z)] >> (z & 31) & 1u;
+}
 inline bool may_match(const SearchTables& tables, std::int64_t z)
 {
-    return (tables.buckets[2 * bucket_of(z)] >> (z & 31) & 1u) != 0;
+    return presence_bit(tables, z) != 0;
 }
 
 // Looks up z, a loose residue in [0, 2p) of k*2^(r + j), and reports each

@@ -2,6 +2,8 @@
 // reach of the vector units: 64-bit Montgomery products (R = 2^64) with 128-bit
 // intermediate products, p < 2^62. Several independent chains of products
 // keep the multiplier busy while each product waits on the last.
+#include <immintrin.h>
+
 #include "engine/fast_search.h"
 #include "engine/filtered_skeleton.h"
 #include "engine/mont64.h"
@@ -100,7 +102,7 @@ public:
 
     std::int64_t to_form(std::int64_t v) const { return static_cast<std::int64_t>(form_of(v)); }
 
-private:
+protected:
     // Mont64::to_mont divides; most values here are already below p.
     std::uint64_t form_of(std::int64_t v) const
     {
@@ -191,7 +193,51 @@ private:
     std::int64_t p_;
 };
 
+// The same arithmetic where the processor has AVX2 (above the reach of its
+// vector products): the presence words of the eight chains' values come in
+// one gather, with one branch for the eight tests.
+class GatherArith : public GenericArith {
+public:
+    using GenericArith::GenericArith;
+
+    __attribute__((target("avx2"))) void probe_class(const SearchTables& t, const SearchGeometry& geo, std::int32_t i,
+                                                     std::int64_t first, std::int64_t step, std::int64_t z,
+                                                     std::int64_t y, std::int64_t probes,
+                                                     const FactorCallback& on_factor) const
+    {
+        static_assert(kChains == 8, "one gather of eight lanes a round");
+        std::uint64_t v[kChains];
+        const Fixed ratio = fixed(chains(v, static_cast<std::uint64_t>(z), static_cast<std::uint64_t>(y)));
+        const __m256i low_bits = _mm256_set1_epi32(31), buckets = _mm256_set1_epi32(kBuckets - 1);
+        for (std::int64_t done = 0; done < probes; done += kChains) {
+            const __m256i values =
+                _mm256_setr_epi32(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
+                                  static_cast<int>(v[3]), static_cast<int>(v[4]), static_cast<int>(v[5]),
+                                  static_cast<int>(v[6]), static_cast<int>(v[7]));
+            const __m256i index = _mm256_and_si256(_mm256_srli_epi32(values, 5), buckets);
+            const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(t.buckets), index, 8);
+            const __m256i bits = _mm256_slli_epi32(_mm256_srlv_epi32(words, _mm256_and_si256(values, low_bits)), 31);
+            auto hits = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(bits)));
+            if (probes - done < kChains)
+                hits &= (1u << (probes - done)) - 1;
+            for (; hits != 0; hits &= hits - 1) {
+                const int c = __builtin_ctz(hits);
+                probe(t, geo, static_cast<std::int64_t>(v[c]), first + (done + c) * step, i, p_, on_factor);
+            }
+            for (auto& value : v)
+                value = mul_fixed(value, ratio);
+        }
+    }
+};
+
 }  // namespace
+
+void search_prime_filtered_wide_avx2(const SearchTables& t, const SearchGeometry& geo, std::int64_t p,
+                                     const FactorCallback& on_factor)
+{
+    if (!filtered::search<GatherArith>(t, geo, p, on_factor))
+        filtered::search_unfiltered<GenericArith>(t, geo, p, on_factor);
+}
 
 void search_prime_filtered_generic(const SearchTables& t, const SearchGeometry& geo, std::int64_t p,
                                    const FactorCallback& on_factor)

@@ -204,7 +204,7 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(table_capacity));
     auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(table_capacity));
     void* filter_block = blocks.get<unsigned char>(power_filter_bytes(count));
-    auto* buckets = blocks.get<std::uint32_t>(2 * kBuckets);
+    auto* buckets = blocks.get<std::uint32_t>(kBucketWords);
     if (buckets == nullptr) {
         report_alloc_failure(on_text, blocks.failed_bytes());
         return false;

@@ -271,6 +271,19 @@ TEST(PowerFilter, the_modulus_divides_p_minus_1_and_stays_small)
     EXPECT_EQ(zud::class_modulus(7681, 256), 256);   // 7680 = 2^9 * 3 * 5
     for (std::int64_t p : {std::int64_t{1000003}, std::int64_t{999999999989}, std::int64_t{281474976710597}})
         EXPECT_EQ((p - 1) % zud::class_modulus(p, 256), 0);
+    // The greedy pick, prime by prime in ascending order, at every bound:
+    // p - 1 a power of 2, with squares of 31, or prime to every small prime.
+    const std::int64_t odd[] = {3, 5, 7, 11, 13, 31, 257, 65537, 2 * 961 * 3 + 1, 1024 * 2 + 1, 2 * 37 * 41 + 1,
+                                (std::int64_t{1} << 61) + 1, 2 * 3 * 5 * 7 * 11 * 13 * 17 * 19 * 23 + 1,
+                                std::int64_t{29} * 29 * 31 * 31 * 2 * 1024 + 1, 4611686018427387847};
+    for (std::int64_t p : odd)
+        for (std::int64_t most : {1, 2, 6, 7, 256, 1024, 4096}) {
+            std::int64_t expected = 1;
+            for (std::int64_t q : {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31})
+                while ((p - 1) % (expected * q) == 0 && expected * q <= most)
+                    expected *= q;
+            EXPECT_EQ(zud::class_modulus(p, most), expected) << p << " " << most;
+        }
 }
 
 TEST(PowerFilter, the_stride_covers_the_range_within_the_table)

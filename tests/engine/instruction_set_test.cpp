@@ -44,11 +44,15 @@ TEST(InstructionSet, each_set_runs_its_own_filtered_search)
         InstructionSet set;
         std::int64_t boundary;
         zud::SearchFunction below;
+        zud::SearchFunction above;
     };
     const Expected expected[] = {
-        {InstructionSet::ifma, zud::kIfmaSearchBelow, zud::search_prime_filtered_ifma},
-        {InstructionSet::avx2, zud::kWideSearchFrom, zud::search_prime_filtered_avx2},
-        {InstructionSet::generic, zud::kWideSearchLimit, zud::search_prime_filtered_generic},
+        {InstructionSet::ifma, zud::kIfmaSearchBelow, zud::search_prime_filtered_ifma,
+         zud::search_prime_filtered_wide_avx2},
+        {InstructionSet::avx2, zud::kWideSearchFrom, zud::search_prime_filtered_avx2,
+         zud::search_prime_filtered_wide_avx2},
+        {InstructionSet::generic, zud::kWideSearchLimit, zud::search_prime_filtered_generic,
+         zud::search_prime_filtered_generic},
     };
     for (const Expected& e : expected) {
         const InstructionSet in_force = zud::set_instruction_set(e.set);
@@ -62,7 +66,7 @@ TEST(InstructionSet, each_set_runs_its_own_filtered_search)
             const zud::SearchPlan plan = zud::search_plan_for(mode);
             EXPECT_EQ(plan.boundary, e.boundary);
             EXPECT_EQ(plan.for_prime(e.boundary - 2), e.below);
-            EXPECT_EQ(plan.for_prime(zud::kWideSearchLimit - 2), zud::search_prime_filtered_generic);
+            EXPECT_EQ(plan.for_prime(zud::kWideSearchLimit - 2), e.above);
         }
     }
     zud::set_instruction_set(before);

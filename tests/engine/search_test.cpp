@@ -14,7 +14,7 @@ namespace {
 // Tables for one k over the given geometry, on plain vectors.
 struct Tables {
     explicit Tables(const zud::SearchGeometry& geo)
-        : stride(static_cast<std::size_t>(geo.stride_count)), links(stride.size()), buckets(2 * zud::kBuckets)
+        : stride(static_cast<std::size_t>(geo.stride_count)), links(stride.size()), buckets(zud::kBucketWords)
     {
     }
     zud::SearchTables view()
@@ -48,8 +48,37 @@ TEST(Search, a_probe_in_p_to_2p_still_meets_its_table_entry)
         EXPECT_EQ(reported[0], 2 + 7 + e * 120);
     }
     zud::clear_buckets(view, geo);
-    for (std::uint32_t w : t.buckets)
-        ASSERT_EQ(w, 0u);
+    for (int u = 0; u < zud::kBuckets; ++u)   // the presence words; the newest indices may stay
+        ASSERT_EQ(t.buckets[2 * static_cast<std::size_t>(u)], 0u);
+}
+
+// The tables serve prime after prime and only the presence words are
+// cleared: a bucket's chain must hold exactly this prime's entries of that
+// bucket, never an index left from a longer table before.
+TEST(Search, chains_hold_only_the_current_primes_entries_after_a_longer_table)
+{
+    zud::set_worker_fpu_env();
+    const zud::SearchGeometry longer{2, 7, 30000}, shorter{5, 11, 900};
+    Tables t(longer);
+    const zud::SearchTables view = t.view();
+    for (const std::int64_t p : {std::int64_t{1000003}, std::int64_t{999999999989}, std::int64_t{1000000007}}) {
+        const zud::SearchGeometry& geo = p == 999999999989 ? longer : shorter;
+        zud::build_stride_table(view, geo, p, zud::reciprocal_of(p));
+        std::vector<int> seen(static_cast<std::size_t>(geo.stride_count), 0);
+        seen[0] = 1;   // entry 0 ends every chain; probes test it on its own
+        for (std::uint32_t u = 0; u < static_cast<std::uint32_t>(zud::kBuckets); ++u) {
+            if (t.buckets[2 * u] == 0)
+                continue;
+            for (std::uint32_t e = t.buckets[2 * u + 1]; e != 0; e = t.links[e]) {
+                ASSERT_LT(e, static_cast<std::uint32_t>(geo.stride_count)) << "p " << p;
+                ASSERT_EQ(zud::bucket_of(t.stride[e]), u) << "p " << p;
+                ++seen[e];
+            }
+        }
+        for (std::size_t e = 0; e < seen.size(); ++e)
+            ASSERT_EQ(seen[e], 1) << "p " << p << " entry " << e;
+        zud::clear_buckets(view, geo);
+    }
 }
 
 // More than 65,536 stride entries: the chains must not wrap their indices.
