@@ -31,6 +31,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import xml.etree.ElementTree as ET
 from array import array
 
 INT32_MAX = 2**31 - 1
@@ -184,53 +185,6 @@ def read_candidates(path):
         ks.append(k)
         ns.append(found)
     return Candidates(kcount, nmin, nmax, ks, ns)
-
-
-# ---------------------------------------------------------- exact checks
-
-SMALL_PRIMES = (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41)
-# The first prime bases for which Miller-Rabin is exact below each bound.
-MR_BASES = ((3215031751, 4), (341550071728321, 7), (3825123056546413051, 9), (3317044064679887385961981, 13))
-
-
-def is_prime(p):
-    """Deterministic Miller-Rabin below 3.3 * 10^24, with as few bases as
-    the size of p needs: a dense result has a hundred thousand factors."""
-    if p < 2:
-        return False
-    for q in SMALL_PRIMES:
-        if p % q == 0:
-            return p == q
-    if p > MR_BASES[-1][0]:
-        return False    # beyond any p a result may hold
-    d, s = p - 1, 0
-    while d % 2 == 0:
-        d, s = d // 2, s + 1
-    bases = next(count for bound, count in MR_BASES if p < bound)
-    for a in SMALL_PRIMES[:bases]:
-        x = pow(a, d, p)
-        if x in (1, p - 1):
-            continue
-        for _ in range(s - 1):
-            x = x * x % p
-            if x == p - 1:
-                break
-        else:
-            return False
-    return True
-
-
-def divides(p, k, n):
-    """p | k*2^n+1, in exact integer arithmetic."""
-    return p > 1 and (k * pow(2, n, p) + 1) % p == 0
-
-
-def factor_fault(p, k, n):
-    if not is_prime(p):
-        return "%d is not a prime" % p
-    if not divides(p, k, n):
-        return "%d does not divide %d*2^%d+1" % (p, k, n)
-    return None
 
 
 # ------------------------------------------------------------ plain files
@@ -967,16 +921,50 @@ def validate_compare(args):
 
 # -------------------------------------------------------------- assimilate
 
+def unit_name_by_id(project, wu_id):
+    """Older servers name a failed unit only by its database id; the
+    project's own database, whose access config.xml holds, knows its name.
+    None when it cannot be asked or does not answer with a unit's name."""
+    try:
+        config = ET.parse(os.path.join(project.root, "config.xml")).getroot().find("config")
+    except (OSError, ET.ParseError):
+        return None
+    if config is None or not wu_id.isdigit():
+        return None
+
+    def field(tag):
+        node = config.find(tag)
+        return (node.text or "").strip() if node is not None else ""
+
+    if not field("db_name"):
+        return None
+    env = dict(os.environ)
+    if field("db_passwd"):
+        env["MYSQL_PWD"] = field("db_passwd")   # not on the command line, where ps shows it
+    command = ["mysql", "--batch", "--skip-column-names", "-h", field("db_host") or "localhost",
+               "-u", field("db_user") or "root", field("db_name"),
+               "-e", "select name from workunit where id=%d" % int(wu_id)]
+    try:
+        done = subprocess.run(command, capture_output=True, text=True, env=env, timeout=60,
+                              stdin=subprocess.DEVNULL)
+    except (OSError, subprocess.TimeoutExpired):
+        return None
+    name = done.stdout.strip()
+    return name if done.returncode == 0 and UNIT_NAME.fullmatch(name) else None
+
+
 def assimilate_failure(project, words):
     """--error N WU_ID, or --error N WU_NAME WU_ID BATCH: the unit's range
     goes back to be issued again."""
     mask = words[0] if words else "?"
     name = next((w for w in words[1:] if UNIT_NAME.fullmatch(w)), None)
+    if name is None and len(words) == 2:
+        name = unit_name_by_id(project, words[1])
     with project.lock():
         ledger = Ledger(project.ledger_path)
         if name is None:
-            # Older servers give only the database id: it is kept, and the
-            # unit stays "issued" in the ledger, shown by status as waiting.
+            # An id the database could not name is kept, and the unit
+            # stays "issued" in the ledger, shown by status as waiting.
             ledger.lost.append((words[1] if len(words) > 1 else "?", mask))
             print("work unit %s failed (error mask %s); its name is not known" % (ledger.lost[-1][0], mask))
         else:

@@ -426,6 +426,26 @@ class ProjectTest(ProjectFolder):
         self.assertTrue(new != old and re.match(r"pmax=7000\npmin=1000\n[0-9]{4} \| ", new))
         self.assertTrue(seen <= {old, new}, "a kill left a file that is neither the old nor the new")
 
+    def test_a_failure_named_by_id_alone_is_named_by_the_projects_database(self):
+        """Older servers give a failed unit's database id alone: the
+        project's database (access from config.xml) names it, and its range
+        goes out again by itself."""
+        self.assertEqual(self.daemon("zud_work_generator")[0], 0)
+        first = self.ledger().in_state("issued")[0]
+        with open(os.path.join(self.project, "config.xml"), "w") as f:
+            f.write("<boinc>\n<config>\n<db_name>zud</db_name>\n<db_user>boincadm</db_user>\n"
+                    "<db_passwd>secret</db_passwd>\n</config>\n</boinc>\n")
+        fake = self.path("fakebin")
+        os.makedirs(fake)
+        self.executable(os.path.join(fake, "mysql"), '#!/bin/sh\n[ "$MYSQL_PWD" = secret ] || exit 1\n'
+                        'case "$*" in *"where id=102") echo %s ;; esac\n' % first)
+        done = subprocess.run(["../bin/zud_assimilate", "--error", "16", "102"],
+                              cwd=os.path.join(self.project, "wk"), capture_output=True, text=True,
+                              env=dict(os.environ, PATH=fake + os.pathsep + os.environ["PATH"]))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(self.ledger().units[first][2], "failed")
+        self.assertEqual(self.daemon("zud_work_generator")[0], 0)
+        self.assertIn(first + "_r1", self.ledger().in_state("issued"))
 
 if __name__ == "__main__":
     unittest.main()
