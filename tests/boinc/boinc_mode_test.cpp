@@ -139,15 +139,26 @@ TEST_F(BoincModeTest, reports_progress_quits_on_request_and_finishes_on_restart)
     ASSERT_FALSE(reference_output().empty());
     StandInClient client(slot_, 2);
     ASSERT_TRUE(client.ready());
+    // A range the sieve cannot finish before the quit arrives: the short one
+    // can end within the second the first progress report takes.
+    write_text(slot_ + "/range", std::string(kPmin) + " " + kLongPmax + "\n");
     client.start(kApplication, {});   // as a client with no command line starts it
     ASSERT_TRUE(wait_fraction(client, 0.0, 60));
     EXPECT_LT(client.fraction_done(), 1.0);
     ASSERT_TRUE(client.send("<quit/>"));
     ASSERT_EQ(client.wait_exit(30), 0);
     const std::string stopped = status();
-    EXPECT_EQ(stopped.rfind("pmax=60000000\npmin=1000000\n", 0), 0u) << stopped;
+    EXPECT_EQ(stopped.rfind("pmax=" + std::string(kLongPmax) + "\npmin=1000000\n", 0), 0u) << stopped;
     EXPECT_EQ(stopped.find("Done"), std::string::npos);
+    EXPECT_NE(stopped.find("\ndigest="), std::string::npos) << stopped;
 
+    // The short range, quit as soon as it starts (wherever that finds it),
+    // then finished by a restart: the uninterrupted run's lines and digest.
+    shell("rm -f " + slot_ + "/ZudStatus.dat");
+    write_text(slot_ + "/range", std::string(kPmin) + " " + kPmax + "\n");
+    client.start(kApplication, {"--boinc"});
+    ASSERT_TRUE(client.send("<quit/>"));
+    ASSERT_EQ(client.wait_exit(60), 0);
     ASSERT_EQ(run_to_end(client), 0) << read_text(slot_ + "/stderr.txt");
     EXPECT_EQ(without_resume_points(status()), reference_output());
     ASSERT_FALSE(reference_digest().empty());
