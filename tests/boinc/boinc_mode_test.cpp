@@ -291,12 +291,13 @@ TEST_F(BoincModeTest, the_desktop_program_hands_a_task_to_the_application)
 {
     StandInClient client(slot_, 1);
     ASSERT_TRUE(client.ready());
+    write_text(slot_ + "/range", std::string(kPmin) + " " + kLongPmax + "\n");   // still going at the quit
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"--boinc"}}) {
         client.start(kProgram, args);
         ASSERT_TRUE(wait_fraction(client, 0.0, 60)) << read_text(slot_ + "/stderr.txt");
         ASSERT_TRUE(client.send("<quit/>"));
         ASSERT_EQ(client.wait_exit(30), 0) << read_text(slot_ + "/stderr.txt");
-        EXPECT_EQ(status().rfind("pmax=60000000\npmin=1000000\n", 0), 0u) << status();
+        EXPECT_EQ(status().rfind("pmax=" + std::string(kLongPmax) + "\npmin=1000000\n", 0), 0u) << status();
     }
 }
 
