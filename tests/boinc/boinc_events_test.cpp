@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "temp_dir.h"
-#include "ui/boinc/boinc_events.h"
+#include "boinc/boinc_events.h"
 
 namespace {
 

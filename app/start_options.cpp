@@ -1,0 +1,130 @@
+// The data folder and the command line's answers.
+#include "app/start_options.h"
+
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "data/file_io.h"
+
+namespace zud {
+
+namespace {
+
+bool exists(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+bool names_a_data_file(const std::string& text)
+{
+    return text.find(kCandidateFile) != std::string::npos || text.find(kStatusFile) != std::string::npos;
+}
+
+const char* const kHandedOverQuestion = "There is a complete set of results";
+
+}  // namespace
+
+bool folder_has_data(const std::string& folder)
+{
+    return exists(folder + "/" + kCandidateFile) || exists(folder + "/" + kStatusFile);
+}
+
+std::string settle_data_folder(Profile& profile, FolderChooser* chooser)
+{
+    const std::string here = current_folder();
+    if (folder_has_data(here))
+        return here;
+    const std::string remembered = profile.get_string("folder", "");
+    if (!remembered.empty() && folder_has_data(remembered) && ::chdir(remembered.c_str()) == 0)
+        return current_folder();
+    if (chooser == nullptr)
+        return here;
+    const std::optional<std::string> chosen = chooser->choose(remembered.empty() ? here : remembered);
+    if (!chosen || ::chdir(chosen->c_str()) != 0)
+        return here;
+    const std::string folder = current_folder();
+    profile.set_string("folder", folder);
+    profile.save();
+    return folder;
+}
+
+bool change_data_folder(bool running, Profile& profile, FolderChooser& chooser, std::string& refusal)
+{
+    if (running) {
+        refusal = "The data folder cannot be changed while the sieve is running: stop it first.";
+        return false;
+    }
+    const std::optional<std::string> chosen = chooser.choose(current_folder());
+    if (!chosen || !data_folder_refusal(*chosen).empty() || ::chdir(chosen->c_str()) != 0)
+        return false;
+    profile.set_string("folder", current_folder());
+    profile.save();
+    return true;
+}
+
+std::string switch_data_folder(bool running, const std::string& folder, Profile& profile)
+{
+    const std::string here = current_folder();
+    if (folder == here)
+        return {};
+    if (running)
+        return "ZudSieve is sieving in '" + here + "': stop it there before changing to '" + folder + "'.";
+    std::string refusal = data_folder_refusal(folder);
+    if (refusal.empty() && ::chdir(folder.c_str()) != 0)
+        refusal = "'" + folder + "' cannot be opened.";
+    if (!refusal.empty())
+        return refusal;
+    profile.set_string("folder", current_folder());
+    profile.save();
+    return {};
+}
+
+std::string data_folder_refusal(const std::string& folder)
+{
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return "'" + folder + "' is not a folder.";
+    if (!folder_has_data(folder))
+        return "The folder '" + folder + "' holds neither 'Zud.dat' nor 'ZudStatus.dat'. Choose the folder where "
+               "the Zud team's 'Zud.dat' was put (or the file itself).";
+    return {};
+}
+
+BoxAnswer FolderNamingBox::show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer)
+{
+    if (!names_a_data_file(text))
+        return inner_.show(text, icon, buttons, default_answer);
+    const std::string here = "the current directory";
+    const std::size_t at = text.find(here);
+    if (at != std::string::npos) {
+        std::string named = text;
+        named.replace(at, here.size(), "the folder '" + current_folder() + "'");
+        return inner_.show(named, icon, buttons, default_answer);
+    }
+    return inner_.show(text + "\r\n\r\n" + current_folder(), icon, buttons, default_answer);
+}
+
+BoxAnswer AnswerHandedOver::show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer)
+{
+    if (active_ && buttons == BoxButtons::yes_no && text.rfind(kHandedOverQuestion, 0) == 0) {
+        active_ = false;
+        if (note_)
+            note_(text);
+        return BoxAnswer::yes;
+    }
+    return inner_.show(text, icon, buttons, default_answer);
+}
+
+bool PresetRange::run(std::int64_t& pmin, std::int64_t& pmax)
+{
+    if (!pending_)
+        return inner_.run(pmin, pmax);
+    pending_ = false;
+    pmin = pmin_;
+    pmax = pmax_;
+    return true;
+}
+
+}  // namespace zud
