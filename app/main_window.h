@@ -17,7 +17,7 @@
 #include "run/run_events.h"
 #include "run/run_record.h"
 #include "run/worker.h"
-#include "data/message_box.h"
+#include "app/message_box.h"
 #include "app/progress_display.h"
 #include "app/rate_display.h"
 #include "app/settings.h"
@@ -150,6 +150,7 @@ private:
     void set_display(int choice, const std::string& text);
     void tray_modify(const std::string& tooltip);
     bool begin_run();
+    bool results_handed_over();
     void start_progress();
     void show_progress(std::int64_t p);
     bool choose_range(std::int64_t& pmin, std::int64_t& pmax);
