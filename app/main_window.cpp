@@ -64,6 +64,7 @@ void MainWindowLogic::initialize()
     }
     display_[0] = kIdleRate;
     display_[1] = kIdleStatus;
+    status_kind_ = StatusKind::other;
     display_[2] = kIdleRemaining;
     status_choice_ = status_choice_from_profile(*services_.profile);
     services_.view->show_status_line(display_[status_choice_]);
@@ -130,7 +131,7 @@ bool MainWindowLogic::begin_run()
         return false;
     }
     run_.candidates.release();
-    set_status_text("Reading Zud.dat file...");
+    set_status_text("Reading Zud.dat file...", StatusKind::reading);
     FileResult read;
     {
         WaitCursorScope wait(*services_.cursor);
@@ -140,7 +141,7 @@ bool MainWindowLogic::begin_run()
         services_.box->warn(read.message);
         return false;
     }
-    set_status_text("The data file has been read");
+    set_status_text("The data file has been read", StatusKind::reading);
     StatusReadHooks hooks;
     hooks.factor_fault = factor_fault;
     hooks.candidates = &run_.candidates;
@@ -307,6 +308,7 @@ void MainWindowLogic::show_paused()
 {
     display_[0] = "Rate: paused";
     display_[1] = "Paused";
+    status_kind_ = StatusKind::other;
     display_[2] = "Paused, " + progress_.share_text();
     services_.view->show_status_line(display_[status_choice_]);
     services_.view->show_pause(true, true);

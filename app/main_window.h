@@ -62,6 +62,14 @@ enum class RunOutcome {
 
 enum class LogKind { plain, info, echoed };
 
+// What the status text tells, for a front end that shows each kind in its
+// own way.
+enum class StatusKind {
+    other,      // "Sieving...", "Stopped", "Complete!" and the like
+    reading,    // the data files are being read, before a run
+    progress,   // how far the run has sieved
+};
+
 // The window's side of a run: its RunEvents are called on the window's
 // thread (never by the run's thread directly).
 class MainWindowLogic : public RunEvents {
@@ -139,6 +147,7 @@ public:
     std::int32_t factor_count() const { return factor_count_; }
     int status_choice() const { return status_choice_; }
     const std::string& display_text(int choice) const { return display_[choice]; }
+    StatusKind status_kind() const { return status_kind_; }
     PriorityClass priority_class() const { return priority_class_; }
     ThreadPriority thread_priority() const { return thread_priority_; }
     const RunRecord& run() const { return run_; }
@@ -146,7 +155,7 @@ public:
 private:
     void log_append(const std::string& text, LogKind kind);
     void clear_log();
-    void set_status_text(const std::string& text);
+    void set_status_text(const std::string& text, StatusKind kind = StatusKind::other);
     void set_display(int choice, const std::string& text);
     void tray_modify(const std::string& tooltip);
     bool begin_run();
@@ -206,6 +215,7 @@ private:
     bool log_truncated_ = false;
 
     std::string display_[3] = {kIdleRate, kIdleStatus, kIdleRemaining};
+    StatusKind status_kind_ = StatusKind::other;
     int status_choice_ = 0;
     std::int64_t last_reported_p_ = 0;
     std::int32_t factor_count_ = 0;
