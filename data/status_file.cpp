@@ -48,7 +48,7 @@ bool last_line_end(int fd, off_t size, off_t& keep)
     return true;
 }
 
-StatusRead unusable(std::string damage)
+StatusRead unusable_read(std::string damage)
 {
     StatusRead read;
     read.unusable = true;
@@ -340,13 +340,13 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
     StatusRead read;
     const bool echoing = echo;
     echo = false;
-    const std::string not_a_file = unusable_reason(kStatusFile);
-    if (!not_a_file.empty())
-        return unusable("The file 'ZudStatus.dat' cannot be read - " + not_a_file + "!");
+    const std::string unusable = unusable_reason(kStatusFile);
+    if (!unusable.empty())
+        return unusable_read("The file 'ZudStatus.dat' cannot be read - " + unusable + "!");
     std::FILE* file = open_for_reading(kStatusFile);
     if (file == nullptr) {
         if (errno != ENOENT)
-            return unusable("The file 'ZudStatus.dat' cannot be read (" + system_reason(errno) + ")!");
+            return unusable_read("The file 'ZudStatus.dat' cannot be read (" + system_reason(errno) + ")!");
         return read;
     }
     std::vector<char> buffer_space(1 << 16);
@@ -371,7 +371,7 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
         if (read_interrupted.load(std::memory_order_relaxed)) {
             std::free(buffer);
             std::fclose(file);
-            return unusable({});
+            return unusable_read({});
         }
         const char* begin = buffer;
         const char* end = buffer + got;
@@ -416,8 +416,8 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
 
     const auto text_of = [&texts](const Record& record) { return texts.substr(record.text_at, record.text_length); };
     const auto damaged = [&](const Record& record, const std::string& why) {
-        return unusable("The file 'ZudStatus.dat' is damaged - line " + std::to_string(record.number) + " (\"" +
-                        quoted_line(text_of(record), 60) + "\") " + why + kLeftUnchanged);
+        return unusable_read("The file 'ZudStatus.dat' is damaged - line " + std::to_string(record.number) + " (\"" +
+                             quoted_line(text_of(record), 60) + "\") " + why + kLeftUnchanged);
     };
     // The range: one "pmax=" line, below 2^62, and the first "pmin=" line,
     // where it began.
@@ -442,16 +442,16 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
     }
     if (pmax == nullptr) {
         if (any_factor)
-            return unusable(std::string("The file 'ZudStatus.dat' is damaged - it holds factor lines but no range "
-                                        "(no \"pmax=\" line).") +
-                            kLeftUnchanged);
+            return unusable_read(std::string("The file 'ZudStatus.dat' is damaged - it holds factor lines but no "
+                                             "range (no \"pmax=\" line).") +
+                                 kLeftUnchanged);
         // No range: the checkpoints of an initial creation are not offered,
         // and its "Done" stands alone.
     } else {
         read.pmax = pmax->value;
         if (start == nullptr)
-            return unusable("The file 'ZudStatus.dat' is damaged - it gives no \"pmin=\" line, so the range of line " +
-                            std::to_string(pmax->number) + " has no start." + kLeftUnchanged);
+            return unusable_read("The file 'ZudStatus.dat' is damaged - it gives no \"pmin=\" line, so the range of "
+                                 "line " + std::to_string(pmax->number) + " has no start." + kLeftUnchanged);
         // Every record as a run writes it: after the range header, ascending,
         // within the range, and each factor sound, as a new factor is.
         const CandidateLookup candidates(done == nullptr ? hooks.candidates : nullptr);
