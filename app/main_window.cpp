@@ -26,6 +26,10 @@ const char* const kInitialCreation =
     "Also screen logging will only be performed every 1000 p's.\r\n\r\n";
 const char* const kGiveUpQuestion =
     "The results of the initial creation have not been written yet - are you sure you wish to give them up?";
+const char* const kCompletedQuestion =
+    "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
+    "team?\r\n\r\nNB If you say YES, a new range is started and this file is kept as 'ZudStatus.dat~'.";
+const char* const kSendFirst = "Please send the results to the Zud team before starting a new sieve.";
 const char* const kNoCmov = "This software requires the CMOV instructions, found on PII and later processors. Sorry.";
 const char* const kPriorityRefused =
     "This priority is higher than the one the sieve runs at now, and only the system administrator may give a "
@@ -60,6 +64,7 @@ void MainWindowLogic::initialize()
     }
     display_[0] = kIdleRate;
     display_[1] = kIdleStatus;
+    status_kind_ = StatusKind::other;
     display_[2] = kIdleRemaining;
     status_choice_ = status_choice_from_profile(*services_.profile);
     services_.view->show_status_line(display_[status_choice_]);
@@ -126,7 +131,7 @@ bool MainWindowLogic::begin_run()
         return false;
     }
     run_.candidates.release();
-    set_status_text("Reading Zud.dat file...");
+    set_status_text("Reading Zud.dat file...", StatusKind::reading);
     FileResult read;
     {
         WaitCursorScope wait(*services_.cursor);
@@ -136,19 +141,31 @@ bool MainWindowLogic::begin_run()
         services_.box->warn(read.message);
         return false;
     }
-    set_status_text("The data file has been read");
+    set_status_text("The data file has been read", StatusKind::reading);
     StatusReadHooks hooks;
-    hooks.echo_line = [this](const std::string& line) { log_append(line, LogKind::echoed); };
-    hooks.clear_log = [this] { clear_log(); };
-    hooks.box = services_.box;
     hooks.factor_fault = factor_fault;
     hooks.candidates = &run_.candidates;
     const StatusRead status = read_status_file(status_echo_, hooks);
-    if (status.outcome == StatusOutcome::refused || status.outcome == StatusOutcome::unusable)
+    if (status.unusable) {
+        if (!status.damage.empty())
+            services_.box->warn(status.damage);
         return false;
-    completed_file_pending_ = status.outcome == StatusOutcome::cleared;
+    }
+    for (const std::string& line : status.echo_lines)
+        log_append(line, LogKind::echoed);
+    for (const std::string& note : status.notes)
+        services_.box->alert(note);
     std::int64_t pmin = status.pmin;
     std::int64_t pmax = status.pmax;
+    if (status.completed) {
+        if (!results_handed_over())
+            return false;
+        // The completed file stays where it is until a new range is
+        // confirmed (keep_completed_results): a cancelled range loses nothing.
+        clear_log();
+        pmin = pmax = 0;
+    }
+    completed_file_pending_ = status.completed;
     if (pmax == 0) {
         if (!choose_range(pmin, pmax))
             return false;
@@ -169,6 +186,16 @@ bool MainWindowLogic::begin_run()
     services_.view->set_start_caption("&Stop");
     launch_worker();
     return true;
+}
+
+bool MainWindowLogic::results_handed_over()
+{
+    const BoxAnswer answer = services_.box->ask(BoxQuestion::results_handed_over, kCompletedQuestion, BoxIcon::none,
+                                                BoxButtons::yes_no, BoxAnswer::no);
+    if (answer == BoxAnswer::yes)
+        return true;
+    services_.box->inform(kSendFirst);
+    return false;
 }
 
 bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
@@ -281,6 +308,7 @@ void MainWindowLogic::show_paused()
 {
     display_[0] = "Rate: paused";
     display_[1] = "Paused";
+    status_kind_ = StatusKind::other;
     display_[2] = "Paused, " + progress_.share_text();
     services_.view->show_status_line(display_[status_choice_]);
     services_.view->show_pause(true, true);

@@ -17,7 +17,7 @@
 #include "run/run_events.h"
 #include "run/run_record.h"
 #include "run/worker.h"
-#include "data/message_box.h"
+#include "app/message_box.h"
 #include "app/progress_display.h"
 #include "app/rate_display.h"
 #include "app/settings.h"
@@ -61,6 +61,14 @@ enum class RunOutcome {
 };
 
 enum class LogKind { plain, info, echoed };
+
+// What the status text tells, for a front end that shows each kind in its
+// own way.
+enum class StatusKind {
+    other,      // "Sieving...", "Stopped", "Complete!" and the like
+    reading,    // the data files are being read, before a run
+    progress,   // how far the run has sieved
+};
 
 // The window's side of a run: its RunEvents are called on the window's
 // thread (never by the run's thread directly).
@@ -139,6 +147,7 @@ public:
     std::int32_t factor_count() const { return factor_count_; }
     int status_choice() const { return status_choice_; }
     const std::string& display_text(int choice) const { return display_[choice]; }
+    StatusKind status_kind() const { return status_kind_; }
     PriorityClass priority_class() const { return priority_class_; }
     ThreadPriority thread_priority() const { return thread_priority_; }
     const RunRecord& run() const { return run_; }
@@ -146,10 +155,11 @@ public:
 private:
     void log_append(const std::string& text, LogKind kind);
     void clear_log();
-    void set_status_text(const std::string& text);
+    void set_status_text(const std::string& text, StatusKind kind = StatusKind::other);
     void set_display(int choice, const std::string& text);
     void tray_modify(const std::string& tooltip);
     bool begin_run();
+    bool results_handed_over();
     void start_progress();
     void show_progress(std::int64_t p);
     bool choose_range(std::int64_t& pmin, std::int64_t& pmax);
@@ -205,6 +215,7 @@ private:
     bool log_truncated_ = false;
 
     std::string display_[3] = {kIdleRate, kIdleStatus, kIdleRemaining};
+    StatusKind status_kind_ = StatusKind::other;
     int status_choice_ = 0;
     std::int64_t last_reported_p_ = 0;
     std::int32_t factor_count_ = 0;

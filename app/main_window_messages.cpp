@@ -49,7 +49,7 @@ void MainWindowLogic::factors_recorded(const std::vector<FactorRecord>& batch)
 void MainWindowLogic::progress(const RunProgress& progress)
 {
     const std::string text = progress_text(progress.resume_p);
-    set_status_text(text);
+    set_status_text(text, StatusKind::progress);
     last_reported_p_ = progress.resume_p;
     rate_.on_progress(last_reported_p_, services_.clock_ms());
     set_display(0, rate_.rate_text());
@@ -338,8 +338,11 @@ void MainWindowLogic::clear_log()
     services_.view->log_replaced(log_text_);
 }
 
-void MainWindowLogic::set_status_text(const std::string& text)
+void MainWindowLogic::set_status_text(const std::string& text, StatusKind kind)
 {
+    // While paused the status says so, whatever a late event says.
+    if (!paused_)
+        status_kind_ = kind;
     set_display(1, text);
 }
 

@@ -22,8 +22,6 @@ bool names_a_data_file(const std::string& text)
     return text.find(kCandidateFile) != std::string::npos || text.find(kStatusFile) != std::string::npos;
 }
 
-const char* const kHandedOverQuestion = "There is a complete set of results";
-
 }  // namespace
 
 bool folder_has_data(const std::string& folder)
@@ -92,29 +90,46 @@ std::string data_folder_refusal(const std::string& folder)
     return {};
 }
 
-BoxAnswer FolderNamingBox::show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer)
+std::string FolderNamingBox::named(const std::string& text) const
 {
     if (!names_a_data_file(text))
-        return inner_.show(text, icon, buttons, default_answer);
+        return text;
     const std::string here = "the current directory";
     const std::size_t at = text.find(here);
     if (at != std::string::npos) {
-        std::string named = text;
-        named.replace(at, here.size(), "the folder '" + current_folder() + "'");
-        return inner_.show(named, icon, buttons, default_answer);
+        std::string with_folder = text;
+        with_folder.replace(at, here.size(), "the folder '" + current_folder() + "'");
+        return with_folder;
     }
-    return inner_.show(text + "\r\n\r\n" + current_folder(), icon, buttons, default_answer);
+    return text + "\r\n\r\n" + current_folder();
+}
+
+BoxAnswer FolderNamingBox::show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer)
+{
+    return inner_.show(named(text), icon, buttons, default_answer);
+}
+
+BoxAnswer FolderNamingBox::ask(BoxQuestion which, const std::string& text, BoxIcon icon, BoxButtons buttons,
+                               BoxAnswer default_answer)
+{
+    return inner_.ask(which, named(text), icon, buttons, default_answer);
 }
 
 BoxAnswer AnswerHandedOver::show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer)
 {
-    if (active_ && buttons == BoxButtons::yes_no && text.rfind(kHandedOverQuestion, 0) == 0) {
+    return inner_.show(text, icon, buttons, default_answer);
+}
+
+BoxAnswer AnswerHandedOver::ask(BoxQuestion which, const std::string& text, BoxIcon icon, BoxButtons buttons,
+                                BoxAnswer default_answer)
+{
+    if (active_ && which == BoxQuestion::results_handed_over) {
         active_ = false;
         if (note_)
             note_(text);
         return BoxAnswer::yes;
     }
-    return inner_.show(text, icon, buttons, default_answer);
+    return inner_.ask(which, text, icon, buttons, default_answer);
 }
 
 bool PresetRange::run(std::int64_t& pmin, std::int64_t& pmax)

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "data/file_io.h"
-#include "data/message_box.h"
+#include "app/message_box.h"
 #include "app/settings.h"
 #include "app/window_view.h"
 
@@ -62,8 +62,12 @@ class FolderNamingBox : public MessageBox {
 public:
     explicit FolderNamingBox(MessageBox& inner) : inner_(inner) {}
     BoxAnswer show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer) override;
+    BoxAnswer ask(BoxQuestion which, const std::string& text, BoxIcon icon, BoxButtons buttons,
+                  BoxAnswer default_answer) override;
 
 private:
+    std::string named(const std::string& text) const;
+
     MessageBox& inner_;
 };
 
@@ -76,6 +80,8 @@ public:
     {
     }
     BoxAnswer show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer) override;
+    BoxAnswer ask(BoxQuestion which, const std::string& text, BoxIcon icon, BoxButtons buttons,
+                  BoxAnswer default_answer) override;
 
 private:
     MessageBox& inner_;

@@ -82,7 +82,7 @@ void read_status(benchmark::State& state, bool checked)
         }
         bool echo = false;
         const zud::StatusRead read = zud::read_status_file(echo, hooks);
-        if (read.outcome != zud::StatusOutcome::proceed) {
+        if (read.unusable || read.completed) {
             state.SkipWithError("the status file was refused");
             break;
         }

@@ -9,7 +9,6 @@
 #include "data/candidate_set.h"
 #include "data/digest_line.h"
 #include "data/file_io.h"
-#include "data/message_box.h"
 #include "data/parse.h"
 #include "data/status_file.h"
 #include "run/factor_check.h"
@@ -28,28 +27,6 @@ TaskStart stop_with(TaskFault fault, std::string message)
     start.message = std::move(message);
     return start;
 }
-
-// Nobody can answer a question on a volunteer's machine: a recorded "Done"
-// means the task is finished, and a warning is the reason to give up.
-class TaskBox : public MessageBox {
-public:
-    BoxAnswer show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer) override
-    {
-        if (buttons == BoxButtons::yes_no) {
-            done_recorded = true;
-            return BoxAnswer::no;
-        }
-        if (icon == BoxIcon::warning && warning.empty())
-            warning = text;
-        return BoxAnswer::ok;
-    }
-
-    // Notes in the file are the volunteer's business: say so and go on.
-    void alert(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-
-    bool done_recorded = false;
-    std::string warning;
-};
 
 std::string header_text(std::int64_t pmax, std::int64_t pmin)
 {
@@ -152,19 +129,22 @@ TaskStart prepare_task(RunRecord& record, const char* range_path)
     if (start.kind != TaskStart::Kind::run)
         return start;
     start.range = range;
-    TaskBox box;
     StatusReadHooks hooks;
-    hooks.box = &box;
     hooks.factor_fault = factor_fault;
     hooks.candidates = &record.candidates;
     bool echo = false;
     const StatusRead status = read_status_file(echo, hooks);
-    if (box.done_recorded) {
+    if (status.unusable)
+        return stop_with(TaskFault::status_file_damaged, status.damage);
+    // Notes in the file are the volunteer's business: say so and go on.
+    for (const std::string& note : status.notes)
+        std::fprintf(stderr, "%s\n", note.c_str());
+    // Nobody can answer a question on a volunteer's machine: a recorded
+    // "Done" means the task is finished.
+    if (status.completed) {
         start.kind = TaskStart::Kind::finished;
         return start;
     }
-    if (status.outcome != StatusOutcome::proceed)
-        return stop_with(TaskFault::status_file_damaged, box.warning);
     record.pmax = range.pmax;
     record.digest_wanted = true;
     record.digest = WorkDigest();

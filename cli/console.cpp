@@ -69,12 +69,12 @@ public:
     // The status text, the rate and the share done with the time left: on a
     // terminal one updating line cut to its width, elsewhere a line when
     // the status changes, progress lines spaced.
-    void status(const std::string& status, const std::string& rate, const std::string& remaining)
+    void status(const std::string& status, StatusKind kind, const std::string& rate, const std::string& remaining)
     {
         // Texts of a window that has not started anything yet.
-        if (status == "Status" || status == "Reading Zud.dat file..." || status == "The data file has been read")
+        if (kind == StatusKind::reading)
             return;
-        const bool progress = status.compare(0, 13, "Sieved up to ") == 0;
+        const bool progress = kind == StatusKind::progress;
         const std::string text = status + (progress ? " (" + remaining + ")" : "");
         if (terminal_) {
             std::string shown = text + "   " + rate;
@@ -83,7 +83,7 @@ public:
                 shown.resize(width - 1);   // the last column would wrap on some terminals
             out_ << "\r\033[K" << shown << std::flush;
             status_shown_ = true;
-        } else if (status != last_status_ && !too_soon(status)) {
+        } else if (status != last_status_ && !(progress && too_soon())) {
             out_ << text << '\n' << std::flush;
             last_status_ = status;
         }
@@ -108,10 +108,8 @@ private:
     }
     // Progress lines come every 65,536 of p; a log file needs one a few
     // seconds at most.
-    bool too_soon(const std::string& status)
+    bool too_soon()
     {
-        if (status.compare(0, 13, "Sieved up to ") != 0)
-            return false;
         const std::int32_t now = monotonic_ms();
         if (progress_printed_ && static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(last_progress_ms_)) < 5000)
             return true;
@@ -323,7 +321,7 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
     logic.set_log_limit(std::size_t{1} << 20);
     auto refresh = [&] {
         if (!view.closed)
-            output.status(logic.display_text(1), logic.display_text(0), logic.display_text(2));
+            output.status(logic.display_text(1), logic.status_kind(), logic.display_text(0), logic.display_text(2));
     };
     g_interrupts.store(0);
     read_interrupted.store(false);

@@ -33,24 +33,21 @@ void complain(std::FILE* err, const std::string& text)
     say(err, "zudsieve: " + text);
 }
 
-// The status file as an export needs it: the completed-results question is
-// answered No unasked (nothing is deleted) and remembered, a warning kept.
-class StatusListener : public MessageBox {
-public:
-    BoxAnswer show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer) override
-    {
-        if (buttons == BoxButtons::yes_no) {
-            done = true;
-            return BoxAnswer::no;
-        }
-        if (icon == BoxIcon::warning && warning.empty())
-            warning = text;
-        return BoxAnswer::ok;
-    }
+// The status file as a file command needs it: nothing is asked, nothing
+// noted; only whether it can be used, and how far its range is sieved.
+StatusRead read_status(const CandidateSet* set)
+{
+    StatusReadHooks hooks;
+    hooks.factor_fault = factor_fault;
+    hooks.candidates = set;
+    bool echo = false;
+    return read_status_file(echo, hooks);
+}
 
-    bool done = false;
-    std::string warning;
-};
+std::string unusable_status(const StatusRead& status)
+{
+    return status.damage.empty() ? std::string("The file 'ZudStatus.dat' cannot be read!") : status.damage;
+}
 
 bool same_file(const std::string& path, const char* other)
 {
@@ -70,20 +67,14 @@ int export_candidates(const FileCommand& command, const std::string& path, std::
         complain(err, read.message);
         return 1;
     }
-    StatusListener listener;
-    StatusReadHooks hooks;
-    hooks.box = &listener;
-    hooks.factor_fault = factor_fault;
-    hooks.candidates = &set;
-    bool echo = false;
-    const StatusRead status = read_status_file(echo, hooks);
-    if (status.outcome == StatusOutcome::unusable) {
-        complain(err, listener.warning.empty() ? "The file 'ZudStatus.dat' cannot be read!" : listener.warning);
+    const StatusRead status = read_status(&set);
+    if (status.unusable) {
+        complain(err, unusable_status(status));
         return 1;
     }
     set.remove(status.factors);
     // A finished range is sieved to its end, a running one to its resume point.
-    const std::int64_t depth = listener.done ? status.pmax : status.pmin;
+    const std::int64_t depth = status.completed ? status.pmax : status.pmin;
     if (status.pmax == 0)
         complain(err, "ZudStatus.dat records no range: the depth written is 0.");
     for (const char* data_file : {kCandidateFile, kCandidateBackup, kStatusFile})
@@ -114,17 +105,10 @@ int export_candidates(const FileCommand& command, const std::string& path, std::
 // would still claim the whole range. Empty when Zud.dat may change.
 std::string unfinished_range(const CandidateSet* set)
 {
-    StatusListener listener;
-    StatusReadHooks hooks;
-    hooks.box = &listener;
-    hooks.factor_fault = factor_fault;
-    hooks.candidates = set;
-    bool echo = false;
-    const StatusRead status = read_status_file(echo, hooks);
-    if (status.outcome == StatusOutcome::unusable)
-        return (listener.warning.empty() ? std::string("The file 'ZudStatus.dat' cannot be read!") : listener.warning) +
-               " " + kUnchanged;
-    if (listener.done || status.pmax == 0 || status.pmin >= status.pmax)
+    const StatusRead status = read_status(set);
+    if (status.unusable)
+        return unusable_status(status) + " " + kUnchanged;
+    if (status.completed || status.pmax == 0 || status.pmin >= status.pmax)
         return {};
     return "ZudStatus.dat records a range that is not finished (sieved to p=" + std::to_string(status.pmin) + " of p=" +
            std::to_string(status.pmax) + "): finish it first (zudsieve --console), or move ZudStatus.dat away to "

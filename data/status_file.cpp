@@ -20,11 +20,6 @@ namespace zud {
 
 namespace {
 
-const char* const kCompletedQuestion =
-    "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
-    "team?\r\n\r\nNB If you say YES, a new range is started and this file is kept as 'ZudStatus.dat~'.";
-const char* const kSendFirst = "Please send the results to the Zud team before starting a new sieve.";
-
 FileResult write_result(int error_number)
 {
     if (error_number == 0)
@@ -53,22 +48,12 @@ bool last_line_end(int fd, off_t size, off_t& keep)
     return true;
 }
 
-StatusOutcome ask_completed(const StatusReadHooks& hooks, StatusRead& read)
+StatusRead unusable_read(std::string damage)
 {
-    const BoxAnswer answer =
-        hooks.box->show(kCompletedQuestion, BoxIcon::none, BoxButtons::yes_no, BoxAnswer::no);
-    if (answer == BoxAnswer::yes) {
-        read.pmin = read.pmax = 0;
-        return StatusOutcome::cleared;
-    }
-    hooks.box->inform(kSendFirst);
-    return StatusOutcome::refused;
-}
-
-void warn(const StatusReadHooks& hooks, const std::string& text)
-{
-    if (hooks.box != nullptr)
-        hooks.box->warn(text);
+    StatusRead read;
+    read.unusable = true;
+    read.damage = std::move(damage);
+    return read;
 }
 
 // One line of the file but "pmax=", "Done" and "digest=".
@@ -356,17 +341,12 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
     const bool echoing = echo;
     echo = false;
     const std::string unusable = unusable_reason(kStatusFile);
-    if (!unusable.empty()) {
-        warn(hooks, "The file 'ZudStatus.dat' cannot be read - " + unusable + "!");
-        read.outcome = StatusOutcome::unusable;
-        return read;
-    }
+    if (!unusable.empty())
+        return unusable_read("The file 'ZudStatus.dat' cannot be read - " + unusable + "!");
     std::FILE* file = open_for_reading(kStatusFile);
     if (file == nullptr) {
-        if (errno != ENOENT) {
-            warn(hooks, "The file 'ZudStatus.dat' cannot be read (" + system_reason(errno) + ")!");
-            read.outcome = StatusOutcome::unusable;
-        }
+        if (errno != ENOENT)
+            return unusable_read("The file 'ZudStatus.dat' cannot be read (" + system_reason(errno) + ")!");
         return read;
     }
     std::vector<char> buffer_space(1 << 16);
@@ -391,8 +371,7 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
         if (read_interrupted.load(std::memory_order_relaxed)) {
             std::free(buffer);
             std::fclose(file);
-            read.outcome = StatusOutcome::unusable;
-            return read;
+            return unusable_read({});
         }
         const char* begin = buffer;
         const char* end = buffer + got;
@@ -437,10 +416,8 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
 
     const auto text_of = [&texts](const Record& record) { return texts.substr(record.text_at, record.text_length); };
     const auto damaged = [&](const Record& record, const std::string& why) {
-        warn(hooks, "The file 'ZudStatus.dat' is damaged - line " + std::to_string(record.number) + " (\"" +
-                        quoted_line(text_of(record), 60) + "\") " + why + kLeftUnchanged);
-        read.outcome = StatusOutcome::unusable;
-        return read;
+        return unusable_read("The file 'ZudStatus.dat' is damaged - line " + std::to_string(record.number) + " (\"" +
+                             quoted_line(text_of(record), 60) + "\") " + why + kLeftUnchanged);
     };
     // The range: one "pmax=" line, below 2^62, and the first "pmin=" line,
     // where it began.
@@ -464,25 +441,17 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
         any_factor = any_factor || record.kind == Record::factor;
     }
     if (pmax == nullptr) {
-        if (any_factor) {
-            warn(hooks, std::string("The file 'ZudStatus.dat' is damaged - it holds factor lines but no range (no "
-                                    "\"pmax=\" line).") +
-                            kLeftUnchanged);
-            read.outcome = StatusOutcome::unusable;
-            return read;
-        }
+        if (any_factor)
+            return unusable_read(std::string("The file 'ZudStatus.dat' is damaged - it holds factor lines but no "
+                                             "range (no \"pmax=\" line).") +
+                                 kLeftUnchanged);
         // No range: the checkpoints of an initial creation are not offered,
         // and its "Done" stands alone.
-        if (done != nullptr)
-            read.outcome = ask_completed(hooks, read);
     } else {
         read.pmax = pmax->value;
-        if (start == nullptr) {
-            warn(hooks, "The file 'ZudStatus.dat' is damaged - it gives no \"pmin=\" line, so the range of line " +
-                            std::to_string(pmax->number) + " has no start." + kLeftUnchanged);
-            read.outcome = StatusOutcome::unusable;
-            return read;
-        }
+        if (start == nullptr)
+            return unusable_read("The file 'ZudStatus.dat' is damaged - it gives no \"pmin=\" line, so the range of "
+                                 "line " + std::to_string(pmax->number) + " has no start." + kLeftUnchanged);
         // Every record as a run writes it: after the range header, ascending,
         // within the range, and each factor sound, as a new factor is.
         const CandidateLookup candidates(done == nullptr ? hooks.candidates : nullptr);
@@ -542,25 +511,18 @@ StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
             // not all have been written; the recorded ones are left out.
             read.pmin = record.value;
         }
-        if (echoing && hooks.echo_line)
+        if (echoing)
             for (const Record& record : records)
                 if (record.kind == Record::factor)
-                    hooks.echo_line(text_of(record));
-        if (!repeats.empty() && hooks.box != nullptr)
-            hooks.box->alert("The file 'ZudStatus.dat' repeats factor lines of earlier lines: " +
-                             numbered_lines(repeats) + ". They are kept as they are and counted once.");
-        if (done != nullptr)
-            read.outcome = ask_completed(hooks, read);
+                    read.echo_lines.push_back(text_of(record));
+        if (!repeats.empty())
+            read.notes.push_back("The file 'ZudStatus.dat' repeats factor lines of earlier lines: " +
+                                 numbered_lines(repeats) + ". They are kept as they are and counted once.");
     }
-    if (read.outcome == StatusOutcome::cleared) {
-        // The completed file stays where it is until a new range is
-        // confirmed (keep_completed_results): a cancelled range loses nothing.
-        if (hooks.clear_log)
-            hooks.clear_log();
-        return read;
-    }
-    if (read.outcome == StatusOutcome::proceed && !not_records.empty() && hooks.box != nullptr)
-        hooks.box->alert(not_records_text(not_records));
+    // A completed file is handed over whole: its other lines go with it.
+    read.completed = done != nullptr;
+    if (!read.completed && !not_records.empty())
+        read.notes.push_back(not_records_text(not_records));
     return read;
 }
 

@@ -4,38 +4,40 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "data/candidate_set.h"
 #include "data/file_io.h"
-#include "data/message_box.h"
 
 namespace zud {
 
-enum class StatusOutcome {
-    proceed,    // a recorded range (pmax != 0) resumes; pmax == 0 asks for a new one
-    cleared,    // the user confirmed the hand-over; the file stays until a new range is confirmed
-    refused,    // results not yet handed over: no run
-    unusable,   // not readable or damaged: the reader said why, nothing may run
-};
-
+// What the file says. The reader shows nothing and asks nothing: each front
+// end tells and asks its user from these facts.
 struct StatusRead {
-    std::int64_t pmin = 0;
-    std::int64_t pmax = 0;
-    StatusOutcome outcome = StatusOutcome::proceed;
+    std::int64_t pmin = 0;   // the resume point
+    std::int64_t pmax = 0;   // the recorded range's end; 0: no range
+    // A "Done" line ends the range: its results wait to be handed over
+    // before a new range may start.
+    bool completed = false;
+    // Not readable or damaged: nothing may run. `damage` names the file and
+    // why, and that it was left unchanged; empty when the read was
+    // interrupted (read_interrupted).
+    bool unusable = false;
+    std::string damage;
+    // What is worth telling of a usable file, in order: factor lines that
+    // repeat earlier ones, then (unless completed) lines that are not records.
+    std::vector<std::string> notes;
+    // The text of every factor line, read while `echo` was set.
+    std::vector<std::string> echo_lines;
     // Every factor the file records for its range: a resumed run leaves
     // these n out, as the run before the stop had done.
     std::vector<std::pair<std::int32_t, std::int32_t>> factors;   // (k, n)
 };
 
-// What the read needs of the main window.
+// What the records are checked against.
 struct StatusReadHooks {
-    std::function<void(const std::string&)> echo_line;   // log append, kind echoed line
-    std::function<void()> clear_log;                      // empty the pane, clear the truncated flag
-    MessageBox* box = nullptr;                            // the completed-results question, warnings
     // Every factor line is checked as a new factor is: `factor_fault` says
     // why p proves nothing about k*2^n+1 ("" when it is a prime factor),
     // and an unfinished range must name candidates of `candidates`. Without
@@ -53,11 +55,11 @@ FileResult repair_status_file();
 // a factor line "p | k*2^n+1" or a "pmin=" line of digits, within the range
 // and ascending; the last one is the resume point (a factor line's p itself,
 // since the rest of its prime may not have been written), and only a whole
-// line "Done" ends the range. Other lines are kept and named once through
-// the box's alert, as are factor lines that repeat an earlier one (counted
-// once); "digest=" lines are a task's own and pass silently. A record that
-// breaks these rules is damage: named with its reason, nothing changes.
-// Factor lines are echoed while `echo` is set; it is cleared afterwards,
+// line "Done" ends the range. Other lines are kept and named once in the
+// notes, as are factor lines that repeat an earlier one (counted once);
+// "digest=" lines are a task's own and pass silently. A record that breaks
+// these rules is damage: named with its reason, nothing changes. The factor
+// lines' texts are returned while `echo` is set; it is cleared afterwards,
 // whatever was read.
 StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks);
 

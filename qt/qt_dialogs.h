@@ -6,7 +6,7 @@
 #include <QFont>
 #include <QRect>
 
-#include "data/message_box.h"
+#include "app/message_box.h"
 #include "app/window_view.h"
 
 class QLabel;

@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "data/message_box.h"
+#include "app/message_box.h"
 #include "app/settings.h"
 #include "app/start_options.h"
 #include "app/window_view.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "data/message_box.h"
+#include "app/message_box.h"
 
 namespace zud_test {
 
@@ -29,6 +29,12 @@ public:
         answers.pop_front();
         return answer;
     }
+    zud::BoxAnswer ask(zud::BoxQuestion which, const std::string& text, zud::BoxIcon icon, zud::BoxButtons buttons,
+                       zud::BoxAnswer default_answer) override
+    {
+        asked.push_back(which);
+        return show(text, icon, buttons, default_answer);
+    }
     std::vector<std::string> texts() const
     {
         std::vector<std::string> out;
@@ -39,6 +45,7 @@ public:
 
     std::deque<zud::BoxAnswer> answers;
     std::vector<ShownBox> shown;
+    std::vector<zud::BoxQuestion> asked;   // the questions asked by name, also in `shown`
 };
 
 }  // namespace zud_test

@@ -163,7 +163,15 @@ TEST_F(MainWindow, the_completed_results_question_both_ways)
     box.answers = {BoxAnswer::no};
     window().initialize();
     EXPECT_FALSE(logic->running());
-    EXPECT_EQ(box.shown.size(), 2u);
+    ASSERT_EQ(box.shown.size(), 2u);
+    EXPECT_EQ(box.shown[0].text,
+              "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
+              "team?\r\n\r\nNB If you say YES, a new range is started and this file is kept as 'ZudStatus.dat~'.");
+    EXPECT_EQ(box.shown[0].buttons, zud::BoxButtons::yes_no);
+    EXPECT_EQ(box.shown[0].default_answer, BoxAnswer::no);
+    EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::none);
+    // Asked by name: --yes answers it whatever its words.
+    EXPECT_EQ(box.asked, std::vector<zud::BoxQuestion>{zud::BoxQuestion::results_handed_over});
     EXPECT_EQ(box.shown[1].text, "Please send the results to the Zud team before starting a new sieve.");
     EXPECT_EQ(logic->log_text(), "3041 | 5*2^1549+1");
     EXPECT_EQ(range.runs, 0);

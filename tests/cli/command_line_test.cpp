@@ -215,15 +215,26 @@ TEST(AnswerHandedOver, answers_the_first_completed_results_question_only)
     std::string noted;
     zud::AnswerHandedOver box(inner, true, [&](const std::string& text) { noted = text; });
     EXPECT_EQ(box.show("Stop?", zud::BoxIcon::question, zud::BoxButtons::yes_no, zud::BoxAnswer::no), zud::BoxAnswer::no);
+    // Its words alone are not the question.
     EXPECT_EQ(box.show(question, zud::BoxIcon::question, zud::BoxButtons::yes_no, zud::BoxAnswer::no),
-              zud::BoxAnswer::yes);
+              zud::BoxAnswer::no);
+    const auto ask = [&](zud::MessageBox& asked) {
+        return asked.ask(zud::BoxQuestion::results_handed_over, question, zud::BoxIcon::question,
+                         zud::BoxButtons::yes_no, zud::BoxAnswer::no);
+    };
+    EXPECT_EQ(ask(box), zud::BoxAnswer::yes);
     EXPECT_EQ(noted, question);
-    EXPECT_EQ(box.show(question, zud::BoxIcon::question, zud::BoxButtons::yes_no, zud::BoxAnswer::no),
-              zud::BoxAnswer::no);
-    EXPECT_EQ(inner.shown.size(), 2u);
+    EXPECT_EQ(ask(box), zud::BoxAnswer::no);
+    EXPECT_EQ(inner.shown.size(), 3u);
     zud::AnswerHandedOver off(inner, false);
-    EXPECT_EQ(off.show(question, zud::BoxIcon::question, zud::BoxButtons::yes_no, zud::BoxAnswer::no),
-              zud::BoxAnswer::no);
+    EXPECT_EQ(ask(off), zud::BoxAnswer::no);
+    // Under the box that names the folder, it is told the question as shown.
+    zud::AnswerHandedOver again(inner, true, [&](const std::string& text) { noted = text; });
+    zud::FolderNamingBox naming(again);
+    EXPECT_EQ(ask(naming), zud::BoxAnswer::yes);
+    EXPECT_EQ(noted.compare(0, question.size() + 4, question + "\r\n\r\n"), 0) << noted;
+    EXPECT_GT(noted.size(), question.size() + 4);
+    EXPECT_EQ(inner.shown.size(), 4u);
 }
 
 TEST(PresetRange, the_first_asking_run_takes_the_command_line_range)

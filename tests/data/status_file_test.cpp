@@ -7,12 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "scripted_box.h"
 #include "temp_dir.h"
 
 namespace {
 
-using zud::StatusOutcome;
+using Lines = std::vector<std::string>;
 
 class StatusFile : public zud_test::TempDirTest {
 protected:
@@ -24,23 +23,17 @@ protected:
     zud::StatusRead read(bool echo = false)
     {
         echo_flag = echo;
-        zud::StatusReadHooks hooks;
-        hooks.echo_line = [this](const std::string& line) { echoed.push_back(line); };
-        hooks.clear_log = [this] { ++log_clears; };
-        hooks.box = &box;
-        return zud::read_status_file(echo_flag, hooks);
+        return zud::read_status_file(echo_flag, {});
     }
     bool echo_flag = false;
-    std::vector<std::string> echoed;
-    int log_clears = 0;
-    zud_test::ScriptedBox box;
 };
 
 TEST_F(StatusFile, resumes_at_the_last_record_and_a_factor_line_at_its_own_prime)
 {
     write_file("ZudStatus.dat", "pmax=5000000000\npmin=1000000000\n1000000007 | 5*2^10+1\n1000000123 | 7*2^12+1\n");
     auto r = read();
-    EXPECT_EQ(r.outcome, StatusOutcome::proceed);
+    EXPECT_FALSE(r.unusable);
+    EXPECT_FALSE(r.completed);
     EXPECT_EQ(r.pmax, 5000000000);
     // The rest of that prime's factors may not have been written.
     EXPECT_EQ(r.pmin, 1000000123);
@@ -49,9 +42,59 @@ TEST_F(StatusFile, resumes_at_the_last_record_and_a_factor_line_at_its_own_prime
     write_file("ZudStatus.dat", "pmax=5000000000\npmin=1000000000\n1000000007 | 5*2^10+1\npmin=1000000099\n");
     EXPECT_EQ(read().pmin, 1000000099);
     write_file("ZudStatus.dat", "pmin=1000000000\n  1000000007 | 5*2^10+1\npmin=1000000099\npmax=5000000000\n");
-    EXPECT_EQ(read().outcome, StatusOutcome::unusable);   // a factor line before the range header
+    EXPECT_TRUE(read().unusable);   // a factor line before the range header
     write_file("ZudStatus.dat", "pmin=1000000000\npmax=5000000000\npmin=1000000099\n  1000000007 | 5*2^10+1\n");
-    EXPECT_EQ(read().outcome, StatusOutcome::unusable);   // records go back
+    EXPECT_TRUE(read().unusable);   // records go back
+}
+
+// The reader tells, the front ends show: a finished range, an unfinished
+// one and a damaged file give their facts, and nothing reaches the terminal.
+TEST_F(StatusFile, gives_facts_and_shows_nothing)
+{
+    const auto read_quietly = [this](const std::string& text) {
+        write_file("ZudStatus.dat", text);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const zud::StatusRead r = read(true);
+        const std::string shown = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+        EXPECT_EQ(shown, "") << text;
+        EXPECT_EQ(read_file("ZudStatus.dat"), text);
+        return r;
+    };
+    const std::string repeats = "The file 'ZudStatus.dat' repeats factor lines of earlier lines: line 4. They are "
+                                "kept as they are and counted once.";
+
+    // Finished: the repeat is named, the note is not (it goes with the results).
+    auto r = read_quietly("pmax=50\npmin=3\n7 | 5*2^2+1\n7 | 5*2^2+1\nmy note\n13 | 7*2^3+1\nDone\n");
+    EXPECT_TRUE(r.completed);
+    EXPECT_FALSE(r.unusable);
+    EXPECT_EQ(r.pmax, 50);
+    EXPECT_EQ(r.pmin, 13);
+    EXPECT_EQ(r.factors, (std::vector<std::pair<std::int32_t, std::int32_t>>{{5, 2}, {7, 3}}));
+    // Every factor line is echoed as the file has it, the repeat too.
+    EXPECT_EQ(r.echo_lines, (Lines{"7 | 5*2^2+1", "7 | 5*2^2+1", "13 | 7*2^3+1"}));
+    EXPECT_EQ(r.notes, Lines{repeats});
+    EXPECT_EQ(r.damage, "");
+
+    // Unfinished: resumes at its last record; both notes, in order.
+    r = read_quietly("pmax=50\npmin=3\n7 | 5*2^2+1\n7 | 5*2^2+1\nmy note\npmin=11\n");
+    EXPECT_FALSE(r.completed);
+    EXPECT_FALSE(r.unusable);
+    EXPECT_EQ(r.pmax, 50);
+    EXPECT_EQ(r.pmin, 11);
+    EXPECT_EQ(r.factors, (std::vector<std::pair<std::int32_t, std::int32_t>>{{5, 2}}));
+    EXPECT_EQ(r.echo_lines, (Lines{"7 | 5*2^2+1", "7 | 5*2^2+1"}));
+    EXPECT_EQ(r.notes, (Lines{repeats, "The file 'ZudStatus.dat' has lines that are not records: line 5. They are "
+                                       "kept as they are and do not move the resume point."}));
+
+    // Damaged: the reason, and nothing else to go on.
+    r = read_quietly("pmax=50\npmin=3\n13 | 7*2^3+1\n7 | 5*2^2+1\nmy note\nDone\n");
+    EXPECT_TRUE(r.unusable);
+    EXPECT_EQ(r.damage, "The file 'ZudStatus.dat' is damaged - line 4 (\"7 | 5*2^2+1\") goes back below line 3: "
+                        "the records of a range ascend. The file has been left unchanged.");
+    EXPECT_TRUE(r.notes.empty());
+    EXPECT_TRUE(r.echo_lines.empty());
+    EXPECT_TRUE(r.factors.empty());
 }
 
 TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_once)
@@ -67,13 +110,12 @@ TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_o
                              "1000000009 | 7*2^10+1\n";
     write_file("ZudStatus.dat", text);
     const auto r = read(true);
-    EXPECT_EQ(r.outcome, StatusOutcome::proceed);
+    EXPECT_FALSE(r.unusable);
     EXPECT_EQ(r.pmin, 1000000009);
     EXPECT_EQ(r.factors, (std::vector<std::pair<std::int32_t, std::int32_t>>{{5, 10}, {7, 10}}));
-    EXPECT_EQ(echoed, (std::vector<std::string>{"1000000007 | 5*2^10+1", "1000000009 | 7*2^10+1"}));
-    ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' has lines that are not records: lines 4, 5, 6, 7, 8. "
-                                 "They are kept as they are and do not move the resume point.");
+    EXPECT_EQ(r.echo_lines, (Lines{"1000000007 | 5*2^10+1", "1000000009 | 7*2^10+1"}));
+    EXPECT_EQ(r.notes, Lines{"The file 'ZudStatus.dat' has lines that are not records: lines 4, 5, 6, 7, 8. "
+                             "They are kept as they are and do not move the resume point."});
     EXPECT_EQ(read_file("ZudStatus.dat"), text);
 
     // A record above pmax is damage: nothing runs, nothing changes.
@@ -81,11 +123,11 @@ TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_o
                                   "pmax=2000000000\npmin=1000000000\n2000000011 | 5*2^10+1\n",
                                   "pmin=3000000000\npmax=2000000000\n"}) {
         write_file("ZudStatus.dat", bad);
-        box.shown.clear();
-        EXPECT_EQ(read().outcome, StatusOutcome::unusable) << bad;
-        ASSERT_EQ(box.shown.size(), 1u);
-        EXPECT_NE(box.shown[0].text.find("resumes above pmax. The file has been left unchanged."), std::string::npos)
-            << box.shown[0].text;
+        const auto damaged = read();
+        EXPECT_TRUE(damaged.unusable) << bad;
+        EXPECT_TRUE(damaged.notes.empty());
+        EXPECT_NE(damaged.damage.find("resumes above pmax. The file has been left unchanged."), std::string::npos)
+            << damaged.damage;
         EXPECT_EQ(read_file("ZudStatus.dat"), bad);
     }
 }
@@ -95,9 +137,10 @@ TEST_F(StatusFile, a_task_digest_line_is_kept_silent_and_moves_nothing)
     const std::string text = "pmax=50\npmin=3\n7 | 5*2^2+1\ndigest=0123456789abcdef primes=12345 below=1000000\n";
     write_file("ZudStatus.dat", text);
     const auto r = read();
-    EXPECT_EQ(r.outcome, StatusOutcome::proceed);
+    EXPECT_FALSE(r.unusable);
     EXPECT_EQ(r.pmin, 7);
-    EXPECT_TRUE(box.shown.empty());
+    EXPECT_TRUE(r.notes.empty());
+    EXPECT_TRUE(r.damage.empty());
     EXPECT_EQ(read_file("ZudStatus.dat"), text);
 }
 
@@ -116,7 +159,8 @@ TEST_F(StatusFile, missing_or_foreign_lines_mean_no_range)
 {
     auto r = read(true);
     EXPECT_EQ(r.pmax, 0);
-    EXPECT_EQ(r.outcome, StatusOutcome::proceed);
+    EXPECT_FALSE(r.unusable);
+    EXPECT_FALSE(r.completed);
     EXPECT_FALSE(echo_flag);
     // An interrupted initial creation: checkpoints only, no pmax.
     write_file("ZudStatus.dat", "pmin=123457\nhello\n");
@@ -127,42 +171,28 @@ TEST_F(StatusFile, missing_or_foreign_lines_mean_no_range)
 TEST_F(StatusFile, echoes_factor_lines_on_the_first_read_only)
 {
     write_file("ZudStatus.dat", "pmax=50\npmin=3\n7 | 5*2^2+1\n13 | 7*2^3+1\n");
-    read(true);
-    EXPECT_EQ(echoed, (std::vector<std::string>{"7 | 5*2^2+1", "13 | 7*2^3+1"}));
+    EXPECT_EQ(read(true).echo_lines, (Lines{"7 | 5*2^2+1", "13 | 7*2^3+1"}));
     EXPECT_FALSE(echo_flag);
-    echoed.clear();
-    zud::StatusReadHooks hooks;
-    hooks.echo_line = [this](const std::string& line) { echoed.push_back(line); };
-    zud::read_status_file(echo_flag, hooks);
-    EXPECT_TRUE(echoed.empty());
+    EXPECT_TRUE(zud::read_status_file(echo_flag, {}).echo_lines.empty());
 }
 
-TEST_F(StatusFile, done_asks_the_completed_results_question)
+TEST_F(StatusFile, done_completes_the_range_and_nothing_after_it_is_read)
 {
     const std::string text = "pmax=50\npmin=3\n7 | 5*2^2+1\nDone\npmax=99\n";
     write_file("ZudStatus.dat", text);
-    box.answers = {zud::BoxAnswer::no};
     auto r = read(true);
-    EXPECT_EQ(r.outcome, StatusOutcome::refused);
-    ASSERT_EQ(box.shown.size(), 2u);
-    EXPECT_EQ(box.shown[0].text,
-              "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
-              "team?\r\n\r\nNB If you say YES, a new range is started and this file is kept as 'ZudStatus.dat~'.");
-    EXPECT_EQ(box.shown[0].buttons, zud::BoxButtons::yes_no);
-    EXPECT_EQ(box.shown[0].default_answer, zud::BoxAnswer::no);
-    EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::none);
-    EXPECT_EQ(box.shown[1].text, "Please send the results to the Zud team before starting a new sieve.");
+    EXPECT_TRUE(r.completed);
+    EXPECT_FALSE(r.unusable);
+    EXPECT_EQ(r.pmax, 50);
+    EXPECT_EQ(r.pmin, 7);
+    EXPECT_EQ(r.echo_lines, Lines{"7 | 5*2^2+1"});
+    EXPECT_TRUE(r.notes.empty());
     EXPECT_EQ(read_file("ZudStatus.dat"), text);
-    EXPECT_EQ(log_clears, 0);
 
-    // Asked again at the next Start, without echo.
-    echoed.clear();
-    box.answers = {zud::BoxAnswer::yes};
+    // Read again at the next Start, without echo.
     r = read(false);
-    EXPECT_EQ(r.outcome, StatusOutcome::cleared);
-    EXPECT_EQ(r.pmin, 0);
-    EXPECT_EQ(r.pmax, 0);
-    EXPECT_TRUE(echoed.empty());
+    EXPECT_TRUE(r.completed);
+    EXPECT_TRUE(r.echo_lines.empty());
     // The file stays until a new range is confirmed; then the backups
     // keep the last two.
     EXPECT_EQ(read_file("ZudStatus.dat"), text);
@@ -171,7 +201,6 @@ TEST_F(StatusFile, done_asks_the_completed_results_question)
     EXPECT_FALSE(exists("ZudStatus.dat"));
     EXPECT_EQ(read_file("ZudStatus.dat~"), text);
     EXPECT_EQ(read_file("ZudStatus.dat~~"), "older\n");
-    EXPECT_EQ(log_clears, 1);
 
     // A new file takes the mode the umask gives, like any other.
     const mode_t previous = ::umask(027);
@@ -255,7 +284,7 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
     write_file("ZudStatus.dat", "pmax=20000000\npmin=3\n7 | 5*2^2+1\n121081 | 5*2^1");
     auto r = read(true);
     EXPECT_EQ(r.pmin, 7);
-    EXPECT_EQ(echoed, std::vector<std::string>{"7 | 5*2^2+1"});
+    EXPECT_EQ(r.echo_lines, Lines{"7 | 5*2^2+1"});
     ASSERT_TRUE(zud::repair_status_file().ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n7 | 5*2^2+1\n");
 
@@ -320,21 +349,21 @@ TEST_F(StatusFile, a_replaced_file_keeps_its_mode_and_a_new_one_takes_the_umask)
 
 TEST_F(StatusFile, a_meaningless_range_is_damage_and_left_alone)
 {
+    std::string damage;
     for (const std::string text : {"pmax=-5\npmin=3\n", "pmin=3\npmax=0\n", "pmax=abc\n"}) {
         write_file("ZudStatus.dat", text);
-        box.shown.clear();
         const auto r = read();
-        EXPECT_EQ(r.outcome, StatusOutcome::unusable) << text;
-        ASSERT_EQ(box.shown.size(), 1u);
-        EXPECT_NE(box.shown[0].text.find("damaged - line "), std::string::npos) << box.shown[0].text;
-        EXPECT_NE(box.shown[0].text.find("left unchanged"), std::string::npos);
+        EXPECT_TRUE(r.unusable) << text;
+        EXPECT_TRUE(r.notes.empty());
+        damage = r.damage;
+        EXPECT_NE(damage.find("damaged - line "), std::string::npos) << damage;
+        EXPECT_NE(damage.find("left unchanged"), std::string::npos);
         EXPECT_EQ(read_file("ZudStatus.dat"), text);
     }
-    EXPECT_NE(box.shown[0].text.find("line 1 (\"pmax=abc\")"), std::string::npos) << box.shown[0].text;
+    EXPECT_NE(damage.find("line 1 (\"pmax=abc\")"), std::string::npos) << damage;
     // Factor lines that a new range's header would overwrite.
     write_file("ZudStatus.dat", "pmin=3\n7 | 5*2^2+1\n");
-    box.shown.clear();
-    EXPECT_EQ(read().outcome, StatusOutcome::unusable);
+    EXPECT_TRUE(read().unusable);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=3\n7 | 5*2^2+1\n");
 }
 
@@ -342,22 +371,21 @@ TEST_F(StatusFile, what_is_not_a_regular_file_is_refused_without_blocking)
 {
     ASSERT_EQ(mkfifo("ZudStatus.dat", 0644), 0);
     auto r = read();
-    EXPECT_EQ(r.outcome, StatusOutcome::unusable);
-    ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' cannot be read - it is not a regular file!");
+    EXPECT_TRUE(r.unusable);
+    EXPECT_EQ(r.damage, "The file 'ZudStatus.dat' cannot be read - it is not a regular file!");
     EXPECT_EQ(zud::append_resume_point(5).message,
               "The file 'ZudStatus.dat' could not be written (it is not a regular file)!");
     ASSERT_EQ(unlink("ZudStatus.dat"), 0);
 
     ASSERT_EQ(symlink("/dev/full", "ZudStatus.dat"), 0);
-    EXPECT_EQ(read().outcome, StatusOutcome::unusable);
+    EXPECT_TRUE(read().unusable);
     EXPECT_FALSE(zud::append_status_text(zud::factor_line(7, 5, 2), false).ok);
     ASSERT_EQ(unlink("ZudStatus.dat"), 0);
 
     ASSERT_EQ(mkdir("ZudStatus.dat", 0755), 0);
-    box.shown.clear();
-    EXPECT_EQ(read().outcome, StatusOutcome::unusable);
-    EXPECT_EQ(box.shown[0].text, "The file 'ZudStatus.dat' cannot be read - it is a folder!");
+    r = read();
+    EXPECT_TRUE(r.unusable);
+    EXPECT_EQ(r.damage, "The file 'ZudStatus.dat' cannot be read - it is a folder!");
     EXPECT_FALSE(zud::write_range_header(50, 3).ok);
 }
 

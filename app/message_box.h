@@ -1,6 +1,5 @@
 // The platform's message box and wait cursor, as the program uses them: the
-// Qt window, the console and the tests each provide one. The data files ask
-// their questions through it too, so it lives down here.
+// Qt window, the console and the tests each provide one.
 #pragma once
 
 #include <string>
@@ -10,6 +9,9 @@ namespace zud {
 enum class BoxIcon { none, warning, question };
 enum class BoxButtons { ok, ok_cancel, yes_no };
 enum class BoxAnswer { ok, cancel, yes, no };
+// The questions that a command line may have answered before they are
+// asked (--yes): a box in between knows them by name, never by their text.
+enum class BoxQuestion { results_handed_over };
 
 class MessageBox {
 public:
@@ -17,6 +19,12 @@ public:
     // Shows text with the icon and buttons and waits for the user's answer;
     // `default_answer` is the button that Enter (or no answer) takes.
     virtual BoxAnswer show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer) = 0;
+    // The question `which`, shown as show() shows any other.
+    virtual BoxAnswer ask([[maybe_unused]] BoxQuestion which, const std::string& text, BoxIcon icon,
+                          BoxButtons buttons, BoxAnswer default_answer)
+    {
+        return show(text, icon, buttons, default_answer);
+    }
 
     void warn(const std::string& text) { show(text, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok); }
     void inform(const std::string& text) { show(text, BoxIcon::none, BoxButtons::ok, BoxAnswer::ok); }
