@@ -93,7 +93,6 @@ int data_sync(int fd, const char* path)
     return ::fdatasync(fd);
 }
 
-
 // The temporaries of the file `path`, in the folder that holds it.
 void remove_temporaries_of(const std::string& path)
 {
