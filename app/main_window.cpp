@@ -78,7 +78,7 @@ void MainWindowLogic::initialize()
     run_.candidates.release();
     priority_class_ = PriorityClass::normal;
     select_priority_class(priority_from_profile(*services_.profile));
-    services_.view->show_folder(current_folder());
+    services_.view->show_folder(folder_.shown());
     services_.view->show_pause(false, false);
     initialized_ = true;
     if (services_.processor_ok()) {
@@ -114,7 +114,7 @@ void MainWindowLogic::start_stop()
     // One program per folder, from before either file is touched until the
     // run's records are written.
     std::string refusal;
-    if (!lock_.acquire(refusal)) {
+    if (!lock_.acquire(folder_, refusal)) {
         services_.box->warn(refusal);
         return;
     }
@@ -124,8 +124,8 @@ void MainWindowLogic::start_stop()
 
 bool MainWindowLogic::begin_run()
 {
-    remove_leftover_temporaries();
-    const FileResult repaired = repair_status_file();
+    remove_leftover_temporaries(folder_);
+    const FileResult repaired = repair_status_file(folder_);
     if (!repaired.ok) {
         services_.box->warn(repaired.message);
         return false;
@@ -135,7 +135,7 @@ bool MainWindowLogic::begin_run()
     FileResult read;
     {
         WaitCursorScope wait(*services_.cursor);
-        read = read_candidate_file(run_.candidates);
+        read = read_candidate_file(folder_, run_.candidates);
     }
     if (!read.ok) {
         services_.box->warn(read.message);
@@ -145,7 +145,7 @@ bool MainWindowLogic::begin_run()
     StatusReadHooks hooks;
     hooks.factor_fault = factor_fault;
     hooks.candidates = &run_.candidates;
-    const StatusRead status = read_status_file(status_echo_, hooks);
+    const StatusRead status = read_status_file(folder_, status_echo_, hooks);
     if (status.unusable) {
         if (!status.damage.empty())
             services_.box->warn(status.damage);
@@ -203,7 +203,7 @@ bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
     if (!services_.range_dialog->run(pmin, pmax))
         return false;
     if (completed_file_pending_) {
-        const FileResult kept = keep_completed_results();
+        const FileResult kept = keep_completed_results(folder_);
         if (!kept.ok) {
             services_.box->warn(kept.message);
             return false;
@@ -213,7 +213,7 @@ bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
     if (pmin != 0) {
         // Factor lines without their range header would be overwritten by
         // the next Start: no header, no run.
-        const FileResult header = write_range_header(pmax, pmin);
+        const FileResult header = write_range_header(folder_, pmax, pmin);
         if (!header.ok) {
             services_.box->warn(header.message);
             return false;
@@ -232,7 +232,7 @@ bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
 // here, and is there room for it?
 bool MainWindowLogic::initial_creation_allowed()
 {
-    const std::string unwritable = candidate_folder_unwritable();
+    const std::string unwritable = candidate_folder_unwritable(folder_);
     if (!unwritable.empty()) {
         services_.box->warn("A new 'Zud.dat' cannot be written in this folder (" + unwritable +
                             "), so the initial creation has not been started.");
@@ -240,7 +240,7 @@ bool MainWindowLogic::initial_creation_allowed()
     }
     struct statvfs info {};
     const std::uint64_t needed = candidate_file_size_bound(run_.candidates);
-    if (statvfs(".", &info) != 0)
+    if (statvfs(folder_.path().c_str(), &info) != 0)
         return true;
     const std::uint64_t free_bytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     if (free_bytes >= needed)
@@ -270,6 +270,7 @@ void MainWindowLogic::launch_worker()
     settings.nice = nice_value(priority_class_, thread_priority_);
     settings.workers = workers_;
     settings.set_nice = services_.set_nice;
+    settings.folder = folder_;
     if (tray_added_)
         services_.tray->mark(TrayMark::running);
     services_.view->show_pause(true, false);
@@ -434,11 +435,13 @@ void MainWindowLogic::status_line_clicked()
     save_choices();
 }
 
-void MainWindowLogic::folder_changed()
+void MainWindowLogic::folder_changed(const DataFolder& folder)
 {
-    services_.view->show_folder(current_folder());
+    folder_ = folder;
+    const std::string shown = folder_.shown();
+    services_.view->show_folder(shown);
     clear_log();
-    log_append("Data folder: " + current_folder(), LogKind::info);
+    log_append("Data folder: " + shown, LogKind::info);
     // The new folder's recorded factors are shown, as at the program's start.
     status_echo_ = true;
     start_stop();

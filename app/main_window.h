@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "data/data_folder.h"
 #include "data/folder_lock.h"
 #include <memory>
 
@@ -130,9 +131,13 @@ public:
 
     double alpha() const { return run_.alpha; }
     void set_alpha(double alpha);
+    // The folder the data files are in; the current folder until set
+    // (before initialize).
+    const DataFolder& folder() const { return folder_; }
+    void set_folder(const DataFolder& folder) { folder_ = folder; }
     // Options > Data folder and a second start's folder: the program works
-    // in another folder now; a new log names it, then a Start there.
-    void folder_changed();
+    // in `folder` now; a new log names it, then a Start there.
+    void folder_changed(const DataFolder& folder);
     // The session ends (a signal, a logout): the run records itself and
     // the window goes, and the profile stays as it was.
     void session_ending() { session_ending_ = true; }
@@ -167,7 +172,7 @@ private:
     void log_factors(const std::vector<FactorRecord>& batch);
     void announce_completion();
     void end_of_run();
-    bool initial_records_written(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
+    bool initial_records_written(FileResult (*status_write)(const DataFolder&, std::int64_t, std::int64_t), std::int64_t a,
                                  std::int64_t b);
     void wait_for_records(const std::string& file, const std::string& message);
     void abandon_records();
@@ -186,6 +191,7 @@ private:
     WindowServices services_;
     RunRecord run_;
     std::unique_ptr<Run> active_run_;
+    DataFolder folder_;
     FolderLock lock_;
     bool running_ = false;
     bool paused_ = false;

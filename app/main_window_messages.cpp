@@ -113,7 +113,7 @@ void MainWindowLogic::done()
     finish_run_thread();
     // An initial creation is complete once both its files are written.
     if (run_.pmin == 0 &&
-        !initial_records_written([](std::int64_t, std::int64_t) { return write_done_initial(); }, 0, 0)) {
+        !initial_records_written([](const DataFolder& folder, std::int64_t, std::int64_t) { return write_done_initial(folder); }, 0, 0)) {
         pending_final_ = -1;
         return;   // tried again every second (retry_records)
     }
@@ -127,7 +127,7 @@ void MainWindowLogic::done()
     // Recorded before anything is shown: a box or a notice may be the last
     // thing a session shows before it ends.
     if (run_.pmin != 0) {
-        const FileResult done = append_done();
+        const FileResult done = append_done(folder_);
         warn_if_failed(done);
         outcome_ = done.ok ? RunOutcome::completed : RunOutcome::results_not_saved;
         if (done.ok)
@@ -144,7 +144,7 @@ void MainWindowLogic::announce_completion()
     if (!services_.view->announces_completion()) {
         const bool copied = services_.clipboard->available();
         if (copied)
-            services_.clipboard->copy(read_status_text());
+            services_.clipboard->copy(read_status_text(folder_));
         services_.box->warn(copied ? kCompleteClipboard : kCompleteInFile);
         return;
     }
@@ -157,18 +157,18 @@ void MainWindowLogic::announce_completion()
     services_.view->show_status_line("Sieving complete! The results are in 'ZudStatus.dat'.");
     if (tray_added_ && !services_.view->window_visible())
         services_.tray->notify(kProgramTitle, "Sieving complete: " +
-                                                  range_line(recorded_range_start(run_.pmin), run_.pmax) + ", " +
+                                                  range_line(recorded_range_start(folder_, run_.pmin), run_.pmax) + ", " +
                                                   with_commas(factor_count_) +
                                                   (factor_count_ == 1 ? " factor" : " factors") +
                                                   " found in this run. The results are in 'ZudStatus.dat' in " +
-                                                  current_folder() + ".");
+                                                  folder_.shown() + ".");
 }
 
 void MainWindowLogic::stopped(std::int64_t p)
 {
     finish_run_thread();
     if (run_.pmin != 0) {
-        const FileResult resume = append_resume_point(p - 1);
+        const FileResult resume = append_resume_point(folder_, p - 1);
         warn_if_failed(resume);
         outcome_ = resume.ok ? RunOutcome::stopped : RunOutcome::results_not_saved;
     } else if (initial_records_written(write_stop_record, p - 1, run_.pmax)) {
@@ -218,27 +218,27 @@ void MainWindowLogic::finish_run_thread()
 // The new Zud.dat, then the status record that says what it covers. What
 // cannot be written yet stays in memory and is tried again a second later;
 // false until both are written.
-bool MainWindowLogic::initial_records_written(FileResult (*status_write)(std::int64_t, std::int64_t), std::int64_t a,
+bool MainWindowLogic::initial_records_written(FileResult (*status_write)(const DataFolder&, std::int64_t, std::int64_t), std::int64_t a,
                                               std::int64_t b)
 {
     if (!candidates_written_) {
         FileResult written;
         {
             WaitCursorScope wait(*services_.cursor);
-            written = write_candidate_file(run_.candidates);
+            written = write_candidate_file(folder_, run_.candidates);
         }
         if (!written.ok) {
             // The status file stays as it is: marking it done or replacing
             // it would claim eliminations that no file holds.
-            wait_for_records(kCandidateFile, written.message);
+            wait_for_records(folder_.candidate_name(), written.message);
             return false;
         }
         candidates_written_ = true;
         services_.box->inform(written.message);
     }
-    const FileResult status = status_write(a, b);
+    const FileResult status = status_write(folder_, a, b);
     if (!status.ok) {
-        wait_for_records(kStatusFile, status.message);
+        wait_for_records(folder_.status_name(), status.message);
         return false;
     }
     saving_ = false;

@@ -23,7 +23,7 @@ void MainWindowLogic::start_progress()
 {
     // A resumed run counts from the start of its range, not from the
     // resume point.
-    std::int64_t start = run_.pmin == 0 ? 0 : recorded_range_start(run_.pmin);
+    std::int64_t start = run_.pmin == 0 ? 0 : recorded_range_start(folder_, run_.pmin);
     if (start > run_.pmin || start < 0)
         start = run_.pmin;
     progress_.start(start, run_.pmax);

@@ -107,9 +107,9 @@ std::string format_time_left(double seconds)
     return text;
 }
 
-std::int64_t recorded_range_start(std::int64_t fallback)
+std::int64_t recorded_range_start(const DataFolder& folder, std::int64_t fallback)
 {
-    std::FILE* file = open_file(kStatusFile, "r");
+    std::FILE* file = open_file(folder.status_file().c_str(), "r");
     if (file == nullptr)
         return fallback;
     char line[256];

@@ -8,6 +8,8 @@
 #include <deque>
 #include <string>
 
+#include "data/data_folder.h"
+
 namespace zud {
 
 class ProgressEstimate {
@@ -44,6 +46,6 @@ std::string format_time_left(double seconds);
 
 // The lower end of the range recorded in the status file (its first
 // "pmin=" line); `fallback` when there is none.
-std::int64_t recorded_range_start(std::int64_t fallback);
+std::int64_t recorded_range_start(const DataFolder& folder, std::int64_t fallback);
 
 }  // namespace zud

@@ -19,62 +19,78 @@ bool exists(const std::string& path)
 
 bool names_a_data_file(const std::string& text)
 {
-    return text.find(kCandidateFile) != std::string::npos || text.find(kStatusFile) != std::string::npos;
+    return text.find(kCandidateFileName) != std::string::npos || text.find(kStatusFileName) != std::string::npos;
+}
+
+// The folder as the program then works in it, when it can.
+std::optional<DataFolder> enter(const std::string& folder)
+{
+    if (!folder_unusable(folder).empty())
+        return std::nullopt;
+    return DataFolder(full_folder_path(folder));
 }
 
 }  // namespace
 
 bool folder_has_data(const std::string& folder)
 {
-    return exists(folder + "/" + kCandidateFile) || exists(folder + "/" + kStatusFile);
+    return exists(folder + "/" + kCandidateFileName) || exists(folder + "/" + kStatusFileName);
 }
 
-std::string settle_data_folder(Profile& profile, FolderChooser* chooser)
+DataFolder settle_data_folder(Profile& profile, FolderChooser* chooser)
 {
     const std::string here = current_folder();
     if (folder_has_data(here))
-        return here;
+        return {};
     const std::string remembered = profile.get_string("folder", "");
-    if (!remembered.empty() && folder_has_data(remembered) && ::chdir(remembered.c_str()) == 0)
-        return current_folder();
+    if (!remembered.empty() && folder_has_data(remembered))
+        if (const std::optional<DataFolder> folder = enter(remembered))
+            return *folder;
     if (chooser == nullptr)
-        return here;
+        return {};
     const std::optional<std::string> chosen = chooser->choose(remembered.empty() ? here : remembered);
-    if (!chosen || ::chdir(chosen->c_str()) != 0)
-        return here;
-    const std::string folder = current_folder();
-    profile.set_string("folder", folder);
+    const std::optional<DataFolder> folder = chosen ? enter(*chosen) : std::nullopt;
+    if (!folder)
+        return {};
+    profile.set_string("folder", folder->shown());
     profile.save();
-    return folder;
+    return *folder;
 }
 
-bool change_data_folder(bool running, Profile& profile, FolderChooser& chooser, std::string& refusal)
+bool change_data_folder(bool running, DataFolder& folder, Profile& profile, FolderChooser& chooser,
+                        std::string& refusal)
 {
     if (running) {
         refusal = "The data folder cannot be changed while the sieve is running: stop it first.";
         return false;
     }
-    const std::optional<std::string> chosen = chooser.choose(current_folder());
-    if (!chosen || !data_folder_refusal(*chosen).empty() || ::chdir(chosen->c_str()) != 0)
+    const std::optional<std::string> chosen = chooser.choose(folder.shown());
+    if (!chosen || !data_folder_refusal(*chosen).empty())
         return false;
-    profile.set_string("folder", current_folder());
+    const std::optional<DataFolder> entered = enter(*chosen);
+    if (!entered)
+        return false;
+    folder = *entered;
+    profile.set_string("folder", folder.shown());
     profile.save();
     return true;
 }
 
-std::string switch_data_folder(bool running, const std::string& folder, Profile& profile)
+std::string switch_data_folder(bool running, DataFolder& folder, const std::string& to, Profile& profile)
 {
-    const std::string here = current_folder();
-    if (folder == here)
+    const std::string here = folder.shown();
+    if (to == here)
         return {};
     if (running)
-        return "ZudSieve is sieving in '" + here + "': stop it there before changing to '" + folder + "'.";
-    std::string refusal = data_folder_refusal(folder);
-    if (refusal.empty() && ::chdir(folder.c_str()) != 0)
-        refusal = "'" + folder + "' cannot be opened.";
+        return "ZudSieve is sieving in '" + here + "': stop it there before changing to '" + to + "'.";
+    std::string refusal = data_folder_refusal(to);
+    const std::optional<DataFolder> entered = refusal.empty() ? enter(to) : std::nullopt;
+    if (refusal.empty() && !entered)
+        refusal = "'" + to + "' cannot be opened.";
     if (!refusal.empty())
         return refusal;
-    profile.set_string("folder", current_folder());
+    folder = *entered;
+    profile.set_string("folder", folder.shown());
     profile.save();
     return {};
 }
@@ -96,12 +112,13 @@ std::string FolderNamingBox::named(const std::string& text) const
         return text;
     const std::string here = "the current directory";
     const std::size_t at = text.find(here);
+    const std::string folder = folder_ ? folder_() : current_folder();
     if (at != std::string::npos) {
         std::string with_folder = text;
-        with_folder.replace(at, here.size(), "the folder '" + current_folder() + "'");
+        with_folder.replace(at, here.size(), "the folder '" + folder + "'");
         return with_folder;
     }
-    return text + "\r\n\r\n" + current_folder();
+    return text + "\r\n\r\n" + folder;
 }
 
 BoxAnswer FolderNamingBox::show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer)

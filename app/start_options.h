@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "data/data_folder.h"
 #include "data/file_io.h"
 #include "app/message_box.h"
 #include "app/settings.h"
@@ -17,7 +18,8 @@ namespace zud {
 
 // The options of one start, from the command line.
 struct StartOptions {
-    bool folder_given = false;   // a DIR argument: the program already works there
+    bool folder_given = false;   // a DIR argument: the program works there
+    std::string folder;          // the DIR argument as given ("": the current folder)
     int workers = 0;             // 0: the profile's
     bool has_range = false;      // --range FROM TO
     std::int64_t pmin = 0;
@@ -39,28 +41,34 @@ public:
 // holds the data, else goes to the folder remembered in the profile
 // ("folder") when that does, else asks (when there is a chooser) and
 // remembers the answer. Returns the folder the program then works in.
-std::string settle_data_folder(Profile& profile, FolderChooser* chooser);
+DataFolder settle_data_folder(Profile& profile, FolderChooser* chooser);
 
-// Options > Data folder: asks for another folder and works there from now
-// on, remembered in the profile. Refused while a run is going (`refusal`
-// says why); false too when the chooser was cancelled.
-bool change_data_folder(bool running, Profile& profile, FolderChooser& chooser, std::string& refusal);
+// Options > Data folder: asks for another folder than `folder` and makes
+// it `folder` from now on, remembered in the profile. Refused while a run
+// is going (`refusal` says why); false too when the chooser was cancelled.
+bool change_data_folder(bool running, DataFolder& folder, Profile& profile, FolderChooser& chooser,
+                        std::string& refusal);
 
-// A second start of the program named `folder` (its full path): works there
-// from now on unless a run is going or the folder holds no data. Returns
-// the word for the second start: empty when the window now works there.
-std::string switch_data_folder(bool running, const std::string& folder, Profile& profile);
+// A second start of the program named `to` (its full path): `folder`
+// becomes that from now on unless a run is going or it holds no data.
+// Returns the word for the second start: empty when the window now works
+// there.
+std::string switch_data_folder(bool running, DataFolder& folder, const std::string& to, Profile& profile);
 
 // Why a chosen folder cannot be the data folder; empty when it can.
 std::string data_folder_refusal(const std::string& folder);
 
-// Adds the working folder's full path, on a line of its own, to every
-// message that names one of the data files, and names it in place of "the
-// current directory": the files are opened in that folder, and "the current
-// directory" means little to someone who started the program from a menu.
+// Adds the data folder's full path (`folder`; empty: the current folder's),
+// on a line of its own, to every message that names one of the data files,
+// and names it in place of "the current directory": the files are opened
+// in that folder, and "the current directory" means little to someone who
+// started the program from a menu.
 class FolderNamingBox : public MessageBox {
 public:
-    explicit FolderNamingBox(MessageBox& inner) : inner_(inner) {}
+    explicit FolderNamingBox(MessageBox& inner, std::function<std::string()> folder = {})
+        : inner_(inner), folder_(std::move(folder))
+    {
+    }
     BoxAnswer show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer) override;
     BoxAnswer ask(BoxQuestion which, const std::string& text, BoxIcon icon, BoxButtons buttons,
                   BoxAnswer default_answer) override;
@@ -69,6 +77,7 @@ private:
     std::string named(const std::string& text) const;
 
     MessageBox& inner_;
+    std::function<std::string()> folder_;
 };
 
 // --yes: the first completed-results question is answered Yes without

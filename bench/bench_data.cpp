@@ -49,7 +49,7 @@ const zud::CandidateSet& bench_set()
         std::fprintf(stderr, "Benchmark candidate file not found: %s (give --zud-file=PATH/Zud.dat)\n", g_path.c_str());
         std::exit(2);
     }
-    const zud::FileResult r = zud::read_candidate_file(set);
+    const zud::FileResult r = zud::read_candidate_file(zud::DataFolder(), set);
     if (chdir(previous) != 0 || !r.ok) {
         std::fprintf(stderr, "Cannot read the benchmark candidate file %s: %s\n", g_path.c_str(), r.message.c_str());
         std::exit(2);

@@ -208,7 +208,7 @@ void BM_read_candidate_file(benchmark::State& state)
     std::size_t candidates = 0;
     for (auto _ : state) {
         zud::CandidateSet set;
-        if (!zud::read_candidate_file(set).ok) {
+        if (!zud::read_candidate_file(zud::DataFolder(), set).ok) {
             state.SkipWithError("cannot read the candidate file");
             break;
         }

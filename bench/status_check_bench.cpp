@@ -69,7 +69,7 @@ void read_status(benchmark::State& state, bool checked)
 {
     folder();
     zud::CandidateSet set;
-    if (!zud::read_candidate_file(set).ok) {
+    if (!zud::read_candidate_file(zud::DataFolder(), set).ok) {
         state.SkipWithError("cannot read the candidate file");
         return;
     }
@@ -81,7 +81,7 @@ void read_status(benchmark::State& state, bool checked)
             hooks.candidates = &set;
         }
         bool echo = false;
-        const zud::StatusRead read = zud::read_status_file(echo, hooks);
+        const zud::StatusRead read = zud::read_status_file(zud::DataFolder(), echo, hooks);
         if (read.unusable || read.completed) {
             state.SkipWithError("the status file was refused");
             break;
@@ -103,7 +103,7 @@ void BM_start_reading_both_files(benchmark::State& state)
     folder();
     for (auto _ : state) {
         zud::CandidateSet set;
-        if (!zud::read_candidate_file(set).ok) {
+        if (!zud::read_candidate_file(zud::DataFolder(), set).ok) {
             state.SkipWithError("cannot read the candidate file");
             break;
         }
@@ -111,7 +111,7 @@ void BM_start_reading_both_files(benchmark::State& state)
         hooks.factor_fault = zud::factor_fault;
         hooks.candidates = &set;
         bool echo = false;
-        const zud::StatusRead read = zud::read_status_file(echo, hooks);
+        const zud::StatusRead read = zud::read_status_file(zud::DataFolder(), echo, hooks);
         set.remove(read.factors);
         benchmark::DoNotOptimize(set.bits.data());
     }

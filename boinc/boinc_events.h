@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "data/data_folder.h"
 #include "run/run_events.h"
 #include "boinc/boinc_task.h"
 
@@ -32,7 +33,11 @@ public:
     std::int64_t stopped_at() const;   // first prime not sieved
     RunError error_of() const;
 
-    TaskEvents(std::int64_t start_p, std::int64_t pmax) : resume_p_(start_p), pmax_(pmax) {}
+    // `folder` must outlive the events: the checkpoints go to its status file.
+    TaskEvents(const DataFolder& folder, std::int64_t start_p, std::int64_t pmax)
+        : folder_(folder), resume_p_(start_p), pmax_(pmax)
+    {
+    }
 
     void factors_recorded(const std::vector<FactorRecord>& batch) override;
     void progress(const RunProgress& progress) override;
@@ -43,6 +48,7 @@ public:
     void error(const RunError& error) override;
 
 private:
+    const DataFolder& folder_;
     void end(End how);
 
     mutable std::mutex mutex_;

@@ -74,13 +74,13 @@ void start_without_timer_signal(Run& run)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-[[noreturn]] void record_end(const RunRecord& record, TaskEvents& events, bool full_disk,
+[[noreturn]] void record_end(const DataFolder& folder, const RunRecord& record, TaskEvents& events, bool full_disk,
                              const std::string& full_disk_why)
 {
     switch (events.wait_end(0)) {
     case TaskEvents::End::done: {
         // The proof that the whole range was searched, then the end.
-        const FileResult done = append_status_text(digest_line({record.pmax + 1, record.digest}) + "Done\n", true);
+        const FileResult done = append_status_text(folder, digest_line({record.pmax + 1, record.digest}) + "Done\n", true);
         if (!done.ok)
             retry_later(done.message);
         boinc_fraction_done(1.0);
@@ -91,7 +91,7 @@ void start_without_timer_signal(Run& run)
         // A stop record that cannot be written loses nothing: the last line
         // in the file is a resume point of its own.
         const FileResult resume =
-            p >= 3 ? append_status_text(checkpoint_line(std::min(p - 1, record.pmax)) + digest_line({p, record.digest}),
+            p >= 3 ? append_status_text(folder, checkpoint_line(std::min(p - 1, record.pmax)) + digest_line({p, record.digest}),
                                         true)
                    : FileResult{};
         if (full_disk || !resume.ok)
@@ -129,17 +129,17 @@ void run_boinc(const std::vector<std::string>& args)
     if (!arguments.ok)
         finish(TaskFault::command_line, "zudsieve: " + arguments.error);
 
-    static const std::string candidate_path = resolved("Zud.dat");
-    static const std::string status_path = resolved("ZudStatus.dat");
+    // The client may keep the files anywhere (the project folder): each
+    // one's backups and temporaries go beside it, and its renames are
+    // synced in the folder that holds it.
+    static const DataFolder folder = DataFolder::mapped(resolved("Zud.dat"), resolved("ZudStatus.dat"));
     const std::string range_path = resolved("range");
-    kCandidateFile = candidate_path.c_str();
-    kStatusFile = status_path.c_str();
 
     APP_INIT_DATA init_data;
     boinc_get_init_data(init_data);
 
     static RunRecord record;
-    const TaskStart start = prepare_task(record, range_path.c_str());
+    const TaskStart start = prepare_task(folder, record, range_path.c_str());
     switch (start.kind) {
     case TaskStart::Kind::finished:
         boinc_fraction_done(1.0);
@@ -152,11 +152,12 @@ void run_boinc(const std::vector<std::string>& args)
         break;
     }
 
-    static TaskEvents events(record.pmin, record.pmax);
+    static TaskEvents events(folder, record.pmin, record.pmax);
     RunSettings settings;
     settings.workers = task_threads(arguments.threads, init_data.ncpus);
     // The client has set our priority; the run's threads keep it.
     settings.nice = getpriority(PRIO_PROCESS, 0);
+    settings.folder = folder;
     static Run run(record, events, settings);
     start_without_timer_signal(run);
 
@@ -207,7 +208,7 @@ void run_boinc(const std::vector<std::string>& args)
         }
     }
     run.wait();
-    record_end(record, events, full_disk, full_disk_why);
+    record_end(folder, record, events, full_disk, full_disk_why);
 }
 
 }  // namespace zud

@@ -35,17 +35,17 @@ std::string header_text(std::int64_t pmax, std::int64_t pmin)
     return text;
 }
 
-TaskStart read_candidates(RunRecord& record)
+TaskStart read_candidates(const DataFolder& folder, RunRecord& record)
 {
-    std::FILE* probe = open_for_reading(kCandidateFile);
+    std::FILE* probe = open_for_reading(folder.candidate_file().c_str());
     if (probe == nullptr) {
-        const std::string unusable = unusable_reason(kCandidateFile);
+        const std::string unusable = unusable_reason(folder.candidate_file().c_str());
         return stop_with(TaskFault::candidate_file_missing,
                          "The file 'Zud.dat' cannot be read (" +
                              (unusable.empty() ? system_reason(errno) : unusable) + ")!");
     }
     std::fclose(probe);
-    const FileResult read = read_candidate_file(record.candidates);
+    const FileResult read = read_candidate_file(folder, record.candidates);
     if (!read.ok)
         return stop_with(TaskFault::candidate_file_invalid, read.message);
     return {};
@@ -117,15 +117,15 @@ TaskRange read_range_file(const char* path)
     return range;
 }
 
-TaskStart prepare_task(RunRecord& record, const char* range_path)
+TaskStart prepare_task(const DataFolder& folder, RunRecord& record, const char* range_path)
 {
     const TaskRange range = read_range_file(range_path);
     if (range.fault != TaskFault::none)
         return stop_with(range.fault, range.message);
-    const FileResult repaired = repair_status_file();
+    const FileResult repaired = repair_status_file(folder);
     if (!repaired.ok)
         return stop_with(TaskFault::status_file_unwritable, repaired.message);
-    TaskStart start = read_candidates(record);
+    TaskStart start = read_candidates(folder, record);
     if (start.kind != TaskStart::Kind::run)
         return start;
     start.range = range;
@@ -133,7 +133,7 @@ TaskStart prepare_task(RunRecord& record, const char* range_path)
     hooks.factor_fault = factor_fault;
     hooks.candidates = &record.candidates;
     bool echo = false;
-    const StatusRead status = read_status_file(echo, hooks);
+    const StatusRead status = read_status_file(folder, echo, hooks);
     if (status.unusable)
         return stop_with(TaskFault::status_file_damaged, status.damage);
     // Notes in the file are the volunteer's business: say so and go on.
@@ -149,10 +149,10 @@ TaskStart prepare_task(RunRecord& record, const char* range_path)
     record.digest_wanted = true;
     record.digest = WorkDigest();
     if (status.pmax == 0) {
-        const int error_number = replace_whole(kStatusFile, header_text(range.pmax, range.pmin));
+        const int error_number = replace_whole(folder.status_file().c_str(), header_text(range.pmax, range.pmin));
         if (error_number != 0) {
             start = stop_with(passing_failure(error_number) ? TaskFault::none : TaskFault::status_file_unwritable,
-                              status_write_failure(error_number));
+                              status_write_failure(folder, error_number));
             if (passing_failure(error_number))
                 start.kind = TaskStart::Kind::temporary;
             return start;
@@ -175,7 +175,7 @@ TaskStart prepare_task(RunRecord& record, const char* range_path)
     record.candidates.remove(status.factors);
     record.pmin = range.pmin;
     DigestPoint point;
-    if (last_digest_point(kStatusFile, point) && point.below >= range.pmin && point.below <= range.pmax + 1 &&
+    if (last_digest_point(folder.status_file().c_str(), point) && point.below >= range.pmin && point.below <= range.pmax + 1 &&
         point.below <= (status.pmin < range.pmin ? range.pmin : status.pmin) + 1) {
         record.pmin = point.below;
         record.digest = point.digest;

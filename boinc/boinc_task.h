@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "data/data_folder.h"
 #include "run/run_record.h"
 
 namespace zud {
@@ -57,11 +58,11 @@ struct TaskStart {
     TaskRange range;   // the task's whole range
 };
 
-// Reads the range, "Zud.dat" and "ZudStatus.dat" (through kCandidateFile
-// and kStatusFile) into `record`. The first start writes the range header;
-// a later one resumes from the recorded point without the factors already
+// Reads the range, "Zud.dat" and "ZudStatus.dat" (the files `folder`
+// names) into `record`. The first start writes the range header; a later
+// one resumes from the recorded point without the factors already
 // recorded, as the desktop program does; a "Done" means finished.
-TaskStart prepare_task(RunRecord& record, const char* range_path);
+TaskStart prepare_task(const DataFolder& folder, RunRecord& record, const char* range_path);
 
 // A status-file failure that may pass by itself.
 bool passing_failure(int error_number);

@@ -158,6 +158,7 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
             if (!line.folder.empty())
                 return refuse("only one folder may be given");
             line.folder = arg;
+            line.start.folder = arg;
             line.start.folder_given = true;
             continue;
         }
@@ -207,6 +208,7 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
             return refuse("only one folder may be given");
         } else {
             line.folder = arg;
+            line.start.folder = arg;
             line.start.folder_given = true;
         }
     }

@@ -303,20 +303,20 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
     AnswerHandedOver answered(console_box, options.yes, [&output](const std::string& text) {
         output.diagnostic(plain_lines(text) + " Yes (--yes)");
     });
-    FolderNamingBox box(answered);
+    auto profile = open_ini_profile(profile_path());
+    const DataFolder folder = options.folder_given ? DataFolder(options.folder) : settle_data_folder(*profile, nullptr);
+    FolderNamingBox box(answered, [&folder] { return folder.shown(); });
     ConsoleRangeDialog dialog(in, output, box);
     PresetRange range(dialog, options);
     NoTray tray;
     NoClipboard clipboard;
     NoCursor cursor;
-    auto profile = open_ini_profile(profile_path());
-    if (!options.folder_given)
-        settle_data_folder(*profile, nullptr);
     EventQueue events;
     WindowServices services{&view, &box,         &cursor, &tray, &clipboard, &range, profile.get(),
                             monotonic_ms, {}, &events, {}, nullptr};
     MainWindowLogic logic(services);
     logic.override_workers(options.workers);
+    logic.set_folder(folder);
     // Nothing here copies the log: a little of it is enough.
     logic.set_log_limit(std::size_t{1} << 20);
     auto refresh = [&] {
@@ -337,7 +337,7 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
     std::signal(SIGPIPE, SIG_IGN);
 
     output.line(kProgramTitle);
-    output.line("Data folder: " + current_folder());
+    output.line("Data folder: " + folder.shown());
     logic.initialize();
     refresh();
     int interrupts_handled = 0;

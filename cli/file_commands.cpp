@@ -35,13 +35,13 @@ void complain(std::FILE* err, const std::string& text)
 
 // The status file as a file command needs it: nothing is asked, nothing
 // noted; only whether it can be used, and how far its range is sieved.
-StatusRead read_status(const CandidateSet* set)
+StatusRead read_status(const DataFolder& folder, const CandidateSet* set)
 {
     StatusReadHooks hooks;
     hooks.factor_fault = factor_fault;
     hooks.candidates = set;
     bool echo = false;
-    return read_status_file(echo, hooks);
+    return read_status_file(folder, echo, hooks);
 }
 
 std::string unusable_status(const StatusRead& status)
@@ -55,7 +55,8 @@ bool same_file(const std::string& path, const char* other)
     return ::stat(path.c_str(), &a) == 0 && ::stat(other, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-int export_candidates(const FileCommand& command, const std::string& path, std::FILE* out, std::FILE* err)
+int export_candidates(const DataFolder& folder, const FileCommand& command, const std::string& path, std::FILE* out,
+                      std::FILE* err)
 {
     if (!path.empty() && file_kind(path.c_str()) == FileKind::folder) {
         complain(err, "'" + command.file + "' is a folder. FILE comes right after the format; to export from a " +
@@ -63,11 +64,11 @@ int export_candidates(const FileCommand& command, const std::string& path, std::
         return 1;
     }
     CandidateSet set;
-    if (const FileResult read = read_candidate_file(set); !read.ok) {
+    if (const FileResult read = read_candidate_file(folder, set); !read.ok) {
         complain(err, read.message);
         return 1;
     }
-    const StatusRead status = read_status(&set);
+    const StatusRead status = read_status(folder, &set);
     if (status.unusable) {
         complain(err, unusable_status(status));
         return 1;
@@ -77,9 +78,12 @@ int export_candidates(const FileCommand& command, const std::string& path, std::
     const std::int64_t depth = status.completed ? status.pmax : status.pmin;
     if (status.pmax == 0)
         complain(err, "ZudStatus.dat records no range: the depth written is 0.");
-    for (const char* data_file : {kCandidateFile, kCandidateBackup, kStatusFile})
-        if (!path.empty() && same_file(path, data_file)) {
-            complain(err, "'" + command.file + "' is the data file " + data_file + ": export to another file.");
+    const std::pair<std::string, std::string> data_files[] = {{folder.candidate_file(), folder.candidate_name()},
+                                                              {folder.candidate_backup(), folder.candidate_name() + "~"},
+                                                              {folder.status_file(), folder.status_name()}};
+    for (const auto& [data_file, name] : data_files)
+        if (!path.empty() && same_file(path, data_file.c_str())) {
+            complain(err, "'" + command.file + "' is the data file " + name + ": export to another file.");
             return 1;
         }
     std::FILE* target = path.empty() ? out : std::fopen(path.c_str(), "w");
@@ -103,9 +107,9 @@ int export_candidates(const FileCommand& command, const std::string& path, std::
 // An import or an apply changes the candidates under a range that is being
 // sieved: the part already sieved would never see the new ones, and the file
 // would still claim the whole range. Empty when Zud.dat may change.
-std::string unfinished_range(const CandidateSet* set)
+std::string unfinished_range(const DataFolder& folder, const CandidateSet* set)
 {
-    const StatusRead status = read_status(set);
+    const StatusRead status = read_status(folder, set);
     if (status.unusable)
         return unusable_status(status) + " " + kUnchanged;
     if (status.completed || status.pmax == 0 || status.pmin >= status.pmax)
@@ -125,7 +129,8 @@ std::string k_list(const std::vector<std::int32_t>& ks)
     return text;
 }
 
-int import_candidates(const FileCommand& command, const std::string& path, std::FILE* out, std::FILE* err)
+int import_candidates(const DataFolder& folder, const FileCommand& command, const std::string& path, std::FILE* out,
+                      std::FILE* err)
 {
     ImportedCandidates imported;
     if (const FileResult read = read_candidates(path, command.file, command.nmin, command.nmax, imported); !read.ok) {
@@ -138,14 +143,14 @@ int import_candidates(const FileCommand& command, const std::string& path, std::
     }
     // Every k of the old file stays, so that none is dropped unnoticed.
     CandidateSet old;
-    if (file_kind(kCandidateFile) != FileKind::missing) {
-        if (const FileResult read = read_candidate_file(old); !read.ok) {
+    if (file_kind(folder.candidate_file().c_str()) != FileKind::missing) {
+        if (const FileResult read = read_candidate_file(folder, old); !read.ok) {
             complain(err, read.message + " Its k are kept by an import, so it must be read first: mend it or move "
                                          "it away. " + kUnchanged);
             return 1;
         }
     }
-    if (const std::string refusal = unfinished_range(old.empty() ? nullptr : &old); !refusal.empty()) {
+    if (const std::string refusal = unfinished_range(folder, old.empty() ? nullptr : &old); !refusal.empty()) {
         complain(err, refusal);
         return 1;
     }
@@ -153,7 +158,7 @@ int import_candidates(const FileCommand& command, const std::string& path, std::
     std::vector<std::int32_t> kept;
     FileResult result = merge_candidates(imported, old, merged, kept);
     if (result.ok)
-        result = write_candidate_file(merged);
+        result = write_candidate_file(folder, merged);
     if (!result.ok) {
         complain(err, result.message);
         return 1;
@@ -181,14 +186,15 @@ bool names_candidate(const CandidateSet& set, const std::vector<std::pair<std::i
     return false;
 }
 
-int apply_factors(const FileCommand& command, const std::string& path, std::FILE* out, std::FILE* err)
+int apply_factors(const DataFolder& folder, const FileCommand& command, const std::string& path, std::FILE* out,
+                  std::FILE* err)
 {
     CandidateSet set;
-    if (const FileResult read = read_candidate_file(set); !read.ok) {
+    if (const FileResult read = read_candidate_file(folder, set); !read.ok) {
         complain(err, read.message);
         return 1;
     }
-    if (const std::string refusal = unfinished_range(&set); !refusal.empty()) {
+    if (const std::string refusal = unfinished_range(folder, &set); !refusal.empty()) {
         complain(err, refusal);
         return 1;
     }
@@ -224,7 +230,7 @@ int apply_factors(const FileCommand& command, const std::string& path, std::FILE
     set.remove(applied);
     const std::size_t removed = before - set.candidate_count();
     if (removed > 0) {
-        const FileResult written = write_candidate_file(set);
+        const FileResult written = write_candidate_file(folder, set);
         if (!written.ok) {
             complain(err, written.message);
             return 1;
@@ -238,29 +244,31 @@ int apply_factors(const FileCommand& command, const std::string& path, std::FILE
 
 }  // namespace
 
-int run_file_command(const FileCommand& command, const std::string& folder, std::FILE* out, std::FILE* err)
+int run_file_command(const FileCommand& command, const std::string& folder_given, std::FILE* out, std::FILE* err)
 {
-    // FILE means what it meant where the program was started.
+    // FILE means what it means where the program was started.
     std::string path = command.file;
     if (!path.empty() && path[0] != '/')
         path = current_folder() + "/" + path;
-    if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
-        complain(err, "cannot work in the folder '" + folder + "' (" + system_reason(errno) + ")");
-        return 2;
-    }
+    if (!folder_given.empty())
+        if (const std::string unusable = folder_unusable(folder_given); !unusable.empty()) {
+            complain(err, "cannot work in the folder '" + folder_given + "' (" + unusable + ")");
+            return 2;
+        }
+    const DataFolder folder(folder_given);
     FolderLock lock;
     std::string refusal;
-    if (command.kind != FileCommand::Kind::export_candidates && !lock.acquire(refusal)) {
+    if (command.kind != FileCommand::Kind::export_candidates && !lock.acquire(folder, refusal)) {
         complain(err, refusal + " " + kUnchanged);
         return 1;
     }
     switch (command.kind) {
     case FileCommand::Kind::export_candidates:
-        return export_candidates(command, path, out, err);
+        return export_candidates(folder, command, path, out, err);
     case FileCommand::Kind::import_candidates:
-        return import_candidates(command, path, out, err);
+        return import_candidates(folder, command, path, out, err);
     case FileCommand::Kind::apply_factors:
-        return apply_factors(command, path, out, err);
+        return apply_factors(folder, command, path, out, err);
     case FileCommand::Kind::none:
         break;
     }

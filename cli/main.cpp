@@ -130,9 +130,9 @@ int run(int argc, char** argv)
     }
     if (!line.warning.empty())
         std::cerr << "zudsieve: " << line.warning << "\n";
-    // The data files are opened by name: work in the folder they are in.
-    if (!line.folder.empty() && ::chdir(line.folder.c_str()) != 0)
-        return refuse("cannot work in the folder '" + line.folder + "' (" + std::strerror(errno) + ")");
+    if (!line.folder.empty())
+        if (const std::string unusable = zud::folder_unusable(line.folder); !unusable.empty())
+            return refuse("cannot work in the folder '" + line.folder + "' (" + unusable + ")");
     bool console = line.console;
 #ifdef ZUD_WITH_QT
     // Decided before any toolkit object exists: Qt aborts without a display.

@@ -358,7 +358,7 @@ FileResult write_temporary(const char* temporary, const CandidateSet& set)
         return write_failed(errno);
     std::vector<char> buffer(1 << 16);
     std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
-    bool ok = write_lines(file, set) && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    bool ok = write_lines(file, set) && std::fflush(file) == 0 && sync_file(fileno(file), temporary) == 0;
     int error_number = ok ? 0 : errno;
     if (std::fclose(file) != 0 && ok) {
         ok = false;
@@ -367,20 +367,20 @@ FileResult write_temporary(const char* temporary, const CandidateSet& set)
     return ok ? FileResult{} : write_failed(error_number);
 }
 
-// A name of our own in this folder, which the clean-up at Start removes
+// A name of our own beside Zud.dat, which the clean-up at Start removes
 // if we are killed before it is renamed: "Zud.dat.new-XXXXXX".
-std::string temporary_name(int& fd)
+std::string temporary_name(const DataFolder& folder, int& fd)
 {
-    std::string name = std::string(kCandidateFile) + ".new-XXXXXX";
+    std::string name = temporary_name_for(folder.candidate_file());
     fd = mkstemp(&name[0]);
     return name;
 }
 
 // A copy of Zud.dat under `name` (an empty file of ours), for a folder
 // that takes no hard links.
-int copy_candidate_file(int to, mode_t mode)
+int copy_candidate_file(const DataFolder& folder, int to, const std::string& name, mode_t mode)
 {
-    std::FILE* from = open_for_reading(kCandidateFile);
+    std::FILE* from = open_for_reading(folder.candidate_file().c_str());
     if (from == nullptr)
         return errno;
     int error_number = 0;
@@ -397,7 +397,7 @@ int copy_candidate_file(int to, mode_t mode)
     if (error_number == 0 && std::ferror(from) != 0)
         error_number = EIO;
     std::fclose(from);
-    if (error_number == 0 && (fchmod(to, mode) != 0 || fsync(to) != 0))
+    if (error_number == 0 && (fchmod(to, mode) != 0 || sync_file(to, name.c_str()) != 0))
         error_number = errno;
     return error_number;
 }
@@ -405,8 +405,9 @@ int copy_candidate_file(int to, mode_t mode)
 // The previous Zud.dat becomes Zud.dat~: a second name for it (or a copy)
 // is made first and then renamed over the old backup, so that there is
 // always one backup. Returns 0 or why no backup could be made.
-int keep_backup()
+int keep_backup(const DataFolder& folder)
 {
+    const char* const candidate_file = folder.candidate_file().c_str();
     // A fresh name without creating a file: a link takes no inode.
     std::mt19937 random(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(time(nullptr)));
     std::string name;
@@ -414,11 +415,11 @@ int keep_backup()
     for (int attempt = 0; attempt < 100 && error_number == EEXIST; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(random() & 0xffffff));
-        name = std::string(kCandidateFile) + ".new-" + suffix;
-        error_number = link(kCandidateFile, name.c_str()) == 0 ? 0 : errno;
+        name = folder.candidate_file() + ".new-" + suffix;
+        error_number = link(candidate_file, name.c_str()) == 0 ? 0 : errno;
         if (error_number != 0 && error_number != EEXIST) {
             const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            error_number = fd < 0 ? errno : copy_candidate_file(fd, mode_for_replacing(kCandidateFile));
+            error_number = fd < 0 ? errno : copy_candidate_file(folder, fd, name, mode_for_replacing(candidate_file));
             if (fd >= 0) {
                 close(fd);
                 if (error_number != 0)
@@ -426,7 +427,7 @@ int keep_backup()
             }
         }
     }
-    if (error_number == 0 && std::rename(name.c_str(), kCandidateBackup) != 0) {
+    if (error_number == 0 && std::rename(name.c_str(), folder.candidate_backup().c_str()) != 0) {
         error_number = errno;
         unlink(name.c_str());
     }
@@ -477,15 +478,15 @@ void CandidateSet::fill_all()
     }
 }
 
-FileResult read_candidate_file(CandidateSet& set)
+FileResult read_candidate_file(const DataFolder& folder, CandidateSet& set)
 {
     set.release();
     std::vector<char> buffer(1 << 16);   // outlives the stream: declared first
-    std::FILE* file = open_for_reading(kCandidateFile);
+    std::FILE* file = open_for_reading(folder.candidate_file().c_str());
     if (file == nullptr) {
         if (errno == ENOENT)
             return fail("The file 'Zud.dat' cannot be found in the current directory!");
-        const std::string unusable = unusable_reason(kCandidateFile);
+        const std::string unusable = unusable_reason(folder.candidate_file().c_str());
         if (!unusable.empty())
             return fail("The file 'Zud.dat' cannot be read - " + unusable + "!");
         return fail("The file 'Zud.dat' cannot be read (" + system_reason(errno) + ")!");
@@ -495,14 +496,15 @@ FileResult read_candidate_file(CandidateSet& set)
     return read_set(file, set);
 }
 
-FileResult write_candidate_file(const CandidateSet& set)
+FileResult write_candidate_file(const DataFolder& folder, const CandidateSet& set)
 {
+    const char* const candidate_file = folder.candidate_file().c_str();
     // A name of our own: two instances never write into one another's file.
     int made = -1;
-    const std::string temporary = temporary_name(made);
+    const std::string temporary = temporary_name(folder, made);
     if (made < 0)
         return write_failed(errno);
-    fchmod(made, mode_for_replacing(kCandidateFile));
+    fchmod(made, mode_for_replacing(candidate_file));
     close(made);
     if (FileResult written = write_temporary(temporary.c_str(), set); !written.ok) {
         unlink(temporary.c_str());
@@ -511,20 +513,20 @@ FileResult write_candidate_file(const CandidateSet& set)
     // Zud.dat stays in place until the new file replaces it in one rename:
     // there is never a moment without a complete Zud.dat, nor one without
     // a backup of the previous one.
-    const bool replacing = file_kind(kCandidateFile) == FileKind::regular;
+    const bool replacing = file_kind(candidate_file) == FileKind::regular;
     if (replacing) {
-        if (const int error_number = keep_backup(); error_number != 0) {
+        if (const int error_number = keep_backup(folder); error_number != 0) {
             unlink(temporary.c_str());
             return fail("No backup 'Zud.dat~' of the previous 'Zud.dat' could be made (" +
                         system_reason(error_number) + "), so 'Zud.dat' has not been replaced.");
         }
     }
-    if (std::rename(temporary.c_str(), kCandidateFile) != 0) {
+    if (std::rename(temporary.c_str(), candidate_file) != 0) {
         const int error_number = errno;
         unlink(temporary.c_str());
         return write_failed(error_number);
     }
-    sync_folder();
+    sync_folder_holding(folder.candidate_file());
     if (replacing)
         return {true, "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'"};
     return {true, "The 'Zud.dat' file has been created."};
@@ -541,10 +543,10 @@ std::uint64_t candidate_file_size_bound(const CandidateSet& set)
     return bytes;
 }
 
-std::string candidate_folder_unwritable()
+std::string candidate_folder_unwritable(const DataFolder& folder)
 {
     int fd = -1;
-    const std::string name = temporary_name(fd);
+    const std::string name = temporary_name(folder, fd);
     if (fd < 0)
         return system_reason(errno);
     close(fd);

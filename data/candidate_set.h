@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/data_folder.h"
 #include "data/file_io.h"
 
 namespace zud {
@@ -59,9 +60,9 @@ struct CandidateSet {
     void fill_all();
 };
 
-// Reads "Zud.dat" from the current directory into `set` (released first).
+// Reads the folder's "Zud.dat" into `set` (released first).
 // On failure the message is the exact text to show with a warning icon.
-FileResult read_candidate_file(CandidateSet& set);
+FileResult read_candidate_file(const DataFolder& folder, CandidateSet& set);
 
 // Writes the set as the new "Zud.dat", keeping the previous one as
 // "Zud.dat~". The new text is complete on disk and the backup made before
@@ -69,13 +70,13 @@ FileResult read_candidate_file(CandidateSet& set);
 // leaves the old "Zud.dat" in place. The new file keeps the old one's mode.
 // `message` is shown without icon on success, with a warning icon on
 // failure.
-FileResult write_candidate_file(const CandidateSet& set);
+FileResult write_candidate_file(const DataFolder& folder, const CandidateSet& set);
 
 // The most the set can take as a file: what an initial creation checks the
 // free space against before it starts.
 std::uint64_t candidate_file_size_bound(const CandidateSet& set);
-// Why no new "Zud.dat" can be written in the current folder, or "".
-std::string candidate_folder_unwritable();
+// Why no new "Zud.dat" can be written in the folder, or "".
+std::string candidate_folder_unwritable(const DataFolder& folder);
 // A set of `kcount` k over [nmin, nmax] without n (k values 0, spacing 1),
 // or the message that the machine cannot hold it.
 FileResult allocate_candidate_set(CandidateSet& set, std::int64_t kcount, std::int32_t nmin, std::int32_t nmax);

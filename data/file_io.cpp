@@ -13,18 +13,13 @@
 
 namespace zud {
 
-const char* kCandidateFile = "Zud.dat";
-const char* const kCandidateBackup = "Zud.dat~";
-const char* kStatusFile = "ZudStatus.dat";
-const char* const kStatusBackup = "ZudStatus.dat~";
-const char* const kStatusBackup2 = "ZudStatus.dat~~";
-
 std::atomic<bool> read_interrupted{false};
 
 namespace {
 
 std::atomic<FileOpener> g_opener{nullptr};
 std::atomic<WriteLimiter> g_limiter{nullptr};
+std::atomic<SyncObserver> g_sync_observer{nullptr};
 
 // Temporary names: "<name>.new-XXXXXX", unique per writer.
 const char* const kTemporaryMark = ".new";
@@ -85,14 +80,36 @@ int close_checked(int fd, int error_number)
     return error_number;
 }
 
-bool has_temporary_name(const char* entry)
+bool has_temporary_name(const char* entry, const std::string& base)
 {
-    for (const char* base : {kCandidateFile, kStatusFile}) {
-        const std::size_t length = std::strlen(base);
-        if (std::strncmp(entry, base, length) == 0 && std::strncmp(entry + length, kTemporaryMark, 4) == 0)
-            return true;
+    return std::strncmp(entry, base.c_str(), base.size()) == 0 &&
+           std::strncmp(entry + base.size(), kTemporaryMark, 4) == 0;
+}
+
+int data_sync(int fd, const char* path)
+{
+    if (SyncObserver observer = g_sync_observer.load())
+        observer(SyncKind::file, path);
+    return ::fdatasync(fd);
+}
+
+// The temporaries of the file `path`, in the folder that holds it.
+void remove_temporaries_of(const std::string& path)
+{
+    const std::string folder_path = folder_holding(path);
+    const std::string base = name_in_folder(path);
+    DIR* folder = ::opendir(folder_path.c_str());
+    if (folder == nullptr)
+        return;
+    while (const dirent* entry = ::readdir(folder)) {
+        if (!has_temporary_name(entry->d_name, base))
+            continue;
+        const std::string leftover = folder_path == "." ? std::string(entry->d_name)
+                                                        : folder_path + "/" + entry->d_name;
+        if (file_kind(leftover.c_str()) == FileKind::regular)
+            ::unlink(leftover.c_str());
     }
-    return false;
+    ::closedir(folder);
 }
 
 }  // namespace
@@ -209,7 +226,7 @@ int append_whole(const char* path, const std::string& text, bool durable)
     const std::string& whole = ended.empty() ? text : ended;
     // Earlier texts reach the disk before this one can: a resume point
     // never survives a power cut that the factor lines before it did not.
-    if (durable && ::fdatasync(fd) != 0)
+    if (durable && data_sync(fd, path) != 0)
         return close_checked(fd, errno);
     if (!write_all(fd, path, whole.data(), whole.size())) {
         const int error_number = errno;
@@ -218,7 +235,7 @@ int append_whole(const char* path, const std::string& text, bool durable)
         cut_back(fd, info.st_size);
         return close_checked(fd, error_number);
     }
-    if (durable && ::fdatasync(fd) != 0) {
+    if (durable && data_sync(fd, path) != 0) {
         const int error_number = errno;
         cut_back(fd, info.st_size);
         return close_checked(fd, error_number);
@@ -230,7 +247,7 @@ int replace_whole(const char* path, const std::string& text)
 {
     if (!unusable_reason(path).empty())
         return EINVAL;
-    std::string temporary = std::string(path) + kTemporaryMark + "-XXXXXX";
+    std::string temporary = temporary_name_for(path);
     const int made = ::mkstemp(&temporary[0]);
     if (made < 0)
         return errno;
@@ -241,7 +258,7 @@ int replace_whole(const char* path, const std::string& text)
     const int fd = open_descriptor(temporary.c_str(), "w", O_WRONLY | O_TRUNC);
     int error_number = fd < 0 ? errno : 0;
     if (fd >= 0) {
-        if (!write_all(fd, temporary.c_str(), text.data(), text.size()) || ::fsync(fd) != 0)
+        if (!write_all(fd, temporary.c_str(), text.data(), text.size()) || sync_file(fd, temporary.c_str()) != 0)
             error_number = errno;
         error_number = close_checked(fd, error_number);
     }
@@ -251,28 +268,43 @@ int replace_whole(const char* path, const std::string& text)
         ::unlink(temporary.c_str());
         return error_number;
     }
-    sync_folder();
+    sync_folder_holding(path);
     return 0;
 }
 
-void sync_folder()
+void sync_folder_holding(const std::string& path)
 {
-    const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string folder = folder_holding(path);
+    if (SyncObserver observer = g_sync_observer.load())
+        observer(SyncKind::folder, folder.c_str());
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
     }
 }
 
-void remove_leftover_temporaries()
+int sync_file(int fd, const char* path)
 {
-    DIR* folder = ::opendir(".");
-    if (folder == nullptr)
-        return;
-    while (const dirent* entry = ::readdir(folder))
-        if (has_temporary_name(entry->d_name) && file_kind(entry->d_name) == FileKind::regular)
-            ::unlink(entry->d_name);
-    ::closedir(folder);
+    if (SyncObserver observer = g_sync_observer.load())
+        observer(SyncKind::file, path);
+    return ::fsync(fd);
+}
+
+void set_sync_observer(SyncObserver observer)
+{
+    g_sync_observer.store(observer);
+}
+
+std::string temporary_name_for(const std::string& path)
+{
+    return path + kTemporaryMark + "-XXXXXX";
+}
+
+void remove_leftover_temporaries(const DataFolder& folder)
+{
+    remove_temporaries_of(folder.candidate_file());
+    remove_temporaries_of(folder.status_file());
 }
 
 std::uint64_t available_memory()

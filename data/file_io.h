@@ -10,16 +10,9 @@
 #include <string>
 #include <sys/types.h>
 
-namespace zud {
+#include "data/data_folder.h"
 
-// The data files: "Zud.dat" and "ZudStatus.dat" in the current folder,
-// unless a BOINC client maps them to files elsewhere (set once at start,
-// before any file is opened; the texts must live as long as the program).
-extern const char* kCandidateFile;         // "Zud.dat"
-extern const char* const kCandidateBackup; // "Zud.dat~"
-extern const char* kStatusFile;            // "ZudStatus.dat"
-extern const char* const kStatusBackup;    // "ZudStatus.dat~"
-extern const char* const kStatusBackup2;   // "ZudStatus.dat~~"
+namespace zud {
 
 using FileOpener = std::FILE* (*)(const char* path, const char* mode);
 
@@ -73,12 +66,25 @@ int append_whole(const char* path, const std::string& text, bool durable);
 int replace_whole(const char* path, const std::string& text);
 
 
-// Flushes the folder's entries (renames) to disk.
-void sync_folder();
+// Flushes the entries (renames) of the folder that holds `path` to disk.
+void sync_folder_holding(const std::string& path);
+
+// Tests: told of every sync this program asks of the system, of a file's
+// data (fsync, fdatasync) or of a folder's entries, with the path synced.
+enum class SyncKind { file, folder };
+using SyncObserver = void (*)(SyncKind kind, const char* path);
+void set_sync_observer(SyncObserver observer);   // nullptr: none
+// fsync(2) of the open file `path`, told to the observer.
+int sync_file(int fd, const char* path);
+
+// A name of our own beside `path` for a new file that will replace it
+// ("<path>.new-XXXXXX", made by mkstemp): the clean-up below knows it.
+std::string temporary_name_for(const std::string& path);
 
 // Removes what killed writes left behind: temporary files of this
-// program's naming. Only while holding the folder lock.
-void remove_leftover_temporaries();
+// program's naming beside the folder's data files. Only while holding the
+// folder lock.
+void remove_leftover_temporaries(const DataFolder& folder);
 
 // Set by a signal handler: reads of the data files give up.
 extern std::atomic<bool> read_interrupted;

@@ -11,23 +11,24 @@
 
 namespace zud {
 
-bool FolderLock::acquire(std::string& message)
+bool FolderLock::acquire(const DataFolder& folder, std::string& message)
 {
     if (held())
         return true;
-    const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        message = "The folder '" + current_folder() + "' cannot be opened (" + system_reason(errno) + ")!";
+        const int error_number = errno;
+        message = "The folder '" + folder.shown() + "' cannot be opened (" + system_reason(error_number) + ")!";
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error_number = errno;
         ::close(fd);
         if (error_number == EWOULDBLOCK)
-            message = "ZudSieve is already running in the folder '" + current_folder() +
+            message = "ZudSieve is already running in the folder '" + folder.shown() +
                       "'. Only one ZudSieve may work in a folder at a time.";
         else
-            message = "The folder '" + current_folder() + "' cannot be locked (" + system_reason(error_number) + ")!";
+            message = "The folder '" + folder.shown() + "' cannot be locked (" + system_reason(error_number) + ")!";
         return false;
     }
     fd_ = fd;

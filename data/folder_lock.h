@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "data/data_folder.h"
+
 namespace zud {
 
 class FolderLock {
@@ -14,9 +16,9 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // Takes the lock on the current folder without waiting. On failure
+    // Takes the lock on the data folder without waiting. On failure
     // `message` says why: another ZudSieve holds it, or the system refused.
-    bool acquire(std::string& message);
+    bool acquire(const DataFolder& folder, std::string& message);
     void release();
     bool held() const { return fd_ >= 0; }
 

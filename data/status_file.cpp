@@ -20,11 +20,11 @@ namespace zud {
 
 namespace {
 
-FileResult write_result(int error_number)
+FileResult write_result(const DataFolder& folder, int error_number)
 {
     if (error_number == 0)
         return {};
-    return {false, status_write_failure(error_number)};
+    return {false, status_write_failure(folder, error_number)};
 }
 
 // The status file's tail after its last line end, read backwards in pieces.
@@ -245,21 +245,23 @@ const char* const kLeftUnchanged = " The file has been left unchanged.";
 
 }  // namespace
 
-std::string status_write_failure(int error_number)
+std::string status_write_failure(const DataFolder& folder, int error_number)
 {
-    const std::string reason = error_number == EINVAL && !unusable_reason(kStatusFile).empty()
-                                   ? unusable_reason(kStatusFile)
+    const char* const status_file = folder.status_file().c_str();
+    const std::string reason = error_number == EINVAL && !unusable_reason(status_file).empty()
+                                   ? unusable_reason(status_file)
                                    : system_reason(error_number);
     return "The file 'ZudStatus.dat' could not be written (" + reason + ")!";
 }
 
-FileResult repair_status_file()
+FileResult repair_status_file(const DataFolder& folder)
 {
-    if (file_kind(kStatusFile) != FileKind::regular)
+    const char* const status_file = folder.status_file().c_str();
+    if (file_kind(status_file) != FileKind::regular)
         return {};
-    const int fd = ::open(kStatusFile, O_RDWR | O_CLOEXEC);
+    const int fd = ::open(status_file, O_RDWR | O_CLOEXEC);
     if (fd < 0)
-        return {false, status_write_failure(errno)};
+        return {false, status_write_failure(folder, errno)};
     struct stat info {};
     off_t keep = 0;
     int error_number = 0;
@@ -277,11 +279,11 @@ FileResult repair_status_file()
         } else if (::pwrite(fd, "\n", 1, info.st_size) != 1) {
             error_number = errno;   // a whole record, or someone's note: ended, kept
         }
-        if (error_number == 0 && ::fsync(fd) != 0)
+        if (error_number == 0 && sync_file(fd, status_file) != 0)
             error_number = errno;
     }
     ::close(fd);
-    return write_result(error_number);
+    return write_result(folder, error_number);
 }
 
 namespace {
@@ -335,15 +337,15 @@ private:
 
 }  // namespace
 
-StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks)
+StatusRead read_status_file(const DataFolder& folder, bool& echo, const StatusReadHooks& hooks)
 {
     StatusRead read;
     const bool echoing = echo;
     echo = false;
-    const std::string unusable = unusable_reason(kStatusFile);
+    const std::string unusable = unusable_reason(folder.status_file().c_str());
     if (!unusable.empty())
         return unusable_read("The file 'ZudStatus.dat' cannot be read - " + unusable + "!");
-    std::FILE* file = open_for_reading(kStatusFile);
+    std::FILE* file = open_for_reading(folder.status_file().c_str());
     if (file == nullptr) {
         if (errno != ENOENT)
             return unusable_read("The file 'ZudStatus.dat' cannot be read (" + system_reason(errno) + ")!");
@@ -563,45 +565,45 @@ std::string checkpoint_line(std::int64_t p)
     return text;
 }
 
-FileResult write_range_header(std::int64_t pmax, std::int64_t pmin)
+FileResult write_range_header(const DataFolder& folder, std::int64_t pmax, std::int64_t pmin)
 {
     char text[100];
     std::snprintf(text, sizeof text, "pmax=%" PRId64 "\npmin=%" PRId64 "\n", pmax, pmin);
-    return write_result(replace_whole(kStatusFile, text));
+    return write_result(folder, replace_whole(folder.status_file().c_str(), text));
 }
 
-FileResult restore_status_file(std::int64_t pmax, std::int64_t pmin, const std::string& text)
+FileResult restore_status_file(const DataFolder& folder, std::int64_t pmax, std::int64_t pmin, const std::string& text)
 {
     char header[100];
     std::snprintf(header, sizeof header, "pmax=%" PRId64 "\npmin=%" PRId64 "\n", pmax, pmin);
-    return write_result(replace_whole(kStatusFile, header + text));
+    return write_result(folder, replace_whole(folder.status_file().c_str(), header + text));
 }
 
-FileResult append_resume_point(std::int64_t p)
+FileResult append_resume_point(const DataFolder& folder, std::int64_t p)
 {
-    return append_status_text(checkpoint_line(p), true);
+    return append_status_text(folder, checkpoint_line(p), true);
 }
 
-FileResult write_stop_record(std::int64_t pmin, std::int64_t pmax)
+FileResult write_stop_record(const DataFolder& folder, std::int64_t pmin, std::int64_t pmax)
 {
     char text[100];
     std::snprintf(text, sizeof text, "pmin=%" PRId64 "\npmax=%" PRId64 "\n", pmin, pmax);
-    return write_result(replace_whole(kStatusFile, text));
+    return write_result(folder, replace_whole(folder.status_file().c_str(), text));
 }
 
-FileResult append_done()
+FileResult append_done(const DataFolder& folder)
 {
-    return append_status_text("Done\n", true);
+    return append_status_text(folder, "Done\n", true);
 }
 
-FileResult write_done_initial()
+FileResult write_done_initial(const DataFolder& folder)
 {
-    return write_result(replace_whole(kStatusFile, "Done"));
+    return write_result(folder, replace_whole(folder.status_file().c_str(), "Done"));
 }
 
-std::string read_status_text()
+std::string read_status_text(const DataFolder& folder)
 {
-    std::FILE* file = open_for_reading(kStatusFile);
+    std::FILE* file = open_for_reading(folder.status_file().c_str());
     if (file == nullptr)
         return {};
     std::string text;
@@ -612,33 +614,33 @@ std::string read_status_text()
     return text;
 }
 
-FileResult delete_status_file()
+FileResult delete_status_file(const DataFolder& folder)
 {
-    if (std::remove(kStatusFile) != 0 && errno != ENOENT)
+    if (std::remove(folder.status_file().c_str()) != 0 && errno != ENOENT)
         return {false, "The file 'ZudStatus.dat' could not be deleted (" + system_reason(errno) + ")!"};
     return {};
 }
 
-FileResult append_exit_line(std::int64_t p)
+FileResult append_exit_line(const DataFolder& folder, std::int64_t p)
 {
-    return append_status_text(checkpoint_line(p), true);
+    return append_status_text(folder, checkpoint_line(p), true);
 }
 
-FileResult append_status_text(const std::string& text, bool durable)
+FileResult append_status_text(const DataFolder& folder, const std::string& text, bool durable)
 {
-    return write_result(append_whole(kStatusFile, text, durable));
+    return write_result(folder, append_whole(folder.status_file().c_str(), text, durable));
 }
 
-FileResult keep_completed_results()
+FileResult keep_completed_results(const DataFolder& folder)
 {
     // The backup before goes one step back rather than being lost.
-    if (std::rename(kStatusBackup, kStatusBackup2) != 0 && errno != ENOENT)
+    if (std::rename(folder.status_backup().c_str(), folder.status_backup2().c_str()) != 0 && errno != ENOENT)
         return {false, "The file 'ZudStatus.dat~' could not be kept as 'ZudStatus.dat~~' (" + system_reason(errno) +
                            ")! Nothing has been changed."};
-    if (std::rename(kStatusFile, kStatusBackup) != 0 && errno != ENOENT)
+    if (std::rename(folder.status_file().c_str(), folder.status_backup().c_str()) != 0 && errno != ENOENT)
         return {false, "The file 'ZudStatus.dat' could not be kept as 'ZudStatus.dat~' (" + system_reason(errno) +
                            ")! The new range has not been started."};
-    sync_folder();
+    sync_folder_holding(folder.status_file());
     return {true, {}};
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "data/candidate_set.h"
+#include "data/data_folder.h"
 #include "data/file_io.h"
 
 namespace zud {
@@ -49,7 +50,7 @@ struct StatusReadHooks {
 // Mends a last line without its line end: what an interrupted write left
 // of a record is cut, anything else (a whole record, someone's note) gets
 // its line end. Call before anything else touches the file.
-FileResult repair_status_file();
+FileResult repair_status_file(const DataFolder& folder);
 
 // Reads the file at Start. Only records count: one "pmax=" line below 2^62,
 // a factor line "p | k*2^n+1" or a "pmin=" line of digits, within the range
@@ -61,7 +62,7 @@ FileResult repair_status_file();
 // these rules is damage: named with its reason, nothing changes. The factor
 // lines' texts are returned while `echo` is set; it is cleared afterwards,
 // whatever was read.
-StatusRead read_status_file(bool& echo, const StatusReadHooks& hooks);
+StatusRead read_status_file(const DataFolder& folder, bool& echo, const StatusReadHooks& hooks);
 
 // The texts of the file's lines.
 std::string factor_line(std::int64_t p, std::int32_t k, std::int32_t n);   // with its line end
@@ -74,30 +75,30 @@ std::string checkpoint_line(std::int64_t p);                               // "p
 // Window-side writers. Appends are whole and reach the disk before they
 // return; replacements never leave a half-written file. A failure carries
 // a warning that names the file and the reason.
-FileResult write_range_header(std::int64_t pmax, std::int64_t pmin);
-FileResult append_resume_point(std::int64_t p);                          // "pmin=" p
-FileResult write_stop_record(std::int64_t pmin, std::int64_t pmax);      // after an initial creation
-FileResult append_done();                                                // "Done\n"
-FileResult write_done_initial();                                         // "Done" alone
-FileResult delete_status_file();
+FileResult write_range_header(const DataFolder& folder, std::int64_t pmax, std::int64_t pmin);
+FileResult append_resume_point(const DataFolder& folder, std::int64_t p);                       // "pmin=" p
+FileResult write_stop_record(const DataFolder& folder, std::int64_t pmin, std::int64_t pmax); // after an initial creation
+FileResult append_done(const DataFolder& folder);                                              // "Done\n"
+FileResult write_done_initial(const DataFolder& folder);                                      // "Done" alone
+FileResult delete_status_file(const DataFolder& folder);
 // The completed file becomes "ZudStatus.dat~", once a new range is
 // confirmed; the backup before it "ZudStatus.dat~~".
-FileResult keep_completed_results();
+FileResult keep_completed_results(const DataFolder& folder);
 // The whole text of "ZudStatus.dat" (what is handed to the Zud team); empty
 // when it cannot be read.
-std::string read_status_text();
+std::string read_status_text(const DataFolder& folder);
 // The exit line, "pmin=" p.
-FileResult append_exit_line(std::int64_t p);
+FileResult append_exit_line(const DataFolder& folder, std::int64_t p);
 
 // The run's writer: factor lines and checkpoints, all of `text` or none of
 // it. `durable`: on disk before it returns.
-FileResult append_status_text(const std::string& text, bool durable);
+FileResult append_status_text(const DataFolder& folder, const std::string& text, bool durable);
 
 // A status file that vanished during a run, written again: the range header
 // (pmax, pmin) and then `text`.
-FileResult restore_status_file(std::int64_t pmax, std::int64_t pmin, const std::string& text);
+FileResult restore_status_file(const DataFolder& folder, std::int64_t pmax, std::int64_t pmin, const std::string& text);
 
 // "The file 'ZudStatus.dat' could not be written (reason)!"
-std::string status_write_failure(int error_number);
+std::string status_write_failure(const DataFolder& folder, int error_number);
 
 }  // namespace zud

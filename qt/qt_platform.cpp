@@ -82,16 +82,16 @@ QIcon marked_icon(TrayMark state)
     return QIcon(pixmap);
 }
 
-void copy_results()
+void copy_results(const DataFolder& folder)
 {
-    QApplication::clipboard()->setText(QString::fromStdString(read_status_text()));
+    QApplication::clipboard()->setText(QString::fromStdString(read_status_text(folder)));
 }
 
 // Through xdg-open, whose status says whether a file manager took the
 // folder (Qt's own opener only says whether it could start one).
-void open_data_folder(std::function<void(const std::string& folder)> unopened)
+void open_data_folder(const std::string& shown, std::function<void(const std::string& folder)> unopened)
 {
-    const QString folder = QDir::currentPath();
+    const QString folder = QString::fromStdString(shown);
     auto* opener = new QProcess(qApp);
     auto told = std::make_shared<bool>(false);
     auto tell = [unopened = std::move(unopened), folder, told] {
@@ -243,16 +243,17 @@ void QtTray::notice_action(uint id, const QString& action)
 {
     if (id != notice_id_)
         return;
+    const DataFolder folder = folder_ ? folder_() : DataFolder();
     if (action == QStringLiteral("open")) {
         if (open_folder_)
             open_folder_();
         else
-            open_data_folder([](const std::string& folder) {
+            open_data_folder(folder.shown(), [](const std::string& folder) {
                 QtMessageBox(nullptr).warn("No file manager opened the folder '" + folder + "'.");
             });
     }
     else if (action == QStringLiteral("copy"))
-        copy_results();
+        copy_results(folder);
 }
 
 void QtTray::mark(TrayMark state)

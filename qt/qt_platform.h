@@ -23,11 +23,11 @@ namespace zud::qt {
 
 // The application icon with a small mark in its lower right corner.
 QIcon marked_icon(TrayMark state);
-// The whole text of ZudStatus.dat onto the clipboard.
-void copy_results();
-// The data folder in the desktop's file manager; `unopened` is called
-// (with the folder) when none opens it.
-void open_data_folder(std::function<void(const std::string& folder)> unopened);
+// The whole text of the folder's ZudStatus.dat onto the clipboard.
+void copy_results(const DataFolder& folder);
+// The data folder (its full path) in the desktop's file manager;
+// `unopened` is called (with the folder) when none opens it.
+void open_data_folder(const std::string& folder, std::function<void(const std::string& folder)> unopened);
 
 // "\r\n" line ends of the log become "\n" for Qt's widgets and the clipboard.
 QString from_log_text(const std::string& text);
@@ -79,6 +79,8 @@ public:
     void set_menu(QMenu* menu);
     // What the notice's "Open folder" does.
     void set_folder_opener(std::function<void()> opener) { open_folder_ = std::move(opener); }
+    // The data folder the notice is about; unset: the current folder.
+    void set_data_folder(std::function<DataFolder()> folder) { folder_ = std::move(folder); }
     QSystemTrayIcon* icon() const { return icon_; }
 
 private:
@@ -94,6 +96,7 @@ private:
     bool bus_connected_ = false;
     std::function<void()> on_activate_;
     std::function<void()> open_folder_;
+    std::function<DataFolder()> folder_;
 };
 
 // "Where is your Zud.dat?": Qt's own file dialog, the same on every

@@ -53,11 +53,12 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
         parts.box = own_box_.get();
     }
     answered_box_ = std::make_unique<AnswerHandedOver>(*parts.box, options_.yes);
-    naming_box_ = std::make_unique<FolderNamingBox>(*answered_box_);
+    naming_box_ = std::make_unique<FolderNamingBox>(*answered_box_, [this] { return logic_->folder().shown(); });
     if (parts.tray == nullptr) {
         own_tray_ = std::make_unique<QtTray>(this, [this] { logic_->tray_activated(); });
         own_tray_->set_menu(tray_menu_);
         own_tray_->set_folder_opener([this] { open_folder(); });
+        own_tray_->set_data_folder([this] { return logic_->folder(); });
         parts.tray = own_tray_.get();
     }
     if (parts.profile == nullptr) {

@@ -70,7 +70,7 @@ void ZudWindow::build_file_menu(QMenuBar* bar)
 {
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     copy_action_ = file->addAction(QStringLiteral("&Copy results"));
-    connect(copy_action_, &QAction::triggered, this, [] { copy_results(); });
+    connect(copy_action_, &QAction::triggered, this, [this] { copy_results(logic_->folder()); });
     file->addSeparator();
     quit_action_ = file->addAction(QStringLiteral("&Quit"));
     quit_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -105,7 +105,7 @@ bool ZudWindow::starts_hidden() const
 
 void ZudWindow::open_folder()
 {
-    open_data_folder([this](const std::string& folder) {
+    open_data_folder(logic_->folder().shown(), [this](const std::string& folder) {
         naming_box_->show("No file manager opened the folder '" + folder + "'. It holds 'Zud.dat' and "
                           "'ZudStatus.dat'; open it with a file manager of your own.",
                           BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok);
@@ -174,8 +174,9 @@ void ZudWindow::build_tray_menu()
 void ZudWindow::choose_data_folder()
 {
     std::string refusal;
-    if (change_data_folder(logic_->running(), *profile_, *chooser_, refusal)) {
-        logic_->folder_changed();
+    DataFolder folder = logic_->folder();
+    if (change_data_folder(logic_->running(), folder, *profile_, *chooser_, refusal)) {
+        logic_->folder_changed(folder);
         return;
     }
     if (!refusal.empty())
@@ -188,13 +189,14 @@ SecondStartAnswer ZudWindow::second_start(const std::string& folder)
         logic_->tray_activated();
     else
         show_window();
-    const std::string here = current_folder();
+    const std::string here = logic_->folder().shown();
     if (folder.empty() || folder == here)
         return {true, "ZudSieve is already running in '" + here + "': its window has come forward."};
-    const std::string word = switch_data_folder(logic_->running(), folder, *profile_);
+    DataFolder next = logic_->folder();
+    const std::string word = switch_data_folder(logic_->running(), next, folder, *profile_);
     if (!word.empty())
         return {false, word};
-    QTimer::singleShot(0, this, [this] { logic_->folder_changed(); });
+    QTimer::singleShot(0, this, [this, next] { logic_->folder_changed(next); });
     return {true, "ZudSieve is already running: its window has come forward and works in '" + folder + "' now."};
 }
 
@@ -244,8 +246,7 @@ void ZudWindow::restore_placement(Profile& profile)
 
 void ZudWindow::start()
 {
-    if (!options_.folder_given)
-        settle_data_folder(*profile_, chooser_);
+    logic_->set_folder(options_.folder_given ? DataFolder(options_.folder) : settle_data_folder(*profile_, chooser_));
     logic_->initialize();
 }
 
@@ -325,7 +326,7 @@ int run_window(int argc, char** argv, const StartOptions& options)
     // Starts at the same instant agree on one first window through the
     // lock; the others hand over to it once it listens.
     if (single && !claim_first_window(place.lock)) {
-        const std::string here = current_folder();
+        const std::string here = DataFolder(options.folder).shown();
         const std::string folder = options.folder_given || folder_has_data(here) ? here : std::string();
         SecondStartAnswer answer;
         bool handed = false;

@@ -270,7 +270,7 @@ bool RunCoordinator::write_pending()
     if (!write_trouble_told_) {
         // Told once; the run keeps trying, and Stop still works.
         write_trouble_told_ = true;
-        warn(WarningKind::status_file_unwritable, kStatusFile, written.message);
+        warn(WarningKind::status_file_unwritable, owner_.settings_.folder.status_name(), written.message);
     }
     return false;
 }
@@ -279,13 +279,14 @@ bool RunCoordinator::write_pending()
 // range header, from where this run's records begin, and the user is told.
 FileResult RunCoordinator::append_record(const std::string& text, bool durable)
 {
-    FileResult written = append_status_text(text, durable);
+    const DataFolder& folder = owner_.settings_.folder;
+    FileResult written = append_status_text(folder, text, durable);
     // An initial creation has no range in the file to restore.
-    if (written.ok || run_.pmin == 0 || file_kind(kStatusFile) != FileKind::missing)
+    if (written.ok || run_.pmin == 0 || file_kind(folder.status_file().c_str()) != FileKind::missing)
         return written;
-    written = restore_status_file(run_.pmax, recorded_, text);
+    written = restore_status_file(folder, run_.pmax, recorded_, text);
     if (written.ok)
-        warn(WarningKind::status_file_restored, kStatusFile, {}, recorded_);
+        warn(WarningKind::status_file_restored, folder.status_name(), {}, recorded_);
     return written;
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "data/data_folder.h"
 #include "engine/sieve.h"
 #include "run/priority.h"
 #include "run/run_events.h"
@@ -28,6 +29,7 @@ struct RunSettings {
     NiceSetter set_nice = nullptr;     // nullptr: the system's
     SecondsClock clock = nullptr;      // nullptr: time()
     SearchMode mode = SearchMode::best;
+    DataFolder folder;                 // where the run's records go
 };
 
 class Run : public RunControls {

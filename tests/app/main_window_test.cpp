@@ -92,7 +92,7 @@ TEST_F(MainWindow, initial_creation_rewrites_the_candidate_file_and_marks_done)
     EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
     EXPECT_EQ(read_file("Zud.dat~"), original);
     zud::CandidateSet written;
-    ASSERT_TRUE(zud::read_candidate_file(written).ok);
+    ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), written).ok);
     // Every n of 100..2000 was a candidate and searched, whatever class the
     // old file's n shared: the sieve to 60000 leaves fewer than the file
     // pre-sieved to 3000 had, and none that 3 divides.

@@ -72,9 +72,9 @@ class RangeStart : public zud_test::TempDirTest {};
 
 TEST_F(RangeStart, the_first_pmin_line_of_the_status_file)
 {
-    EXPECT_EQ(zud::recorded_range_start(7), 7);
+    EXPECT_EQ(zud::recorded_range_start(zud::DataFolder(), 7), 7);
     write_file("ZudStatus.dat", "pmax=4000000000\npmin=3000000000\n3000000019 | 5*2^9+1\npmin=3500000000\n");
-    EXPECT_EQ(zud::recorded_range_start(7), 3000000000);
+    EXPECT_EQ(zud::recorded_range_start(zud::DataFolder(), 7), 3000000000);
 }
 
 }  // namespace

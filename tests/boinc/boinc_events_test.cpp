@@ -15,7 +15,8 @@ class BoincEventsTest : public zud_test::TempDirTest {};
 TEST_F(BoincEventsTest, checkpoints_wait_for_progress_and_stay_within_the_range)
 {
     write_file("ZudStatus.dat", "pmax=1000\npmin=100\n");
-    TaskEvents events(100, 1000);
+    const zud::DataFolder folder;
+    TaskEvents events(folder, 100, 1000);
     events.progress({200, 0.1, 0});
     EXPECT_FALSE(events.take_checkpoint()) << "none was asked for";
     events.want_checkpoint();
@@ -34,7 +35,8 @@ TEST_F(BoincEventsTest, checkpoints_wait_for_progress_and_stay_within_the_range)
 
 TEST_F(BoincEventsTest, an_unwritable_status_file_and_the_end_reach_the_loop)
 {
-    TaskEvents events(100, 1000);
+    const zud::DataFolder folder;
+    TaskEvents events(folder, 100, 1000);
     std::string why;
     events.warning({zud::WarningKind::priority_refused, "", "no"});
     EXPECT_FALSE(events.status_unwritable(why));

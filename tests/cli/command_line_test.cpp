@@ -169,30 +169,30 @@ TEST_F(DataFolder, stays_remembers_asks_and_names_the_folder_in_messages)
 
     // Started in the data folder: stays, asks nothing.
     ASSERT_EQ(::chdir("data"), 0);
-    EXPECT_EQ(zud::settle_data_folder(profile, &chooser), data);
+    EXPECT_EQ(zud::settle_data_folder(profile, &chooser).shown(), data);
     EXPECT_EQ(chooser.asked, 0);
 
     // Started elsewhere with nothing remembered: asks, goes there, remembers.
     ASSERT_EQ(::chdir("../empty"), 0);
     chooser.answer = data;
-    EXPECT_EQ(zud::settle_data_folder(profile, &chooser), data);
+    const zud::DataFolder chosen = zud::settle_data_folder(profile, &chooser);
+    EXPECT_EQ(chosen.shown(), data);
+    EXPECT_EQ(chosen.candidate_file(), data + "/Zud.dat");
     EXPECT_EQ(chooser.asked, 1);
     EXPECT_EQ(chooser.asked_from, dir_ + "/empty");
-    EXPECT_EQ(zud::current_folder(), data);
+    EXPECT_EQ(zud::current_folder(), dir_ + "/empty");   // the program never changes its folder
     EXPECT_EQ(profile.values["folder"], data);
     EXPECT_EQ(profile.saves, 1);
 
     // Next time it goes there without asking.
-    ASSERT_EQ(::chdir("../empty"), 0);
-    EXPECT_EQ(zud::settle_data_folder(profile, &chooser), data);
+    EXPECT_EQ(zud::settle_data_folder(profile, &chooser).shown(), data);
     EXPECT_EQ(chooser.asked, 1);
 
     // A cancelled chooser, or none (the console), stays where it was.
     profile.values.clear();
-    ASSERT_EQ(::chdir("../empty"), 0);
     chooser.answer.reset();
-    EXPECT_EQ(zud::settle_data_folder(profile, &chooser), dir_ + "/empty");
-    EXPECT_EQ(zud::settle_data_folder(profile, nullptr), dir_ + "/empty");
+    EXPECT_EQ(zud::settle_data_folder(profile, &chooser).shown(), dir_ + "/empty");
+    EXPECT_EQ(zud::settle_data_folder(profile, nullptr).shown(), dir_ + "/empty");
     EXPECT_EQ(chooser.asked, 2);
 
     // Messages naming a data file name the folder: in place of "the current

@@ -141,7 +141,7 @@ TEST_F(FileCommands, import_keeps_every_old_k_and_a_refusal_changes_nothing)
     write_file("Zud.dat", old);
     zud::FolderLock other;
     std::string message;
-    ASSERT_TRUE(other.acquire(message));
+    ASSERT_TRUE(other.acquire(zud::DataFolder(), message));
     EXPECT_EQ(command(FileCommand::Kind::import_candidates, "in.abcd"), 1);
     EXPECT_NE(err.find("already running"), std::string::npos) << err;
     EXPECT_EQ(command(FileCommand::Kind::apply_factors, "in.abcd"), 1);

@@ -22,7 +22,7 @@ protected:
     zud::FileResult read(const std::string& text)
     {
         write_file("Zud.dat", text);
-        return zud::read_candidate_file(set);
+        return zud::read_candidate_file(zud::DataFolder(), set);
     }
     std::vector<std::int32_t> ns_of(std::int32_t k_index) const
     {
@@ -54,22 +54,22 @@ TEST_F(CandidateFile, writer_round_trips_and_keeps_a_backup)
 {
     ASSERT_TRUE(read("2\n500\n700\nk=5\n531\n+24\n+48\nk=7\n").ok);
     const CandidateSet before = set;
-    const zud::FileResult written = zud::write_candidate_file(set);
+    const zud::FileResult written = zud::write_candidate_file(zud::DataFolder(), set);
     ASSERT_TRUE(written.ok);
     EXPECT_EQ(written.message, "A new 'Zud.dat' has been written. The previous version has been renamed 'Zud.dat~'");
     EXPECT_EQ(read_file("Zud.dat"), "2\n500\n700\nk=5\n531\n+24\n+48\nk=7\n");
     EXPECT_EQ(read_file("Zud.dat~"), "2\n500\n700\nk=5\n531\n+24\n+48\nk=7\n");
-    ASSERT_TRUE(zud::read_candidate_file(set).ok);
+    ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), set).ok);
     EXPECT_EQ(set.k_values, before.k_values);
     EXPECT_EQ(set.bits, before.bits);
     EXPECT_EQ(set.spacings, before.spacings);
     EXPECT_FALSE(exists("Zud.dat.new"));
 
     // A second backup replaces the first; without a file there is no backup.
-    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    ASSERT_TRUE(zud::write_candidate_file(zud::DataFolder(), set).ok);
     std::remove("Zud.dat");
     std::remove("Zud.dat~");
-    EXPECT_EQ(zud::write_candidate_file(set).message, "The 'Zud.dat' file has been created.");
+    EXPECT_EQ(zud::write_candidate_file(zud::DataFolder(), set).message, "The 'Zud.dat' file has been created.");
     EXPECT_FALSE(exists("Zud.dat~"));
 }
 
@@ -78,7 +78,7 @@ TEST_F(CandidateFile, round_trip_of_the_shipped_small_file)
     const std::string original = test_data("small_Zud.dat");
     ASSERT_TRUE(read(original).ok);
     EXPECT_EQ(set.candidate_count(), 679u);
-    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    ASSERT_TRUE(zud::write_candidate_file(zud::DataFolder(), set).ok);
     EXPECT_EQ(read_file("Zud.dat"), original);
 }
 
@@ -87,7 +87,7 @@ TEST_F(CandidateFile, initial_creation_writes_every_n_of_the_range)
     ASSERT_TRUE(read("1\n10\n13\nk=3\n11\n").ok);
     set.fill_all();
     set.bitmap(0)[0] &= ~(1u << (12 - 10));
-    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    ASSERT_TRUE(zud::write_candidate_file(zud::DataFolder(), set).ok);
     EXPECT_EQ(read_file("Zud.dat"), "1\n10\n13\nk=3\n10\n+1\n+2\n");
 }
 
@@ -113,7 +113,7 @@ TEST_F(CandidateFile, every_validation_message)
         EXPECT_EQ(r.message, message) << text;
     }
     std::remove("Zud.dat");
-    EXPECT_EQ(zud::read_candidate_file(set).message, "The file 'Zud.dat' cannot be found in the current directory!");
+    EXPECT_EQ(zud::read_candidate_file(zud::DataFolder(), set).message, "The file 'Zud.dat' cannot be found in the current directory!");
 }
 
 TEST_F(CandidateFile, line_value_rules)
@@ -231,7 +231,7 @@ TEST_F(CandidateFile, a_failing_write_keeps_the_old_file_and_says_why)
         ASSERT_TRUE(read(original).ok);
         set.fill_all();
         zud::set_file_opener(opener);
-        const zud::FileResult r = zud::write_candidate_file(set);
+        const zud::FileResult r = zud::write_candidate_file(zud::DataFolder(), set);
         zud::set_file_opener(nullptr);
         EXPECT_FALSE(r.ok);
         EXPECT_NE(r.message.find("'Zud.dat'"), std::string::npos);
@@ -248,13 +248,13 @@ TEST_F(CandidateFile, the_backup_comes_before_the_old_one_goes_and_modes_are_kep
     ASSERT_TRUE(read(first).ok);
     ASSERT_EQ(chmod("Zud.dat", 0640), 0);
     set.fill_all();
-    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    ASSERT_TRUE(zud::write_candidate_file(zud::DataFolder(), set).ok);
     EXPECT_EQ(read_file("Zud.dat~"), first);
     struct stat info {};
     ASSERT_EQ(stat("Zud.dat", &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
     const std::string second = read_file("Zud.dat");
-    ASSERT_TRUE(zud::write_candidate_file(set).ok);
+    ASSERT_TRUE(zud::write_candidate_file(zud::DataFolder(), set).ok);
     EXPECT_EQ(read_file("Zud.dat~"), second);   // a second backup replaces the first
 
     // Where no backup can be made (no inode left for the link or a copy),
@@ -266,7 +266,7 @@ TEST_F(CandidateFile, the_backup_comes_before_the_old_one_goes_and_modes_are_kep
         GTEST_SKIP() << "cannot mount a tmpfs here";
     ASSERT_EQ(chdir("disk"), 0);
     write_file("Zud.dat", first);   // the folder, Zud.dat and the new file use the 3 inodes
-    const zud::FileResult r = zud::write_candidate_file(set);
+    const zud::FileResult r = zud::write_candidate_file(zud::DataFolder(), set);
     const std::string kept = read_file("Zud.dat");
     const bool temporaries = system("ls | grep -q new") == 0;
     ASSERT_EQ(chdir(dir_.c_str()), 0);

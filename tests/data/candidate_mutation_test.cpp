@@ -186,7 +186,7 @@ TEST_F(CandidateMutations, a_damaged_file_is_refused_or_read_exactly_as_the_stri
     ASSERT_TRUE(sound.has_value());
     zud::CandidateSet set;
     write_file("Zud.dat", original);
-    ASSERT_TRUE(zud::read_candidate_file(set).ok);
+    ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), set).ok);
     ASSERT_EQ(as_read(set), *sound);
 
     std::mt19937 random(25);
@@ -195,7 +195,7 @@ TEST_F(CandidateMutations, a_damaged_file_is_refused_or_read_exactly_as_the_stri
         const std::string text = mutated(original, random, i % 7);
         const std::optional<Candidates> expected = strict_read(text);
         write_file("Zud.dat", text);
-        const zud::FileResult read = zud::read_candidate_file(set);
+        const zud::FileResult read = zud::read_candidate_file(zud::DataFolder(), set);
         if (!expected) {
             ++refused;
             EXPECT_FALSE(read.ok) << "mutation " << i << " accepted:\n" << text;

@@ -36,7 +36,7 @@ TEST_F(Formats, every_format_round_trips_to_the_same_candidate_file)
     const std::string original = test_data("small_Zud.dat");
     write_file("Zud.dat", original);
     zud::CandidateSet set;
-    ASSERT_TRUE(zud::read_candidate_file(set).ok);
+    ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), set).ok);
     for (CandidateFormat format : {CandidateFormat::abcd, CandidateFormat::abc, CandidateFormat::newpgen}) {
         write_file("Zud.dat", original);
         const zud::FileResult read = import(exported(set, format));
@@ -46,7 +46,7 @@ TEST_F(Formats, every_format_round_trips_to_the_same_candidate_file)
         std::vector<std::int32_t> kept;
         ASSERT_TRUE(zud::merge_candidates(imported, set, merged, kept).ok);
         EXPECT_TRUE(kept.empty());
-        ASSERT_TRUE(zud::write_candidate_file(merged).ok);
+        ASSERT_TRUE(zud::write_candidate_file(zud::DataFolder(), merged).ok);
         EXPECT_EQ(read_file("Zud.dat"), original);
     }
 }
@@ -56,7 +56,7 @@ TEST_F(Formats, texts_written_and_k_kept_by_the_old_file)
     // k=3 without n, out of order.
     write_file("Zud.dat", "3\n100\n200\nk=9\n101\n+49\n+50\nk=3\nk=1\n120\n");
     zud::CandidateSet set;
-    ASSERT_TRUE(zud::read_candidate_file(set).ok);
+    ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), set).ok);
     EXPECT_EQ(exported(set, CandidateFormat::abcd, 7),
               "ABCD 1*2^$a+1 [120] // Sieved to 7\nABCD 9*2^$a+1 [101] // Sieved to 7\n49\n50\n");
     EXPECT_EQ(exported(set, CandidateFormat::abc, 7), "ABC $a*2^$b+1 // Sieved to 7\n1 120\n9 101\n9 150\n9 200\n");
@@ -68,7 +68,7 @@ TEST_F(Formats, texts_written_and_k_kept_by_the_old_file)
     std::vector<std::int32_t> kept;
     ASSERT_TRUE(zud::merge_candidates(imported, set, merged, kept).ok);
     EXPECT_EQ(kept, (std::vector<std::int32_t>{3}));
-    ASSERT_TRUE(zud::write_candidate_file(merged).ok);
+    ASSERT_TRUE(zud::write_candidate_file(zud::DataFolder(), merged).ok);
     EXPECT_EQ(read_file("Zud.dat"), "5\n100\n200\nk=9\n110\n+5\nk=3\nk=1\n120\nk=5\n140\nk=7\n130\n");
 }
 

@@ -23,7 +23,7 @@ protected:
     zud::StatusRead read(bool echo = false)
     {
         echo_flag = echo;
-        return zud::read_status_file(echo_flag, {});
+        return zud::read_status_file(zud::DataFolder(), echo_flag, {});
     }
     bool echo_flag = false;
 };
@@ -173,7 +173,7 @@ TEST_F(StatusFile, echoes_factor_lines_on_the_first_read_only)
     write_file("ZudStatus.dat", "pmax=50\npmin=3\n7 | 5*2^2+1\n13 | 7*2^3+1\n");
     EXPECT_EQ(read(true).echo_lines, (Lines{"7 | 5*2^2+1", "13 | 7*2^3+1"}));
     EXPECT_FALSE(echo_flag);
-    EXPECT_TRUE(zud::read_status_file(echo_flag, {}).echo_lines.empty());
+    EXPECT_TRUE(zud::read_status_file(zud::DataFolder(), echo_flag, {}).echo_lines.empty());
 }
 
 TEST_F(StatusFile, done_completes_the_range_and_nothing_after_it_is_read)
@@ -197,14 +197,14 @@ TEST_F(StatusFile, done_completes_the_range_and_nothing_after_it_is_read)
     // keep the last two.
     EXPECT_EQ(read_file("ZudStatus.dat"), text);
     write_file("ZudStatus.dat~", "older\n");
-    ASSERT_TRUE(zud::keep_completed_results().ok);
+    ASSERT_TRUE(zud::keep_completed_results(zud::DataFolder()).ok);
     EXPECT_FALSE(exists("ZudStatus.dat"));
     EXPECT_EQ(read_file("ZudStatus.dat~"), text);
     EXPECT_EQ(read_file("ZudStatus.dat~~"), "older\n");
 
     // A new file takes the mode the umask gives, like any other.
     const mode_t previous = ::umask(027);
-    ASSERT_TRUE(zud::write_range_header(2000, 1000).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), 2000, 1000).ok);
     ::umask(previous);
     struct stat info {};
     ASSERT_EQ(::stat("ZudStatus.dat", &info), 0);
@@ -213,21 +213,21 @@ TEST_F(StatusFile, done_completes_the_range_and_nothing_after_it_is_read)
 
 TEST_F(StatusFile, every_writer_writes_its_exact_text)
 {
-    ASSERT_TRUE(zud::write_range_header(2000000000, 1000000000).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), 2000000000, 1000000000).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n");
-    ASSERT_TRUE(zud::append_status_text(zud::factor_line(7, 5, 5) + zud::checkpoint_line(1000003), false).ok);
-    ASSERT_TRUE(zud::append_resume_point(1000100).ok);
-    ASSERT_TRUE(zud::append_exit_line(1000200).ok);
-    ASSERT_TRUE(zud::append_done().ok);
+    ASSERT_TRUE(zud::append_status_text(zud::DataFolder(), zud::factor_line(7, 5, 5) + zud::checkpoint_line(1000003), false).ok);
+    ASSERT_TRUE(zud::append_resume_point(zud::DataFolder(), 1000100).ok);
+    ASSERT_TRUE(zud::append_exit_line(zud::DataFolder(), 1000200).ok);
+    ASSERT_TRUE(zud::append_done(zud::DataFolder()).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n7 | 5*2^5+1\npmin=1000003\n"
                                           "pmin=1000100\npmin=1000200\nDone\n");
-    ASSERT_TRUE(zud::write_stop_record(999, 1000000000).ok);
+    ASSERT_TRUE(zud::write_stop_record(zud::DataFolder(), 999, 1000000000).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmin=999\npmax=1000000000\n");
-    ASSERT_TRUE(zud::write_done_initial().ok);
+    ASSERT_TRUE(zud::write_done_initial(zud::DataFolder()).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
-    ASSERT_TRUE(zud::delete_status_file().ok);
+    ASSERT_TRUE(zud::delete_status_file(zud::DataFolder()).ok);
     EXPECT_FALSE(exists("ZudStatus.dat"));
-    EXPECT_TRUE(zud::delete_status_file().ok);
+    EXPECT_TRUE(zud::delete_status_file(zud::DataFolder()).ok);
 }
 
 std::FILE* refuse_status(const char* path, const char* mode)
@@ -242,11 +242,11 @@ std::FILE* refuse_status(const char* path, const char* mode)
 TEST_F(StatusFile, a_write_that_fails_says_so_and_changes_nothing)
 {
     zud::set_file_opener(refuse_status);
-    const zud::FileResult r = zud::append_resume_point(17);
+    const zud::FileResult r = zud::append_resume_point(zud::DataFolder(), 17);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.message, "The file 'ZudStatus.dat' could not be written (Read-only file system)!");
-    EXPECT_FALSE(zud::write_range_header(5, 3).ok);
-    EXPECT_FALSE(zud::append_exit_line(17).ok);
+    EXPECT_FALSE(zud::write_range_header(zud::DataFolder(), 5, 3).ok);
+    EXPECT_FALSE(zud::append_exit_line(zud::DataFolder(), 17).ok);
     zud::set_file_opener(nullptr);
     EXPECT_FALSE(exists("ZudStatus.dat"));
     EXPECT_FALSE(exists("ZudStatus.dat.new"));
@@ -268,13 +268,13 @@ TEST_F(StatusFile, a_partial_append_is_cut_back_to_the_last_whole_line)
     g_allowed = 25;   // room for the first line and part of the second
     zud::set_write_limiter(disk_fills_up);
     const zud::FileResult r =
-        zud::append_status_text(zud::factor_line(121081, 5, 17) + zud::factor_line(121081, 7, 23), false);
+        zud::append_status_text(zud::DataFolder(), zud::factor_line(121081, 5, 17) + zud::factor_line(121081, 7, 23), false);
     zud::set_write_limiter(nullptr);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find("No space left on device"), std::string::npos) << r.message;
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n");
     // Once there is room again the same lines go in whole.
-    ASSERT_TRUE(zud::append_status_text(zud::factor_line(121081, 5, 17), true).ok);
+    ASSERT_TRUE(zud::append_status_text(zud::DataFolder(), zud::factor_line(121081, 5, 17), true).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n121081 | 5*2^17+1\n");
 }
 
@@ -285,7 +285,7 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
     auto r = read(true);
     EXPECT_EQ(r.pmin, 7);
     EXPECT_EQ(r.echo_lines, Lines{"7 | 5*2^2+1"});
-    ASSERT_TRUE(zud::repair_status_file().ok);
+    ASSERT_TRUE(zud::repair_status_file(zud::DataFolder()).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=3\n7 | 5*2^2+1\n");
 
     // Whole records and notes without their line end are kept and ended;
@@ -293,15 +293,15 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
     for (const std::string kept : {"pmax=50\npmin=13", "pmin=1", "pmax=50\n7 | 5*2^2+1", "pmax=50\nmy note",
                                    "pmax=50\n2024", "pmax=50\n12 | twelve"}) {
         write_file("ZudStatus.dat", kept);
-        ASSERT_TRUE(zud::repair_status_file().ok);
+        ASSERT_TRUE(zud::repair_status_file(zud::DataFolder()).ok);
         EXPECT_EQ(read_file("ZudStatus.dat"), kept + "\n");
     }
     write_file("ZudStatus.dat", "Done");
-    ASSERT_TRUE(zud::repair_status_file().ok);
+    ASSERT_TRUE(zud::repair_status_file(zud::DataFolder()).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "Done");
     for (const std::string cut : {"pmin=", "pmi", "Do", "121081 | 5*2^17+", "121081 ", "121081 | 5*", "121081 | 5*2^17"}) {
         write_file("ZudStatus.dat", "pmax=5\n3 | 5*2^1+1\n" + cut);
-        ASSERT_TRUE(zud::repair_status_file().ok);
+        ASSERT_TRUE(zud::repair_status_file(zud::DataFolder()).ok);
         EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=5\n3 | 5*2^1+1\n") << cut;
     }
     // Between the last record (121081) and pmax: "12" and "2024" may be the
@@ -309,39 +309,39 @@ TEST_F(StatusFile, a_cut_record_is_cut_and_any_other_last_line_is_ended_before_w
     const std::string range = "pmax=300000\npmin=3\n121081 | 5*2^17+1\n";
     for (const std::string cut : {"12", "2024", "pmin=12"}) {
         write_file("ZudStatus.dat", range + cut);
-        ASSERT_TRUE(zud::repair_status_file().ok);
+        ASSERT_TRUE(zud::repair_status_file(zud::DataFolder()).ok);
         EXPECT_EQ(read_file("ZudStatus.dat"), range) << cut;
     }
     for (const std::string kept : {"9", "3000001", "pmin=121081", "pmin=9"}) {
         write_file("ZudStatus.dat", range + kept);
-        ASSERT_TRUE(zud::repair_status_file().ok);
+        ASSERT_TRUE(zud::repair_status_file(zud::DataFolder()).ok);
         EXPECT_EQ(read_file("ZudStatus.dat"), range + kept + "\n") << kept;
     }
 }
 
 TEST_F(StatusFile, appends_never_create_the_file_nor_glue_to_a_line_without_its_end)
 {
-    EXPECT_FALSE(zud::append_status_text(zud::factor_line(7, 5, 2), false).ok);
+    EXPECT_FALSE(zud::append_status_text(zud::DataFolder(), zud::factor_line(7, 5, 2), false).ok);
     EXPECT_FALSE(exists("ZudStatus.dat"));
     write_file("ZudStatus.dat", "pmax=20000000\npmin=3\nmy note, no newline");
-    ASSERT_TRUE(zud::append_status_text(zud::factor_line(18574873, 7, 354), false).ok);
-    ASSERT_TRUE(zud::append_status_text(zud::factor_line(18574877, 5, 35), true).ok);
+    ASSERT_TRUE(zud::append_status_text(zud::DataFolder(), zud::factor_line(18574873, 7, 354), false).ok);
+    ASSERT_TRUE(zud::append_status_text(zud::DataFolder(), zud::factor_line(18574877, 5, 35), true).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"),
               "pmax=20000000\npmin=3\nmy note, no newline\n18574873 | 7*2^354+1\n18574877 | 5*2^35+1\n");
     // Written again when it vanished: the header first, then the text.
-    ASSERT_TRUE(zud::restore_status_file(20000000, 18574873, zud::factor_line(18574873, 7, 354)).ok);
+    ASSERT_TRUE(zud::restore_status_file(zud::DataFolder(), 20000000, 18574873, zud::factor_line(18574873, 7, 354)).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=18574873\n18574873 | 7*2^354+1\n");
 }
 
 TEST_F(StatusFile, a_replaced_file_keeps_its_mode_and_a_new_one_takes_the_umask)
 {
     const mode_t old_mask = umask(027);
-    ASSERT_TRUE(zud::write_range_header(50, 3).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), 50, 3).ok);
     struct stat info {};
     ASSERT_EQ(stat("ZudStatus.dat", &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
     ASSERT_EQ(chmod("ZudStatus.dat", 0664), 0);
-    ASSERT_TRUE(zud::write_stop_record(7, 50).ok);
+    ASSERT_TRUE(zud::write_stop_record(zud::DataFolder(), 7, 50).ok);
     ASSERT_EQ(stat("ZudStatus.dat", &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0664u);
     umask(old_mask);
@@ -373,20 +373,20 @@ TEST_F(StatusFile, what_is_not_a_regular_file_is_refused_without_blocking)
     auto r = read();
     EXPECT_TRUE(r.unusable);
     EXPECT_EQ(r.damage, "The file 'ZudStatus.dat' cannot be read - it is not a regular file!");
-    EXPECT_EQ(zud::append_resume_point(5).message,
+    EXPECT_EQ(zud::append_resume_point(zud::DataFolder(), 5).message,
               "The file 'ZudStatus.dat' could not be written (it is not a regular file)!");
     ASSERT_EQ(unlink("ZudStatus.dat"), 0);
 
     ASSERT_EQ(symlink("/dev/full", "ZudStatus.dat"), 0);
     EXPECT_TRUE(read().unusable);
-    EXPECT_FALSE(zud::append_status_text(zud::factor_line(7, 5, 2), false).ok);
+    EXPECT_FALSE(zud::append_status_text(zud::DataFolder(), zud::factor_line(7, 5, 2), false).ok);
     ASSERT_EQ(unlink("ZudStatus.dat"), 0);
 
     ASSERT_EQ(mkdir("ZudStatus.dat", 0755), 0);
     r = read();
     EXPECT_TRUE(r.unusable);
     EXPECT_EQ(r.damage, "The file 'ZudStatus.dat' cannot be read - it is a folder!");
-    EXPECT_FALSE(zud::write_range_header(50, 3).ok);
+    EXPECT_FALSE(zud::write_range_header(zud::DataFolder(), 50, 3).ok);
 }
 
 }  // namespace

@@ -146,7 +146,7 @@ TEST_F(QtWindow, without_data_here_the_folder_chooser_asks_and_the_folder_is_rem
     });
     window.start();
     EXPECT_EQ(title, "Where is your Zud.dat?");
-    EXPECT_EQ(zud::current_folder(), dir_ + "/data");
+    EXPECT_EQ(window.logic().folder().shown(), dir_ + "/data");
     EXPECT_EQ(profile.values["folder"], dir_ + "/data");
     EXPECT_EQ(range.runs, 1);   // Zud.dat was found there
     EXPECT_TRUE(box.shown.empty());
@@ -222,7 +222,7 @@ TEST_F(QtWindow, the_data_folder_menu_item_is_refused_during_a_run_and_starts_in
     ASSERT_FALSE(window.logic().running());
     window.folder_action()->trigger();
     EXPECT_EQ(chooser.asked, 1);
-    EXPECT_EQ(zud::current_folder(), dir_ + "/data");
+    EXPECT_EQ(window.logic().folder().shown(), dir_ + "/data");
     EXPECT_EQ(profile.values["folder"], dir_ + "/data");
     EXPECT_TRUE(window.logic().running());   // Start, in the new folder
     EXPECT_EQ(range.runs, 2);

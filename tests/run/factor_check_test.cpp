@@ -111,7 +111,7 @@ protected:
     {
         TempDirTest::SetUp();
         write_file("Zud.dat", "1\n2\n20\nk=5\n2\n+3\n+3\n+4\n");   // n = 2, 5, 8, 12
-        ASSERT_TRUE(zud::read_candidate_file(run.candidates).ok);
+        ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), run.candidates).ok);
     }
     // The hits one worker lists for one chunk.
     zud::ChunkResult screened(std::int64_t lo, std::int64_t hi,

@@ -49,16 +49,16 @@ protected:
     zud::RunRecord record(std::int64_t pmin, std::int64_t pmax)
     {
         zud::RunRecord run;
-        EXPECT_TRUE(zud::read_candidate_file(run.candidates).ok);
+        EXPECT_TRUE(zud::read_candidate_file(zud::DataFolder(), run.candidates).ok);
         bool echo = false;
-        run.candidates.remove(zud::read_status_file(echo, {}).factors);
+        run.candidates.remove(zud::read_status_file(zud::DataFolder(), echo, {}).factors);
         run.pmin = pmin;
         run.pmax = pmax;
         return run;
     }
     std::string uninterrupted(std::int64_t pmin, std::int64_t pmax)
     {
-        EXPECT_TRUE(zud::write_range_header(pmax, pmin).ok);
+        EXPECT_TRUE(zud::write_range_header(zud::DataFolder(), pmax, pmin).ok);
         zud::RunRecord run = record(pmin, pmax);
         EXPECT_EQ(zud_test::run_worker(run, settings).end(), 'C');
         const std::string text = read_file("ZudStatus.dat");
@@ -82,7 +82,7 @@ protected:
 TEST_F(RunControls, a_paused_run_uses_no_processor_and_resumes_without_a_gap_or_a_line_twice)
 {
     const std::string whole = uninterrupted(3, 3000000);
-    ASSERT_TRUE(zud::write_range_header(3000000, 3).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), 3000000, 3).ok);
     zud_test::RunLog log;
     zud_test::RunCapture capture(log, {});
     zud::EventQueue queue;
@@ -121,7 +121,7 @@ TEST_F(RunControls, a_paused_run_uses_no_processor_and_resumes_without_a_gap_or_
 TEST_F(RunControls, a_stop_while_paused_records_its_resume_point_and_the_rest_follows)
 {
     const std::string whole = uninterrupted(3, 3000000);
-    ASSERT_TRUE(zud::write_range_header(3000000, 3).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), 3000000, 3).ok);
     zud_test::RunLog log;
     zud_test::RunCapture capture(log, {});
     zud::EventQueue queue;
@@ -147,7 +147,7 @@ TEST_F(RunControls, a_stop_is_not_held_up_by_events_nobody_has_taken)
 {
     write_file("Zud.dat", zud_test::dense_candidates(30000));
     zud::EventQueue queue;   // never delivered while the run goes
-    ASSERT_TRUE(zud::write_range_header(20000000, 3).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), 20000000, 3).ok);
     zud::RunRecord run = record(3, 20000000);
     zud::Run controls(run, queue, settings);
     controls.start();

@@ -72,7 +72,7 @@ protected:
     {
         TempDirTest::SetUp();
         write_file("Zud.dat", test_data("small_Zud.dat"));
-        ASSERT_TRUE(zud::read_candidate_file(run.candidates).ok);
+        ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), run.candidates).ok);
         original = run.candidates;
     }
     void TearDown() override
@@ -88,7 +88,7 @@ TEST_F(Worker, a_whole_range_reports_its_events_and_writes_the_brute_force_facto
 {
     run.pmin = 3001;
     run.pmax = 400000;
-    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), run.pmax, run.pmin).ok);
     const auto began = std::chrono::steady_clock::now();
     const zud_test::RunLog log = zud_test::run_worker(run);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -125,7 +125,7 @@ TEST_F(Worker, a_stop_ends_with_the_prime_not_sieved_and_a_restart_finds_the_res
 {
     run.pmin = 3001;
     run.pmax = 400000;
-    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), run.pmax, run.pmin).ok);
     const zud_test::RunLog first = zud_test::run_worker(run, {}, [](char kind, zud::Run& controls) {
         if (kind == 'f')   // the first factor line: a few chunks are done
             controls.stop();
@@ -137,7 +137,7 @@ TEST_F(Worker, a_stop_ends_with_the_prime_not_sieved_and_a_restart_finds_the_res
     EXPECT_TRUE(zud_test::is_prime(static_cast<std::uint64_t>(stopped_at)));
 
     zud::RunRecord rest;
-    ASSERT_TRUE(zud::read_candidate_file(rest.candidates).ok);
+    ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), rest.candidates).ok);
     rest.pmin = stopped_at;
     rest.pmax = run.pmax;
     zud_test::run_worker(rest);
@@ -165,7 +165,7 @@ TEST_F(Worker, a_status_file_that_cannot_be_written_holds_the_run_says_so_once_a
 {
     run.pmin = 3001;
     run.pmax = 60000;
-    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), run.pmax, run.pmin).ok);
     g_refused_opens = 0;
     zud::set_file_opener(status_busy_for_a_while);
     const zud_test::RunLog log = zud_test::run_worker(run);
@@ -183,7 +183,7 @@ TEST_F(Worker, a_stop_while_the_file_cannot_be_written_records_nothing_above_the
 {
     run.pmin = 3001;
     run.pmax = 400000;
-    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), run.pmax, run.pmin).ok);
     g_refused_opens = -1000000;   // refused for good
     zud::set_file_opener(status_busy_for_a_while);
     const zud_test::RunLog log = zud_test::run_worker(run, {}, [](char kind, zud::Run& controls) {
@@ -204,7 +204,7 @@ TEST_F(Worker, a_status_file_deleted_during_the_run_is_written_again_with_its_ra
 {
     run.pmin = 3001;
     run.pmax = 400000;
-    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), run.pmax, run.pmin).ok);
     bool deleted = false;
     const zud_test::RunLog log = zud_test::run_worker(run, {}, [&deleted](char kind, zud::Run&) {
         if (!deleted && kind == 'f')
@@ -264,7 +264,7 @@ TEST_F(Worker, checkpoints_never_pass_a_factor_that_is_not_yet_written)
     run.pmax = 400000;
     zud::RunSettings settings;
     settings.clock = clock_of_long_hours;   // every commit is an hour later
-    ASSERT_TRUE(zud::write_range_header(run.pmax, run.pmin).ok);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), run.pmax, run.pmin).ok);
     const zud_test::RunLog log = zud_test::run_worker(run, settings);
     std::int64_t written_up_to = 0;   // resume points must not pass later factor lines
     std::vector<std::int64_t> checkpoints;
@@ -307,7 +307,7 @@ protected:
         write_file("ZudStatus.dat", "pmax=" + std::to_string(pmax) + "\npmin=" + std::to_string(pmin) + "\n");
         write_file("Zud.dat", candidates);
         zud::RunRecord run;
-        EXPECT_TRUE(zud::read_candidate_file(run.candidates).ok);
+        EXPECT_TRUE(zud::read_candidate_file(zud::DataFolder(), run.candidates).ok);
         run.pmin = pmin;
         run.pmax = pmax;
         zud::RunSettings settings;
@@ -321,9 +321,9 @@ protected:
         EXPECT_TRUE(stop);
         // A Start: the file's factors leave the candidates, the run resumes.
         zud::RunRecord rest;
-        EXPECT_TRUE(zud::read_candidate_file(rest.candidates).ok);
+        EXPECT_TRUE(zud::read_candidate_file(zud::DataFolder(), rest.candidates).ok);
         bool echo = false;
-        const zud::StatusRead recorded = zud::read_status_file(echo, {});
+        const zud::StatusRead recorded = zud::read_status_file(zud::DataFolder(), echo, {});
         rest.candidates.remove(recorded.factors);
         rest.pmin = log.stopped_at;
         rest.pmax = pmax;
@@ -354,7 +354,7 @@ TEST_F(Workers, an_initial_creation_leaves_the_same_candidates_with_any_number_o
     std::vector<std::uint32_t> bits[2];
     for (int workers : {1, 2}) {
         zud::RunRecord run;
-        ASSERT_TRUE(zud::read_candidate_file(run.candidates).ok);
+        ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), run.candidates).ok);
         run.candidates.fill_all();
         run.pmin = 0;
         run.pmax = 3000000;
