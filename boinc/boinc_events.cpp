@@ -69,7 +69,7 @@ void TaskEvents::progress(const RunProgress& progress)
     // two of its writes: the line cannot overtake a factor line.
     checkpoint_wanted_ = false;
     checkpoint_written_ =
-        append_status_text(folder_, checkpoint_line(std::min(progress.resume_p, pmax_)) +
+        append_status_text(folder_, checkpoint_line(std::min(std::max(progress.resume_p, recorded_p_), pmax_)) +
                                digest_line({progress.resume_p, progress.digest}),
                            true)
             .ok;

@@ -34,8 +34,9 @@ public:
     RunError error_of() const;
 
     // `folder` must outlive the events: the checkpoints go to its status file.
-    TaskEvents(const DataFolder& folder, std::int64_t start_p, std::int64_t pmax)
-        : folder_(folder), resume_p_(start_p), pmax_(pmax)
+    // `recorded_p`: the status file's resume point; no checkpoint goes below it.
+    TaskEvents(const DataFolder& folder, std::int64_t start_p, std::int64_t pmax, std::int64_t recorded_p = 0)
+        : folder_(folder), resume_p_(start_p), pmax_(pmax), recorded_p_(recorded_p)
     {
     }
 
@@ -55,6 +56,7 @@ private:
     std::condition_variable ended_;
     std::int64_t resume_p_;
     std::int64_t pmax_;   // resume points above it read as damage
+    std::int64_t recorded_p_;
     bool checkpoint_wanted_ = false;
     bool checkpoint_written_ = false;
     bool unwritable_ = false;

@@ -91,7 +91,7 @@ void start_without_timer_signal(Run& run)
         // A stop record that cannot be written loses nothing: the last line
         // in the file is a resume point of its own.
         const FileResult resume =
-            p >= 3 ? append_status_text(folder, checkpoint_line(std::min(p - 1, record.pmax)) + digest_line({p, record.digest}),
+            p >= 3 ? append_status_text(folder, checkpoint_line(std::min(std::max(p - 1, record.recorded_p), record.pmax)) + digest_line({p, record.digest}),
                                         true)
                    : FileResult{};
         if (full_disk || !resume.ok)
@@ -152,7 +152,7 @@ void run_boinc(const std::vector<std::string>& args)
         break;
     }
 
-    static TaskEvents events(folder, record.pmin, record.pmax);
+    static TaskEvents events(folder, record.pmin, record.pmax, record.recorded_p);
     RunSettings settings;
     settings.workers = task_threads(arguments.threads, init_data.ncpus);
     // The client has set our priority; the run's threads keep it.

@@ -180,6 +180,7 @@ TaskStart prepare_task(const DataFolder& folder, RunRecord& record, const char* 
         record.pmin = point.below;
         record.digest = point.digest;
     }
+    record.recorded_p = status.pmin;
     return start;
 }
 

@@ -298,7 +298,7 @@ void RunCoordinator::after_write(std::int64_t frontier)
     // A crash costs at most this much sieving. A factor line written since
     // the last record is a record itself, and restarts the clock.
     if (seconds_now() - checkpoint_time_ > kCheckpointSeconds && frontier <= run_.pmax &&
-        append_record(checkpoint_line(frontier) +
+        append_record(checkpoint_line(std::max(frontier, run_.recorded_p)) +
                           (run_.digest_wanted ? digest_line({frontier, digest_}) : std::string()),
                       true)
             .ok) {

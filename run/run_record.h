@@ -24,6 +24,11 @@ struct RunRecord {
     // checkpoints carry it ("digest=" lines).
     bool digest_wanted = false;
     WorkDigest digest;
+    // The resume point the status file already records. A restart from the
+    // last digest line searches again primes the file calls sieved; its
+    // resume points must not go back below this one, which the reader
+    // would take for damage.
+    std::int64_t recorded_p = 0;
 };
 
 }  // namespace zud

@@ -5,6 +5,8 @@
 
 #include "temp_dir.h"
 #include "boinc/boinc_events.h"
+#include "boinc/boinc_task.h"
+#include "data/status_file.h"
 
 namespace {
 
@@ -47,6 +49,35 @@ TEST_F(BoincEventsTest, an_unwritable_status_file_and_the_end_reach_the_loop)
     events.stopped(457);
     EXPECT_EQ(events.wait_end(1000), TaskEvents::End::stopped);
     EXPECT_EQ(events.stopped_at(), 457);
+}
+
+}  // namespace
+
+namespace {
+
+// A kill between a factor line and the next checkpoint leaves the last
+// digest line below the last record. The restart searches again from the
+// digest; neither its checkpoints nor its stop record may step back below
+// what the file records, or the next start would read damage and fail.
+TEST_F(BoincEventsTest, a_restart_below_the_recorded_lines_never_records_a_step_back)
+{
+    write_file("Zud.dat", "1\n1\n10\nk=5\n2\n+1\n");
+    write_file("range", "3 1000\n");
+    write_file("ZudStatus.dat", "pmax=1000\npmin=3\ndigest=0000000000000000 primes=0 below=3\n7 | 5*2^2+1\n");
+    const zud::DataFolder folder;
+    zud::RunRecord record;
+    ASSERT_EQ(zud::prepare_task(folder, record, "range").kind, zud::TaskStart::Kind::run);
+    EXPECT_EQ(record.pmin, 3) << "the search goes on from the digest";
+    EXPECT_EQ(record.recorded_p, 7);
+
+    TaskEvents events(folder, record.pmin, record.pmax, record.recorded_p);
+    events.want_checkpoint();
+    events.progress({5, 0.01, 0, {0x1, 1}});
+    ASSERT_TRUE(events.take_checkpoint());
+    const std::string text = read_file("ZudStatus.dat");
+    EXPECT_EQ(text.substr(text.find("7 | 5*2^2+1\n")), "7 | 5*2^2+1\npmin=7\ndigest=0000000000000001 primes=1 below=5\n");
+    bool echo = false;
+    EXPECT_FALSE(zud::read_status_file(folder, echo, {}).unusable);
 }
 
 }  // namespace
