@@ -657,11 +657,6 @@ FileResult delete_status_file()
     return {};
 }
 
-FileResult append_exit_line(std::int64_t p)
-{
-    return append_status_text(checkpoint_line(p), true);
-}
-
 FileResult append_status_text(const std::string& text, bool durable)
 {
     return write_result(append_whole(kStatusFile, text, durable));

@@ -84,8 +84,6 @@ FileResult keep_completed_results();
 // The whole text of "ZudStatus.dat" (what is handed to the Zud team); empty
 // when it cannot be read.
 std::string read_status_text();
-// The exit line, "pmin=" p.
-FileResult append_exit_line(std::int64_t p);
 
 // The run's writer: factor lines and checkpoints, all of `text` or none of
 // it. `durable`: on disk before it returns.

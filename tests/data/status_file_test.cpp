@@ -188,7 +188,7 @@ TEST_F(StatusFile, every_writer_writes_its_exact_text)
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n");
     ASSERT_TRUE(zud::append_status_text(zud::factor_line(7, 5, 5) + zud::checkpoint_line(1000003), false).ok);
     ASSERT_TRUE(zud::append_resume_point(1000100).ok);
-    ASSERT_TRUE(zud::append_exit_line(1000200).ok);
+    ASSERT_TRUE(zud::append_resume_point(1000200).ok);
     ASSERT_TRUE(zud::append_done().ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n7 | 5*2^5+1\npmin=1000003\n"
                                           "pmin=1000100\npmin=1000200\nDone\n");
@@ -217,7 +217,7 @@ TEST_F(StatusFile, a_write_that_fails_says_so_and_changes_nothing)
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.message, "The file 'ZudStatus.dat' could not be written (Read-only file system)!");
     EXPECT_FALSE(zud::write_range_header(5, 3).ok);
-    EXPECT_FALSE(zud::append_exit_line(17).ok);
+    EXPECT_FALSE(zud::append_resume_point(17).ok);
     zud::set_file_opener(nullptr);
     EXPECT_FALSE(exists("ZudStatus.dat"));
     EXPECT_FALSE(exists("ZudStatus.dat.new"));
