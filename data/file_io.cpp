@@ -209,7 +209,7 @@ int append_whole(const char* path, const std::string& text, bool durable)
     const std::string& whole = ended.empty() ? text : ended;
     // Earlier texts reach the disk before this one can: a resume point
     // never survives a power cut that the factor lines before it did not.
-    if (durable && ::fdatasync(fd) != 0)
+    if (durable && synced(SyncKind::data, fd, path) != 0)
         return close_checked(fd, errno);
     if (!write_all(fd, path, whole.data(), whole.size())) {
         const int error_number = errno;
@@ -218,7 +218,7 @@ int append_whole(const char* path, const std::string& text, bool durable)
         cut_back(fd, info.st_size);
         return close_checked(fd, error_number);
     }
-    if (durable && ::fdatasync(fd) != 0) {
+    if (durable && synced(SyncKind::data, fd, path) != 0) {
         const int error_number = errno;
         cut_back(fd, info.st_size);
         return close_checked(fd, error_number);
@@ -241,7 +241,8 @@ int replace_whole(const char* path, const std::string& text)
     const int fd = open_descriptor(temporary.c_str(), "w", O_WRONLY | O_TRUNC);
     int error_number = fd < 0 ? errno : 0;
     if (fd >= 0) {
-        if (!write_all(fd, temporary.c_str(), text.data(), text.size()) || ::fsync(fd) != 0)
+        if (!write_all(fd, temporary.c_str(), text.data(), text.size()) ||
+            synced(SyncKind::file, fd, temporary.c_str()) != 0)
             error_number = errno;
         error_number = close_checked(fd, error_number);
     }
@@ -259,7 +260,7 @@ void sync_folder()
 {
     const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
+        synced(SyncKind::folder, fd, ".");
         ::close(fd);
     }
 }
@@ -294,6 +295,25 @@ std::string current_folder()
 {
     char buffer[PATH_MAX];
     return ::getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string(".");
+}
+
+namespace {
+std::atomic<SyncObserver> g_sync_observer{nullptr};
+}  // namespace
+
+void set_sync_observer(SyncObserver observer)
+{
+    g_sync_observer.store(observer);
+}
+
+int synced(SyncKind kind, int fd, const char* path)
+{
+    const int result = kind == SyncKind::data ? ::fdatasync(fd) : ::fsync(fd);
+    const int error_number = errno;
+    if (const SyncObserver observer = g_sync_observer.load())
+        observer(kind, path);
+    errno = error_number;
+    return result;
 }
 
 }  // namespace zud

@@ -89,4 +89,13 @@ std::uint64_t available_memory();
 // The absolute path of the current folder.
 std::string current_folder();
 
+// Tests: told of each sync the writes above make, once it is made: which
+// kind (fdatasync of a file, fsync of a file, fsync of its folder) and of
+// what. nullptr: nobody is told.
+enum class SyncKind { data, file, folder };
+using SyncObserver = void (*)(SyncKind kind, const char* path);
+void set_sync_observer(SyncObserver observer);
+// The syncs, each told to the observer; 0 or -1 with errno, as the calls.
+int synced(SyncKind kind, int fd, const char* path);
+
 }  // namespace zud
