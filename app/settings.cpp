@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "run/worker.h"
+#include "run/worker_count.h"
 
 namespace zud {
 

@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "run/worker.h"
+#include "run/worker_count.h"
 #include "qt/qt_fixture.h"
 #include "cli/command_line.h"
 
