@@ -140,11 +140,23 @@ public:
             return fallback;
         return std::atoi(it->second.c_str());
     }
-    void set_string(const std::string& key, const std::string& value) override { values_[key] = value; }
-    void set_int(const std::string& key, int value) override { values_[key] = std::to_string(value); }
+    void set_string(const std::string& key, const std::string& value) override
+    {
+        values_[key] = value;
+        changed_[key] = value;
+    }
+    void set_int(const std::string& key, int value) override { set_string(key, std::to_string(value)); }
 
+    // Only what was set here is written over the file as it is now: the
+    // window and a console may both have the profile open, and neither
+    // undoes the other's choices.
     bool save() override
     {
+        values_.clear();
+        others_.clear();
+        load();
+        for (const auto& [key, value] : changed_)
+            values_[key] = value;
         std::ostringstream out;
         for (const Section& s : others_) {
             out << "[" << s.name << "]\n";
@@ -158,7 +170,10 @@ public:
         make_parent_directories(path_);
         std::ofstream file(path_, std::ios::trunc);
         file << out.str();
-        return static_cast<bool>(file.flush());
+        if (!file.flush())
+            return false;
+        changed_.clear();
+        return true;
     }
 
 private:
@@ -195,6 +210,7 @@ private:
 
     std::string path_;
     std::map<std::string, std::string> values_;
+    std::map<std::string, std::string> changed_;   // since the last save
     std::vector<Section> others_;
 };
 

@@ -110,6 +110,22 @@ TEST_F(ProfileFile, folder_paths_round_trip_and_both_earlier_forms_read_as_meant
     EXPECT_EQ(old->get_string("h", ""), "/x/ü");
     old->save();
     EXPECT_EQ(read_file("zudsieve.ini").substr(0, 16), "[General]\nx=1\n\n[") << read_file("zudsieve.ini");
+
+    // Open in the window and in a console at once: each writes its own
+    // choices and keeps the other's.
+    auto window = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+    auto console = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+    window->set_string("window", "1 2 300 400");
+    ASSERT_TRUE(window->save());
+    console->set_string("folder", "/new, folder");
+    ASSERT_TRUE(console->save());
+    window->set_int("start_hidden", 1);
+    ASSERT_TRUE(window->save());
+    auto both = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+    EXPECT_EQ(both->get_string("window", ""), "1 2 300 400");
+    EXPECT_EQ(both->get_string("folder", ""), "/new, folder");
+    EXPECT_EQ(both->get_int("start_hidden", 0), 1);
+    EXPECT_EQ(both->get_string("a", ""), "C:\\dir\\sub");
 }
 
 TEST(RangeEntry, rejections_go_to_the_offending_field)
