@@ -29,8 +29,8 @@ std::string profile_path();
 // A plain INI file with the one section "params", read and written by the
 // window and the console alike; other sections and keys of the file are
 // kept, and a save writes only the values set since the last one. Values
-// holding ',', ';', '=', '\\' or '"' are quoted and escaped as the window's
-// earlier toolkit profile wrote them; files in that form read the same.
+// are escaped ('\\', '"') and quoted (',', ';', '=') as the window's earlier
+// toolkit profile wrote them; files in that form read the same.
 std::unique_ptr<Profile> open_ini_profile(const std::string& path);
 
 // Values as read at start-up.
