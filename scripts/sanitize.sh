@@ -32,7 +32,7 @@ check_reports() {   # stage name
 # Threads: the run, its events and the console, without the Qt window.
 tsan="$top/build-tsan"
 configure "$tsan" "-fsanitize=thread" -DZUD_WITH_QT=OFF
-cmake --build "$tsan" -j"$jobs" --target engine_tests data_tests run_tests ui_tests zudsieve
+cmake --build "$tsan" -j"$jobs" --target engine_tests data_tests run_tests app_tests cli_tests zudsieve
 # Left out: the package (not a test of the code), the emulated processors
 # (qemu-user cannot run a sanitizer's runtime) and, for time, the kill -9
 # campaigns, whose hundreds of starts take minutes under ThreadSanitizer
