@@ -17,7 +17,7 @@
 #include "run/run.h"
 #include "run/run_events.h"
 #include "run/run_record.h"
-#include "run/worker.h"
+#include "run/worker_count.h"
 #include "app/message_box.h"
 #include "app/progress_display.h"
 #include "app/rate_display.h"

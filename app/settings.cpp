@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "run/worker.h"
+#include "run/worker_count.h"
 
 namespace zud {
 
@@ -26,6 +26,95 @@ std::string trim(const std::string& s)
     while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1])))
         --b;
     return s.substr(a, b - a);
+}
+
+int digit_value(char c, int base)
+{
+    const int value = c >= '0' && c <= '9' ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : 99;
+    return value < base ? value : -1;
+}
+
+// Values are written as the window's earlier toolkit profile wrote them,
+// so that a profile from either front end, old or new, reads the same: a
+// value holding ',', ';', '=', a control character or a blank at either
+// end is quoted, '\' and '"' are escaped, and a leading '@' is doubled.
+// Other values are written as they are, which is how the console always
+// wrote them.
+std::string quote_value(const std::string& value)
+{
+    bool quoted = !value.empty() && (value.front() == ' ' || value.back() == ' ');
+    std::string body = value.compare(0, 1, "@") == 0 ? "@" : "";
+    bool after_code = false;   // a hexadecimal digit there would lengthen the code
+    for (const char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == ',' || c == ';' || c == '=' || u < 0x20 || u == 0x7f)
+            quoted = true;
+        if (c == '\\' || c == '"') {
+            body += '\\';
+            body += c;
+            after_code = false;
+        } else if (u < 0x20 || u == 0x7f || (after_code && digit_value(c, 16) >= 0)) {
+            static const char hex[] = "0123456789abcdef";
+            body += "\\x";
+            body += hex[u >> 4];
+            body += hex[u & 15];
+            after_code = true;
+        } else {
+            body += c;
+            after_code = false;
+        }
+    }
+    return quoted ? '"' + body + '"' : body;
+}
+
+// The escapes: \\ \" \' \? \a \b \f \n \r \t \v, \x and hexadecimal
+// digits, \ and octal digits.
+std::string unescape(const std::string& text)
+{
+    static const char named[] = "\\\\\"\"''??a\ab\bf\fn\nr\rt\tv\v";
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        if (c == 'x' || digit_value(c, 8) >= 0) {
+            const int base = c == 'x' ? 16 : 8;
+            std::size_t j = c == 'x' ? i + 1 : i;
+            unsigned code = 0;
+            for (; j < text.size() && digit_value(text[j], base) >= 0; ++j)
+                code = code * base + digit_value(text[j], base);
+            out += static_cast<char>(code);
+            i = j - 1;
+            continue;
+        }
+        std::size_t k = 0;
+        while (named[k] != 0 && named[k] != c)
+            k += 2;
+        out += named[k] != 0 ? named[k + 1] : c;
+    }
+    return out;
+}
+
+// A quoted value is unescaped. An unquoted one is too when each of its
+// backslashes starts "\\" or "\"", as the window wrote a path holding
+// backslashes; any other backslash is the console's own, kept as it is.
+std::string read_value(const std::string& text)
+{
+    std::string value;
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        value = unescape(text.substr(1, text.size() - 2));
+    } else {
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (text[i] == '\\' && (i + 1 == text.size() || (text[++i] != '\\' && text[i] != '"')))
+                return text;
+        value = unescape(text);
+    }
+    return value.compare(0, 2, "@@") == 0 ? value.substr(1) : value;
 }
 
 // Creates every missing directory of the chain leading to `path`.
@@ -51,11 +140,23 @@ public:
             return fallback;
         return std::atoi(it->second.c_str());
     }
-    void set_string(const std::string& key, const std::string& value) override { values_[key] = value; }
-    void set_int(const std::string& key, int value) override { values_[key] = std::to_string(value); }
+    void set_string(const std::string& key, const std::string& value) override
+    {
+        values_[key] = value;
+        changed_[key] = value;
+    }
+    void set_int(const std::string& key, int value) override { set_string(key, std::to_string(value)); }
 
+    // Only what was set here is written over the file as it is now: the
+    // window and a console may both have the profile open, and neither
+    // undoes the other's choices.
     bool save() override
     {
+        values_.clear();
+        others_.clear();
+        load();
+        for (const auto& [key, value] : changed_)
+            values_[key] = value;
         std::ostringstream out;
         for (const Section& s : others_) {
             out << "[" << s.name << "]\n";
@@ -65,11 +166,14 @@ public:
         }
         out << "[" << kSection << "]\n";
         for (const auto& [key, value] : values_)
-            out << key << "=" << value << "\n";
+            out << key << "=" << quote_value(value) << "\n";
         make_parent_directories(path_);
         std::ofstream file(path_, std::ios::trunc);
         file << out.str();
-        return static_cast<bool>(file.flush());
+        if (!file.flush())
+            return false;
+        changed_.clear();
+        return true;
     }
 
 private:
@@ -100,12 +204,13 @@ private:
             }
             const std::size_t eq = t.find('=');
             if (eq != std::string::npos)
-                values_[trim(t.substr(0, eq))] = trim(t.substr(eq + 1));
+                values_[trim(t.substr(0, eq))] = read_value(trim(t.substr(eq + 1)));
         }
     }
 
     std::string path_;
     std::map<std::string, std::string> values_;
+    std::map<std::string, std::string> changed_;   // since the last save
     std::vector<Section> others_;
 };
 

@@ -26,8 +26,11 @@ std::string config_folder();
 // "zudsieve.ini" in the configuration folder.
 std::string profile_path();
 
-// A plain INI file with the one section "params"; other sections and keys
-// of the file are kept.
+// A plain INI file with the one section "params", read and written by the
+// window and the console alike; other sections and keys of the file are
+// kept, and a save writes only the values set since the last one. Values
+// are escaped ('\\', '"') and quoted (',', ';', '=') as the window's earlier
+// toolkit profile wrote them; files in that form read the same.
 std::unique_ptr<Profile> open_ini_profile(const std::string& path);
 
 // Values as read at start-up.

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "engine/instruction_set.h"
-#include "run/worker.h"
+#include "run/worker_count.h"
 #include "app/main_window.h"
 #include "app/range_entry.h"
 

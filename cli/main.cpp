@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/instruction_set.h"
-#include "run/worker.h"
+#include "run/worker_count.h"
 #include "cli/boinc_slot.h"
 #include "cli/command_line.h"
 #include "cli/console.h"

@@ -19,7 +19,6 @@ namespace {
 
 std::atomic<FileOpener> g_opener{nullptr};
 std::atomic<WriteLimiter> g_limiter{nullptr};
-std::atomic<SyncObserver> g_sync_observer{nullptr};
 
 // Temporary names: "<name>.new-XXXXXX", unique per writer.
 const char* const kTemporaryMark = ".new";
@@ -84,13 +83,6 @@ bool has_temporary_name(const char* entry, const std::string& base)
 {
     return std::strncmp(entry, base.c_str(), base.size()) == 0 &&
            std::strncmp(entry + base.size(), kTemporaryMark, 4) == 0;
-}
-
-int data_sync(int fd, const char* path)
-{
-    if (SyncObserver observer = g_sync_observer.load())
-        observer(SyncKind::file, path);
-    return ::fdatasync(fd);
 }
 
 // The temporaries of the file `path`, in the folder that holds it.
@@ -226,7 +218,7 @@ int append_whole(const char* path, const std::string& text, bool durable)
     const std::string& whole = ended.empty() ? text : ended;
     // Earlier texts reach the disk before this one can: a resume point
     // never survives a power cut that the factor lines before it did not.
-    if (durable && data_sync(fd, path) != 0)
+    if (durable && synced(SyncKind::data, fd, path) != 0)
         return close_checked(fd, errno);
     if (!write_all(fd, path, whole.data(), whole.size())) {
         const int error_number = errno;
@@ -235,7 +227,7 @@ int append_whole(const char* path, const std::string& text, bool durable)
         cut_back(fd, info.st_size);
         return close_checked(fd, error_number);
     }
-    if (durable && data_sync(fd, path) != 0) {
+    if (durable && synced(SyncKind::data, fd, path) != 0) {
         const int error_number = errno;
         cut_back(fd, info.st_size);
         return close_checked(fd, error_number);
@@ -258,7 +250,8 @@ int replace_whole(const char* path, const std::string& text)
     const int fd = open_descriptor(temporary.c_str(), "w", O_WRONLY | O_TRUNC);
     int error_number = fd < 0 ? errno : 0;
     if (fd >= 0) {
-        if (!write_all(fd, temporary.c_str(), text.data(), text.size()) || sync_file(fd, temporary.c_str()) != 0)
+        if (!write_all(fd, temporary.c_str(), text.data(), text.size()) ||
+            synced(SyncKind::file, fd, temporary.c_str()) != 0)
             error_number = errno;
         error_number = close_checked(fd, error_number);
     }
@@ -275,25 +268,16 @@ int replace_whole(const char* path, const std::string& text)
 void sync_folder_holding(const std::string& path)
 {
     const std::string folder = folder_holding(path);
-    if (SyncObserver observer = g_sync_observer.load())
-        observer(SyncKind::folder, folder.c_str());
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
+        synced(SyncKind::folder, fd, folder.c_str());
         ::close(fd);
     }
 }
 
 int sync_file(int fd, const char* path)
 {
-    if (SyncObserver observer = g_sync_observer.load())
-        observer(SyncKind::file, path);
-    return ::fsync(fd);
-}
-
-void set_sync_observer(SyncObserver observer)
-{
-    g_sync_observer.store(observer);
+    return synced(SyncKind::file, fd, path);
 }
 
 std::string temporary_name_for(const std::string& path)
@@ -326,6 +310,25 @@ std::string current_folder()
 {
     char buffer[PATH_MAX];
     return ::getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string(".");
+}
+
+namespace {
+std::atomic<SyncObserver> g_sync_observer{nullptr};
+}  // namespace
+
+void set_sync_observer(SyncObserver observer)
+{
+    g_sync_observer.store(observer);
+}
+
+int synced(SyncKind kind, int fd, const char* path)
+{
+    const int result = kind == SyncKind::data ? ::fdatasync(fd) : ::fsync(fd);
+    const int error_number = errno;
+    if (const SyncObserver observer = g_sync_observer.load())
+        observer(kind, path);
+    errno = error_number;
+    return result;
 }
 
 }  // namespace zud

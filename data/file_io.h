@@ -69,12 +69,7 @@ int replace_whole(const char* path, const std::string& text);
 // Flushes the entries (renames) of the folder that holds `path` to disk.
 void sync_folder_holding(const std::string& path);
 
-// Tests: told of every sync this program asks of the system, of a file's
-// data (fsync, fdatasync) or of a folder's entries, with the path synced.
-enum class SyncKind { file, folder };
-using SyncObserver = void (*)(SyncKind kind, const char* path);
-void set_sync_observer(SyncObserver observer);   // nullptr: none
-// fsync(2) of the open file `path`, told to the observer.
+// fsync(2) of the open file `path`, told to the sync observer (below).
 int sync_file(int fd, const char* path);
 
 // A name of our own beside `path` for a new file that will replace it
@@ -94,5 +89,14 @@ std::uint64_t available_memory();
 
 // The absolute path of the current folder.
 std::string current_folder();
+
+// Tests: told of each sync the writes above make, once it is made: which
+// kind (fdatasync of a file, fsync of a file, fsync of its folder) and of
+// what. nullptr: nobody is told.
+enum class SyncKind { data, file, folder };
+using SyncObserver = void (*)(SyncKind kind, const char* path);
+void set_sync_observer(SyncObserver observer);
+// The syncs, each told to the observer; 0 or -1 with errno, as the calls.
+int synced(SyncKind kind, int fd, const char* path);
 
 }  // namespace zud

@@ -621,11 +621,6 @@ FileResult delete_status_file(const DataFolder& folder)
     return {};
 }
 
-FileResult append_exit_line(const DataFolder& folder, std::int64_t p)
-{
-    return append_status_text(folder, checkpoint_line(p), true);
-}
-
 FileResult append_status_text(const DataFolder& folder, const std::string& text, bool durable)
 {
     return write_result(folder, append_whole(folder.status_file().c_str(), text, durable));

@@ -87,8 +87,6 @@ FileResult keep_completed_results(const DataFolder& folder);
 // The whole text of "ZudStatus.dat" (what is handed to the Zud team); empty
 // when it cannot be read.
 std::string read_status_text(const DataFolder& folder);
-// The exit line, "pmin=" p.
-FileResult append_exit_line(const DataFolder& folder, std::int64_t p);
 
 // The run's writer: factor lines and checkpoints, all of `text` or none of
 // it. `durable`: on disk before it returns.

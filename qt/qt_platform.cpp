@@ -341,37 +341,4 @@ std::optional<std::string> QtFolderChooser::choose(const std::string& start)
     return dialog.folder().toStdString();
 }
 
-QtProfile::QtProfile(const QString& path) : settings_(path, QSettings::IniFormat)
-{
-    settings_.beginGroup(QStringLiteral("params"));
-}
-
-std::string QtProfile::get_string(const std::string& key, const std::string& fallback)
-{
-    return settings_.value(QString::fromStdString(key), QString::fromStdString(fallback)).toString().toStdString();
-}
-
-int QtProfile::get_int(const std::string& key, int fallback)
-{
-    bool ok = false;
-    const int value = settings_.value(QString::fromStdString(key), fallback).toString().toInt(&ok);
-    return ok ? value : 0;
-}
-
-void QtProfile::set_string(const std::string& key, const std::string& value)
-{
-    settings_.setValue(QString::fromStdString(key), QString::fromStdString(value));
-}
-
-void QtProfile::set_int(const std::string& key, int value)
-{
-    settings_.setValue(QString::fromStdString(key), value);
-}
-
-bool QtProfile::save()
-{
-    settings_.sync();
-    return settings_.status() == QSettings::NoError;
-}
-
 }  // namespace zud::qt

@@ -1,11 +1,10 @@
 // Qt's side of the window's small interfaces: message boxes, the wait
-// cursor, the tray icon, the clipboard, the profile, and the synchronous
+// cursor, the tray icon, the clipboard, the folder chooser, and the synchronous
 // worker-to-window transport.
 #pragma once
 
 #include <QFileDialog>
 #include <QObject>
-#include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <functional>
@@ -119,19 +118,6 @@ public:
 
 private:
     QWidget* parent_;
-};
-
-class QtProfile : public Profile {
-public:
-    explicit QtProfile(const QString& path);
-    std::string get_string(const std::string& key, const std::string& fallback) override;
-    int get_int(const std::string& key, int fallback) override;
-    void set_string(const std::string& key, const std::string& value) override;
-    void set_int(const std::string& key, int value) override;
-    bool save() override;
-
-private:
-    QSettings settings_;
 };
 
 }  // namespace zud::qt

@@ -62,7 +62,7 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
         parts.tray = own_tray_.get();
     }
     if (parts.profile == nullptr) {
-        own_profile_ = std::make_unique<QtProfile>(QString::fromStdString(profile_path()));
+        own_profile_ = open_ini_profile(profile_path());
         parts.profile = own_profile_.get();
     }
     profile_ = parts.profile;

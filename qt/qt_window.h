@@ -119,7 +119,7 @@ private:
     std::unique_ptr<AnswerHandedOver> answered_box_;
     std::unique_ptr<FolderNamingBox> naming_box_;
     std::unique_ptr<QtTray> own_tray_;
-    std::unique_ptr<QtProfile> own_profile_;
+    std::unique_ptr<Profile> own_profile_;
     std::unique_ptr<QtRangeDialog> own_range_;
     std::unique_ptr<PresetRange> preset_range_;
     std::unique_ptr<QtFolderChooser> own_chooser_;

@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "run/worker.h"
+#include "run/worker_count.h"
 #include "data/file_io.h"
 #include "qt/qt_single.h"
 #include "qt/qt_window.h"

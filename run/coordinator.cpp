@@ -20,7 +20,7 @@
 #include "run/factor_check.h"
 #include "run/ordered_results.h"
 #include "run/run.h"
-#include "run/worker.h"
+#include "run/worker_count.h"
 
 namespace zud {
 

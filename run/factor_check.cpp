@@ -97,6 +97,14 @@ bool is_prime(std::int64_t p)
     return true;
 }
 
+std::int64_t first_prime_from(std::int64_t n)
+{
+    std::int64_t candidate = n < 2 ? 2 : n;
+    while (!is_prime(candidate))
+        ++candidate;
+    return candidate;
+}
+
 bool is_the_number(std::int64_t p, std::int32_t k, std::int32_t n)
 {
     return n >= 0 && n <= 62 && (static_cast<Uint128>(k) << n) + 1 == static_cast<Uint128>(p);

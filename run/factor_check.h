@@ -30,6 +30,10 @@ bool is_the_number(std::int64_t p, std::int32_t k, std::int32_t n);
 // p is prime (deterministic for every 64-bit p).
 bool is_prime(std::int64_t p);
 
+// The smallest prime at or above n (n up to 2^63 - 25): the prime a resume
+// point stands for.
+std::int64_t first_prime_from(std::int64_t n);
+
 // A worker's side of one report, on the worker's thread: drops n above nmax
 // and n no longer candidates, verifies the rest and lists them in `hits`.
 // In a normal run the bits stay for the committer; in an initial creation

@@ -40,7 +40,7 @@ cmake --build "$tsan" -j"$jobs" --target engine_tests data_tests run_tests app_t
 # library is not built for ThreadSanitizer, so its timer thread's accesses
 # would go unseen or be misread; it runs in the other two builds.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 log_path=$reports/tsan" \
-  ctest --test-dir "$tsan" -j"$jobs" -E 'install_and_package|same_factors_under_qemu|kill_9|boinc' --output-on-failure
+  ctest --test-dir "$tsan" -j"$jobs" -E 'install_and_package|same_factors_under_qemu|kill_9|boinc' -LE tool --output-on-failure
 check_reports ThreadSanitizer
 
 # Memory and undefined behaviour: the whole suite, the window offscreen.
@@ -51,6 +51,6 @@ ASAN_OPTIONS="abort_on_error=1 detect_leaks=1 log_path=$reports/asan" \
   LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp" \
   UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1 log_path=$reports/ubsan" \
   QT_QPA_PLATFORM=offscreen \
-  ctest --test-dir "$asan" -j"$jobs" -E 'install_and_package|same_factors_under_qemu' --output-on-failure
+  ctest --test-dir "$asan" -j"$jobs" -E 'install_and_package|same_factors_under_qemu' -LE tool --output-on-failure
 check_reports "AddressSanitizer/UndefinedBehaviorSanitizer"
 echo "sanitizers: no reports"

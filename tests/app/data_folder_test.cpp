@@ -156,7 +156,7 @@ TEST_F(FolderValue, mapped_files_keep_their_backups_beside_them_and_sync_their_o
     write_file("../project/zud_7_1", "pmax=5000\npmin=3001\n");
     ASSERT_TRUE(zud::append_status_text(folder, "pmin=4000\n", true).ok);
     EXPECT_EQ(g_syncs, (std::vector<std::pair<zud::SyncKind, std::string>>{
-                           {zud::SyncKind::file, "../project/zud_7_1"}, {zud::SyncKind::file, "../project/zud_7_1"}}));
+                           {zud::SyncKind::data, "../project/zud_7_1"}, {zud::SyncKind::data, "../project/zud_7_1"}}));
     write_file("../project/zud_7_0.new-abc123", "left by a killed write");
     zud::remove_leftover_temporaries(folder);
     EXPECT_EQ(entries("../project"), (std::vector<std::string>{"zud_7_1", "zud_7_1~"}));

@@ -65,6 +65,69 @@ TEST_F(ProfileFile, saves_the_params_section_and_keeps_the_rest)
     EXPECT_EQ(zud::status_choice_from_profile(*again), 1);
 }
 
+// Window and console read and write the profile through one reader/writer;
+// a profile the window wrote with its earlier toolkit reader/writer, or the
+// console with its raw one, reads as it was meant.
+TEST_F(ProfileFile, folder_paths_round_trip_and_both_earlier_forms_read_as_meant)
+{
+    const std::string paths[] = {"/home/a b/sieve", "/d/one,two;three", "/d/back\\slash\\", "/d/k=v", "/d/Zähler ∑ ü",
+                                 " /d/blank at both ends ", "/d/\"quoted\"", "/d/\\\\two\\t", "@/d/at",
+                                 "/d/tab\tab\t1", "/a b,c\\d=e/Zähler"};
+    for (const std::string& path : paths) {
+        auto writer = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+        writer->set_string("folder", path);
+        writer->set_int("workers", 3);
+        ASSERT_TRUE(writer->save());
+        auto reader = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+        EXPECT_EQ(reader->get_string("folder", ""), path) << read_file("zudsieve.ini");
+        EXPECT_EQ(reader->get_int("workers", 0), 3);
+    }
+    // Values that need nothing are written as they are, the rest as the
+    // window's earlier profile wrote them, so that it can read them too.
+    auto writer = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+    writer->set_string("folder", "/a b,c\\d=e/Zähler");
+    writer->set_string("window", "10 20 300 200 max");
+    writer->set_string("other", "C:\\dir\\sub");
+    writer->save();
+    EXPECT_EQ(read_file("zudsieve.ini"), "[params]\nfolder=\"/a b,c\\\\d=e/Zähler\"\nother=C:\\\\dir\\\\sub\n"
+                                         "window=10 20 300 200 max\nworkers=3\n");
+
+    // As the window wrote them (quoted, escaped, UTF-8, "@" doubled), and as
+    // the console wrote them (as they are, a lone backslash included).
+    write_file("zudsieve.ini", "[General]\nx=1\n\n[params]\n"
+                               "folder=\"/home/a b/x,y\\\\z=w/Z\xc3\xa4hler \xe2\x88\x91\"\n"
+                               "a=C:\\\\dir\\\\sub\nb=@@at\nc=\" lead\"\nd=\"q\\\"uote;semi\"\ne=\"tab\\there\"\n"
+                               "f=/console/a,b\ng=/console/back\\slash\\d\nh=/x/\xc3\xbc\n");
+    auto old = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+    EXPECT_EQ(old->get_string("folder", ""), "/home/a b/x,y\\z=w/Zähler ∑");
+    EXPECT_EQ(old->get_string("a", ""), "C:\\dir\\sub");
+    EXPECT_EQ(old->get_string("b", ""), "@at");
+    EXPECT_EQ(old->get_string("c", ""), " lead");
+    EXPECT_EQ(old->get_string("d", ""), "q\"uote;semi");
+    EXPECT_EQ(old->get_string("e", ""), "tab\there");
+    EXPECT_EQ(old->get_string("f", ""), "/console/a,b");
+    EXPECT_EQ(old->get_string("g", ""), "/console/back\\slash\\d");
+    EXPECT_EQ(old->get_string("h", ""), "/x/ü");
+    old->save();
+    EXPECT_EQ(read_file("zudsieve.ini").substr(0, 16), "[General]\nx=1\n\n[") << read_file("zudsieve.ini");
+
+    // Open in the window and in a console at once: each writes its own
+    // choices and keeps the other's.
+    auto window = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+    auto console = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+    window->set_string("window", "1 2 300 400");
+    ASSERT_TRUE(window->save());
+    console->set_string("folder", "/new, folder");
+    ASSERT_TRUE(console->save());
+    window->set_int("start_hidden", 1);
+    ASSERT_TRUE(window->save());
+    auto both = zud::open_ini_profile(dir_ + "/zudsieve.ini");
+    EXPECT_EQ(both->get_string("window", ""), "1 2 300 400");
+    EXPECT_EQ(both->get_string("folder", ""), "/new, folder");
+    EXPECT_EQ(both->get_int("start_hidden", 0), 1);
+    EXPECT_EQ(both->get_string("a", ""), "C:\\dir\\sub");
+}
+
 TEST(RangeEntry, rejections_go_to_the_offending_field)
 {
     using V = zud::RangeCheck::Verdict;

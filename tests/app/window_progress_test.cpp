@@ -2,7 +2,7 @@
 // setting and the window's place in the profile.
 #include <gtest/gtest.h>
 
-#include "run/worker.h"
+#include "run/worker_count.h"
 #include "cli/command_line.h"
 #include "app/start_options.h"
 #include "app/window_fixture.h"

@@ -160,6 +160,7 @@ TEST_F(BoincModeTest, reports_progress_quits_on_request_and_finishes_on_restart)
     ASSERT_TRUE(client.send("<quit/>"));
     ASSERT_EQ(client.wait_exit(60), 0);
     ASSERT_EQ(run_to_end(client), 0) << read_text(slot_ + "/stderr.txt");
+    EXPECT_EQ(client.fraction_done(), 1.0);   // the client shows the task complete
     EXPECT_EQ(without_resume_points(status()), reference_output());
     ASSERT_FALSE(reference_digest().empty());
     EXPECT_EQ(last_digest(status()), reference_digest());
@@ -167,6 +168,7 @@ TEST_F(BoincModeTest, reports_progress_quits_on_request_and_finishes_on_restart)
     // A finished task stays finished.
     const std::string finished = status();
     ASSERT_EQ(run_to_end(client), 0);
+    EXPECT_EQ(client.fraction_done(), 1.0);
     EXPECT_EQ(status(), finished);
 }
 
@@ -229,6 +231,7 @@ TEST_F(BoincModeTest, kills_at_random_moments_then_a_restart_give_the_uninterrup
         ASSERT_TRUE(code == 128 + SIGKILL || code == 0) << code;
     }
     ASSERT_EQ(run_to_end(client), 0) << read_text(slot_ + "/stderr.txt");
+    EXPECT_EQ(client.fraction_done(), 1.0);   // the client shows the task complete
     EXPECT_EQ(without_resume_points(status()), reference_output());
     EXPECT_EQ(last_digest(status()), reference_digest());
 }

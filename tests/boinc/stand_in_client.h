@@ -128,6 +128,7 @@ public:
             if (got == pid_) {
                 pid_ = 0;
                 stop_ticking();
+                read_status();   // the last report, made as it ended
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

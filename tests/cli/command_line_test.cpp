@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "run/worker.h"
+#include "run/worker_count.h"
 #include "scripted_box.h"
 #include "temp_dir.h"
 #include "cli/command_line.h"

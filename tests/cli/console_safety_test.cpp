@@ -121,6 +121,20 @@ TEST_F(ConsoleSafety, a_hang_up_stops_an_initial_creation_and_writes_its_candida
     EXPECT_NE(read_file("Zud.dat"), test_data("small_Zud.dat"));
 }
 
+// The stop record cannot be written (a folder took the status file's
+// place): said, and the exit status is a failure, never success.
+TEST_F(ConsoleSafety, a_stop_record_that_cannot_be_written_ends_with_a_failure)
+{
+    write_file("ZudStatus.dat", "pmax=200000000000\npmin=3001\n");
+    const pid_t pid = start();
+    wait_for_sieving(300);
+    ASSERT_EQ(rename("ZudStatus.dat", "moved.dat"), 0);
+    ASSERT_EQ(mkdir("ZudStatus.dat", 0755), 0);
+    kill(pid, SIGINT);
+    EXPECT_EQ(wait_exit_within(pid, 30), 1) << read_file("out.txt");
+    EXPECT_NE(read_file("out.txt").find("could not be written"), std::string::npos) << read_file("out.txt");
+}
+
 TEST_F(ConsoleSafety, a_closed_output_pipe_ends_the_output_not_the_run)
 {
     write_file("ZudStatus.dat", "pmax=3000000000\npmin=3\n");

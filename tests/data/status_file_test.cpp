@@ -1,4 +1,5 @@
 #include "data/status_file.h"
+#include "data/file_io.h"
 
 #include <gtest/gtest.h>
 
@@ -217,7 +218,7 @@ TEST_F(StatusFile, every_writer_writes_its_exact_text)
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n");
     ASSERT_TRUE(zud::append_status_text(zud::DataFolder(), zud::factor_line(7, 5, 5) + zud::checkpoint_line(1000003), false).ok);
     ASSERT_TRUE(zud::append_resume_point(zud::DataFolder(), 1000100).ok);
-    ASSERT_TRUE(zud::append_exit_line(zud::DataFolder(), 1000200).ok);
+    ASSERT_TRUE(zud::append_resume_point(zud::DataFolder(), 1000200).ok);
     ASSERT_TRUE(zud::append_done(zud::DataFolder()).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=2000000000\npmin=1000000000\n7 | 5*2^5+1\npmin=1000003\n"
                                           "pmin=1000100\npmin=1000200\nDone\n");
@@ -246,7 +247,7 @@ TEST_F(StatusFile, a_write_that_fails_says_so_and_changes_nothing)
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.message, "The file 'ZudStatus.dat' could not be written (Read-only file system)!");
     EXPECT_FALSE(zud::write_range_header(zud::DataFolder(), 5, 3).ok);
-    EXPECT_FALSE(zud::append_exit_line(zud::DataFolder(), 17).ok);
+    EXPECT_FALSE(zud::append_resume_point(zud::DataFolder(), 17).ok);
     zud::set_file_opener(nullptr);
     EXPECT_FALSE(exists("ZudStatus.dat"));
     EXPECT_FALSE(exists("ZudStatus.dat.new"));
@@ -331,6 +332,41 @@ TEST_F(StatusFile, appends_never_create_the_file_nor_glue_to_a_line_without_its_
     // Written again when it vanished: the header first, then the text.
     ASSERT_TRUE(zud::restore_status_file(zud::DataFolder(), 20000000, 18574873, zud::factor_line(18574873, 7, 354)).ok);
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=20000000\npmin=18574873\n18574873 | 7*2^354+1\n");
+}
+
+// Every sync, with the size of the file at that moment.
+std::vector<std::string> g_syncs;
+
+void note_sync(zud::SyncKind kind, const char* path)
+{
+    struct stat info {};
+    const bool file = kind != zud::SyncKind::folder && ::stat(path, &info) == 0;
+    const char* what = kind == zud::SyncKind::data ? "data " : kind == zud::SyncKind::file ? "file " : "folder ";
+    g_syncs.push_back(what + std::string(kind == zud::SyncKind::file ? "new" : path) +
+                      (file ? " " + std::to_string(info.st_size) : ""));
+}
+
+// A resume point and "Done" are on the disk before the program goes on,
+// and what was written before them reaches it first; a replaced file is
+// on the disk before its rename, and the rename is synced too.
+TEST_F(StatusFile, records_that_must_survive_a_power_cut_are_synced_before_and_after)
+{
+    zud::set_sync_observer(note_sync);
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), 20000000, 3).ok);
+    const std::size_t header = read_file("ZudStatus.dat").size();
+    EXPECT_EQ(g_syncs, (std::vector<std::string>{"file new " + std::to_string(header), "folder ."}));
+    g_syncs.clear();
+    ASSERT_TRUE(zud::append_status_text(zud::DataFolder(), zud::factor_line(18574873, 7, 354), false).ok);
+    EXPECT_TRUE(g_syncs.empty());
+    const std::string factors = std::to_string(read_file("ZudStatus.dat").size());
+    ASSERT_TRUE(zud::append_resume_point(zud::DataFolder(), 18574900).ok);
+    const std::string resumed = std::to_string(read_file("ZudStatus.dat").size());
+    ASSERT_TRUE(zud::append_done(zud::DataFolder()).ok);
+    const std::string done = std::to_string(read_file("ZudStatus.dat").size());
+    zud::set_sync_observer(nullptr);
+    EXPECT_EQ(g_syncs, (std::vector<std::string>{"data ZudStatus.dat " + factors, "data ZudStatus.dat " + resumed,
+                                                 "data ZudStatus.dat " + resumed, "data ZudStatus.dat " + done}));
+    g_syncs.clear();
 }
 
 TEST_F(StatusFile, a_replaced_file_keeps_its_mode_and_a_new_one_takes_the_umask)

@@ -200,7 +200,12 @@ class ValidateTest(UnitFolder):
         p, k, n = f[5]
         non_candidate = next(n for n in range(1, 3000) if not self.candidates.has(k, n))
         composite = next(q for q in range(self.PMIN, self.PMAX) if not zp.is_prime(q))
+        # A true factor of a number that already has a lower one: each
+        # (k, n) is removed once, by its lowest factor.
+        second = next((q, k2, n2) for p2, k2, n2 in f for q in range(p2 + 1, self.PMAX + 1)
+                      if (k2 * pow(2, n2, q) + 1) % q == 0 and zp.is_prime(q))
         cases = {
+            "one (k, n) under two primes": status_text(self.PMIN, self.PMAX, sorted(f + [second])),
             "other range": status_text(self.PMIN + 1, self.PMAX, f),
             "no Done": status_text(self.PMIN, self.PMAX, f, tail=""),
             "Done twice": "pmax=%d\npmin=%d\nDone\n" % (self.PMAX, self.PMIN) + status_text(self.PMIN, self.PMAX, f)[20:],

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSettings>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,7 +19,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "run/worker.h"
+#include "run/worker_count.h"
 #include "qt/qt_fixture.h"
 #include "cli/command_line.h"
 
@@ -366,6 +367,48 @@ TEST(QtInformation, help_and_about_name_the_licence_with_links_that_open)
     ASSERT_NE(licence, nullptr);
     EXPECT_TRUE(licence->openExternalLinks());
     EXPECT_TRUE(licence->text().contains(QStringLiteral("gpl-3.0.html")));
+}
+
+// The window reads and writes the profile through the console's reader/
+// writer. Profiles its earlier toolkit reader/writer wrote read back the
+// same, and what is written now reads back the same through that one too.
+TEST_F(QtWindow, the_profile_reads_what_the_toolkit_wrote_and_the_toolkit_reads_what_it_writes)
+{
+    const QString file = QString::fromStdString(dir_ + "/zudsieve.ini");
+    const std::string paths[] = {"/home/a b/sieve", "/d/one,two;three", "/d/back\\slash\\", "/d/k=v", "/d/Zähler ∑ ü",
+                                 " /d/blank at both ends ", "/d/\"quoted\"", "/d/\\\\two\\t", "@/d/at",
+                                 "/a b,c\\d=e/Zähler"};
+    for (const std::string& path : paths) {
+        {
+            QSettings toolkit(file, QSettings::IniFormat);
+            toolkit.setValue(QStringLiteral("params/folder"), QString::fromStdString(path));
+            toolkit.setValue(QStringLiteral("params/start_hidden"), 1);
+        }
+        auto profile = zud::open_ini_profile(file.toStdString());
+        EXPECT_EQ(profile->get_string("folder", ""), path) << read_file("zudsieve.ini");
+        EXPECT_EQ(profile->get_int("start_hidden", 0), 1);
+        profile->set_string("folder", path + "/again");
+        ASSERT_TRUE(profile->save());
+        QSettings toolkit(file, QSettings::IniFormat);
+        EXPECT_EQ(toolkit.value(QStringLiteral("params/folder")).toString().toStdString(), path + "/again")
+            << read_file("zudsieve.ini");
+    }
+    // A window without a profile of its own opens the one in the
+    // configuration folder.
+    const char* before = std::getenv("XDG_CONFIG_HOME");
+    const std::string config = before != nullptr ? before : "";
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    range.accept = false;
+    zud::qt::WindowParts p = parts(false);
+    p.profile = nullptr;
+    {
+        ZudWindow window(p);
+        EXPECT_TRUE(window.hidden_action()->isChecked());
+    }
+    if (before != nullptr)
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

@@ -190,4 +190,14 @@ TEST_F(HitsInOrder, initial_creation_clears_at_once_and_thins_the_window_lines)
     EXPECT_EQ(run.last_shown_factor_p, 6827);
 }
 
+TEST(FirstPrime, from_any_start)
+{
+    EXPECT_EQ(zud::first_prime_from(0), 2);
+    EXPECT_EQ(zud::first_prime_from(3001), 3001);
+    EXPECT_EQ(zud::first_prime_from(3002), 3011);
+    EXPECT_EQ(zud::first_prime_from((std::int64_t{1} << 48) - 70), (std::int64_t{1} << 48) - 65);
+    EXPECT_EQ(zud::first_prime_from((std::int64_t{1} << 48) - 64), (std::int64_t{1} << 48) - 59);
+    EXPECT_EQ(zud::first_prime_from((std::int64_t{1} << 62) - 100), (std::int64_t{1} << 62) - 87);
+}
+
 }  // namespace

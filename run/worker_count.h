@@ -1,8 +1,5 @@
-// How many sieving threads a run uses, and the prime its resume point
-// stands for.
+// How many sieving threads a run uses.
 #pragma once
-
-#include <cstdint>
 
 namespace zud {
 
@@ -14,8 +11,5 @@ int default_worker_count();
 // line, the Workers menu, the profile, a run's settings): 1 to
 // `processors` as asked, anything else `processors`.
 int usable_workers(int requested, int processors);
-
-// The smallest prime at or above n (n up to 2^63 - 25).
-std::int64_t first_prime_from(std::int64_t n);
 
 }  // namespace zud

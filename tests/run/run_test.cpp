@@ -1,4 +1,4 @@
-#include "run/worker.h"
+#include "run/run.h"
 
 #include <gtest/gtest.h>
 
@@ -391,16 +391,6 @@ TEST_F(Workers, chunks_tile_the_range_exactly_once)
         last = hi;
     }
     EXPECT_EQ(last, std::int64_t{1} << 62);
-}
-
-TEST(FirstPrime, from_any_start)
-{
-    EXPECT_EQ(zud::first_prime_from(0), 2);
-    EXPECT_EQ(zud::first_prime_from(3001), 3001);
-    EXPECT_EQ(zud::first_prime_from(3002), 3011);
-    EXPECT_EQ(zud::first_prime_from((std::int64_t{1} << 48) - 70), (std::int64_t{1} << 48) - 65);
-    EXPECT_EQ(zud::first_prime_from((std::int64_t{1} << 48) - 64), (std::int64_t{1} << 48) - 59);
-    EXPECT_EQ(zud::first_prime_from((std::int64_t{1} << 62) - 100), (std::int64_t{1} << 62) - 87);
 }
 
 }  // namespace
