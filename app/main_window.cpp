@@ -1,7 +1,6 @@
 // Initialisation, Start/Stop, priorities, the tray and the window's end.
 #include "app/main_window.h"
 
-#include <cpuid.h>
 #include <sys/statvfs.h>
 
 #include "data/status_file.h"
@@ -26,23 +25,14 @@ const char* const kInitialCreation =
     "Also screen logging will only be performed every 1000 p's.\r\n\r\n";
 const char* const kGiveUpQuestion =
     "The results of the initial creation have not been written yet - are you sure you wish to give them up?";
-const char* const kNoCmov = "This software requires the CMOV instructions, found on PII and later processors. Sorry.";
 const char* const kPriorityRefused =
     "This priority is higher than the one the sieve runs at now, and only the system administrator may give a "
     "running program more of the processor. ZudSieve goes on at the priority shown.";
 
 }  // namespace
 
-bool processor_has_cmov()
-{
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (edx & (1u << 15)) != 0;
-}
-
 MainWindowLogic::MainWindowLogic(WindowServices services) : services_(std::move(services))
 {
-    if (!services_.processor_ok)
-        services_.processor_ok = processor_has_cmov;
     if (!services_.start_run)
         services_.start_run = [](Run& run) { run.start(); };
 }
@@ -76,13 +66,7 @@ void MainWindowLogic::initialize()
     services_.view->show_folder(current_folder());
     services_.view->show_pause(false, false);
     initialized_ = true;
-    if (services_.processor_ok()) {
-        start_stop();
-    } else {
-        services_.box->inform(kNoCmov);
-        start_enabled_ = false;
-        services_.view->set_start_enabled(false);
-    }
+    start_stop();
 }
 
 void MainWindowLogic::start_stop()
@@ -243,6 +227,7 @@ void MainWindowLogic::launch_worker()
     settings.nice = nice_value(priority_class_, thread_priority_);
     settings.workers = workers_;
     settings.set_nice = services_.set_nice;
+    settings.instruction_set = services_.instruction_set;
     if (tray_added_)
         services_.tray->mark(TrayMark::running);
     services_.view->show_pause(true, false);

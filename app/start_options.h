@@ -9,6 +9,7 @@
 #include <string>
 
 #include "data/file_io.h"
+#include "engine/instruction_set.h"
 #include "data/message_box.h"
 #include "app/settings.h"
 #include "app/window_view.h"
@@ -23,6 +24,8 @@ struct StartOptions {
     std::int64_t pmin = 0;
     std::int64_t pmax = 0;
     bool yes = false;            // --yes
+    // Decided in main (ZUDSIEVE_ISA caps the processor's); the runs use it.
+    InstructionSet instruction_set = processor_instruction_set();
 };
 
 // True when the folder holds "Zud.dat" or "ZudStatus.dat".

@@ -316,7 +316,7 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
         settle_data_folder(*profile, nullptr);
     EventQueue events;
     WindowServices services{&view, &box,         &cursor, &tray, &clipboard, &range, profile.get(),
-                            monotonic_ms, {}, &events, {}, nullptr};
+                            monotonic_ms, &events, {}, nullptr, options.instruction_set};
     MainWindowLogic logic(services);
     logic.override_workers(options.workers);
     // Nothing here copies the log: a little of it is enough.

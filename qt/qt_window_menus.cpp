@@ -59,7 +59,7 @@ void ZudWindow::build_menu()
     });
     help->addSeparator();
     connect(help->addAction(QStringLiteral("&About ZudSieve...")), &QAction::triggered, this, [this] {
-        std::unique_ptr<QDialog> dialog(make_about_box(this));
+        std::unique_ptr<QDialog> dialog(make_about_box(this, options_.instruction_set));
         dialog->exec();
     });
 }

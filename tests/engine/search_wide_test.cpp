@@ -119,7 +119,8 @@ TEST_P(WideSearch, random_windows_above_2_48_agree_with_the_exact_reference)
                             {(1ULL << 52) - (1ULL << 33), 31},    {(1ULL << 52) + 1000, 30}};
     for (const Place& place : places) {
         std::int64_t planted_p = 0;
-        const SieveCase c = planted_window(place.target, place.m, rng, planted_p);
+        SieveCase c = planted_window(place.target, place.m, rng, planted_p);
+        c.plan = plan();
         const std::set<Hit> found = expect_brute_force_hits(c);
         EXPECT_TRUE(found.count({0, place.m, planted_p})) << planted_p << " | " << c.k[0] << "*2^" << place.m << "+1";
     }
@@ -151,6 +152,7 @@ TEST_P(WideSearch, a_range_across_2_48_finds_the_factors_on_both_sides)
     c.k = {below.k, above.k, 5, 1000001};
     c.residues = {0, 0, 0, 0};
     c.spacings = {1, 1, 1, 1};
+    c.plan = plan();
     const auto out = zud_test::run_case(c);
     std::set<Hit> found;
     for (const Hit& h : out.hits) {

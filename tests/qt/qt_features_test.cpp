@@ -361,7 +361,7 @@ TEST(QtInformation, help_and_about_name_the_licence_with_links_that_open)
     EXPECT_TRUE(text->toPlainText().startsWith(QStringLiteral("ZudSieve " ZUD_VERSION)));
     EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("GNU General Public License")));
     EXPECT_TRUE(text->toHtml().contains(QStringLiteral("https://zud.example.org/results/")));
-    std::unique_ptr<QDialog> about(zud::qt::make_about_box(nullptr));
+    std::unique_ptr<QDialog> about(zud::qt::make_about_box(nullptr, zud::processor_instruction_set()));
     auto* licence = about->findChild<QLabel*>(QStringLiteral("licence"));
     ASSERT_NE(licence, nullptr);
     EXPECT_TRUE(licence->openExternalLinks());
