@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/instruction_set.h"
+#include "run/self_test.h"
 #include "run/worker.h"
 #include "cli/boinc_slot.h"
 #include "cli/command_line.h"
@@ -122,6 +123,8 @@ int run(int argc, char** argv)
         return print_text(zud::help_text());
     case zud::CommandLine::Action::version:
         return print_text(zud::version_text(instruction_set));
+    case zud::CommandLine::Action::self_test:
+        return zud::run_self_test(instruction_set, [](const std::string& text) { print_text(text + "\n"); }) ? 0 : 1;
     case zud::CommandLine::Action::refused:
         return refuse(line.error);
     case zud::CommandLine::Action::file_command:
