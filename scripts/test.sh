@@ -8,3 +8,5 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZUD_WERROR=ON -DZUD_BUI
 cmake --build "$build" -j"$(nproc)"
 # Offscreen Qt for the window tests; no display is needed.
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+# Every instruction set of this machine against exact arithmetic, as a volunteer would check.
+"$build/zudsieve" --self-test
