@@ -18,13 +18,12 @@ using zud_test::SieveCase;
 // Only this test sees a borrow that adds p where it should not (say, one
 // that goes wrong only above 2^56): the product then stays congruent, in
 // [p, 2p), and the searches reduce every value before they compare it (the
-// probe) or build the chains with exact Shoup products, so no factor changes
-// and no planted-factor run, nor the self-test, can see it; it costs only the
-// filter's tests for 1. A borrow dropped above 2^56 leaves the product
-// wrong: the self-test's planted factors above 2^56 miss on every set then.
-// A dropped fix-up of the AVX2 product (tests/engine/search_equivalence_test
-// and the self-test's primes near 2^47 with a small order of 2) misses
-// factors there.
+// probe) and build their chains with exact Shoup products, so no factor
+// changes and no planted-factor run can see it (made once by hand: the
+// self-test stayed exact, this test failed). A borrow dropped above 2^56
+// leaves the product wrong: the self-test's planted factors above 2^56 are
+// missed on every set. A dropped fix-up of the AVX2 product misses factors
+// at the self-test's primes near 2^47 where 2 has a small order.
 TEST(Mont64, products_powers_and_halves_agree_with_exact_arithmetic)
 {
     std::mt19937_64 rng(62);
