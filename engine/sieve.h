@@ -37,7 +37,7 @@ struct SieveControls {
     SearchPlan plan = search_plan(processor_instruction_set());
 };
 
-// The reference one-call entry, for tests and benchmarks (the program's
+// The one-call entry, for the self-test, tests and benchmarks (the program's
 // workers each hold a SieveEngine): runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
 // remaining n of k i; both arrays are left holding the reduced values.
 // Returns the first prime above pmax (clamped to 2^62 - 1), or the prime at
@@ -58,7 +58,9 @@ public:
         AllocCallback allocate;
         ReleaseCallback release;
         EngineTextCallback on_text;   // set-up failures only; "#I" is the caller's
-        SearchPlan plan = search_plan(processor_instruction_set());   // as in SieveControls
+        // The run gives the plan of the set decided in main; no processor
+        // is asked here, once per worker.
+        SearchPlan plan = search_plan(InstructionSet::generic);
     };
 
     SieveEngine();
