@@ -220,6 +220,4 @@ private:
     ThreadPriority thread_priority_ = ThreadPriority::lowest;
 };
 
-// CPUID leaf 1, EDX bit 15.
-
 }  // namespace zud
