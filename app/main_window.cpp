@@ -1,7 +1,6 @@
 // Initialisation, Start/Stop, priorities, the tray and the window's end.
 #include "app/main_window.h"
 
-#include <cpuid.h>
 #include <sys/statvfs.h>
 
 #include "data/status_file.h"
@@ -30,23 +29,14 @@ const char* const kCompletedQuestion =
     "There is a complete set of results in the file 'ZudStatus.dat' - have these been sent to the Zud "
     "team?\r\n\r\nNB If you say YES, a new range is started and this file is kept as 'ZudStatus.dat~'.";
 const char* const kSendFirst = "Please send the results to the Zud team before starting a new sieve.";
-const char* const kNoCmov = "This software requires the CMOV instructions, found on PII and later processors. Sorry.";
 const char* const kPriorityRefused =
     "This priority is higher than the one the sieve runs at now, and only the system administrator may give a "
     "running program more of the processor. ZudSieve goes on at the priority shown.";
 
 }  // namespace
 
-bool processor_has_cmov()
-{
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (edx & (1u << 15)) != 0;
-}
-
 MainWindowLogic::MainWindowLogic(WindowServices services) : services_(std::move(services))
 {
-    if (!services_.processor_ok)
-        services_.processor_ok = processor_has_cmov;
     if (!services_.start_run)
         services_.start_run = [](Run& run) { run.start(); };
 }
@@ -81,13 +71,7 @@ void MainWindowLogic::initialize()
     services_.view->show_folder(folder_.shown());
     services_.view->show_pause(false, false);
     initialized_ = true;
-    if (services_.processor_ok()) {
-        start_stop();
-    } else {
-        services_.box->inform(kNoCmov);
-        start_enabled_ = false;
-        services_.view->set_start_enabled(false);
-    }
+    start_stop();
 }
 
 void MainWindowLogic::start_stop()
@@ -271,6 +255,7 @@ void MainWindowLogic::launch_worker()
     settings.workers = workers_;
     settings.set_nice = services_.set_nice;
     settings.folder = folder_;
+    settings.instruction_set = services_.instruction_set;
     if (tray_added_)
         services_.tray->mark(TrayMark::running);
     services_.view->show_pause(true, false);

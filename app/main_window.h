@@ -41,13 +41,13 @@ struct WindowServices {
     RangeDialog* range_dialog;
     Profile* profile;
     std::function<std::int32_t()> clock_ms = monotonic_ms;
-    std::function<bool()> processor_ok;   // the conditional-move check; empty: the CPU's own answer
     // Where runs report; the front end hands what arrives there to the
     // logic's RunEvents on the logic's thread (an EventQueue does that).
     RunEvents* run_events = nullptr;
     // Starts a run; empty: run.start(). A test may play the run itself.
     std::function<void(Run& run)> start_run;
     NiceSetter set_nice = nullptr;   // nullptr: the system's
+    InstructionSet instruction_set = processor_instruction_set();   // the front end gives main's choice
 };
 
 // How the last Start ended, for the console's exit status.
@@ -236,8 +236,5 @@ private:
     PriorityClass priority_class_ = PriorityClass::normal;
     ThreadPriority thread_priority_ = ThreadPriority::lowest;
 };
-
-// CPUID leaf 1, EDX bit 15.
-bool processor_has_cmov();
 
 }  // namespace zud

@@ -10,6 +10,7 @@
 
 #include "data/data_folder.h"
 #include "data/file_io.h"
+#include "engine/instruction_set.h"
 #include "app/message_box.h"
 #include "app/settings.h"
 #include "app/window_view.h"
@@ -25,6 +26,8 @@ struct StartOptions {
     std::int64_t pmin = 0;
     std::int64_t pmax = 0;
     bool yes = false;            // --yes
+    // Decided in main (ZUDSIEVE_ISA caps the processor's); the runs use it.
+    InstructionSet instruction_set = processor_instruction_set();
 };
 
 // True when the folder holds "Zud.dat" or "ZudStatus.dat".

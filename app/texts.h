@@ -3,9 +3,11 @@
 
 #include <string>
 
+#include "engine/instruction_set.h"
+
 namespace zud {
 
 // --version of both programs: the title, the instruction set in use, the licence.
-std::string version_text();
+std::string version_text(InstructionSet set);
 
 }  // namespace zud

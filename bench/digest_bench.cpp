@@ -56,6 +56,7 @@ void BM_work_digest_sieve(benchmark::State& state)
         auto spacings = set.spacings;
         zud::SieveEngine engine;
         zud::SieveEngine::Callbacks callbacks;
+        callbacks.plan = zud::search_plan(zud::processor_instruction_set());
         callbacks.on_factor = [](std::int32_t, std::int32_t, std::int64_t) {};
         callbacks.allocate = [](std::uint32_t size) { return std::calloc(size, 1); };
         callbacks.release = [](void* block) { std::free(block); };

@@ -12,7 +12,8 @@
 #include "engine/fast_search.h"
 #include "engine/mod_arith.h"
 #include "engine/power_filter.h"
-#include "engine/prime_source.h"
+#include "engine/support/prime_source.h"
+#include "engine/support/searches.h"
 #include "engine/segmented_sieve.h"
 #include "engine/sieve.h"
 
@@ -92,8 +93,16 @@ std::int64_t primes_between(std::int64_t from, std::int64_t to)
 // primes per second of each search, for the ratios printed at the end
 std::map<std::string, double> g_rates;
 
-void BM_run_sieve_near_1e12(benchmark::State& state, zud::SearchMode mode, const char* name)
+void BM_run_sieve_near_1e12(benchmark::State& state, zud_test::SearchMode mode, zud::InstructionSet isa,
+                            const char* name)
 {
+    if (!zud::processor_has(isa)) {
+        state.SkipWithError("this processor lacks the instruction set");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    const zud::SearchPlan plan = zud_test::plan_of(mode, isa);
     const zud::CandidateSet& set = zud_bench::bench_set();
     const std::int64_t primes = primes_between(kSievePmin, kSievePmin + kSieveSpan);
     std::int64_t hits = 0;
@@ -106,7 +115,7 @@ void BM_run_sieve_near_1e12(benchmark::State& state, zud::SearchMode mode, const
                        residues.data(), spacings.data(), static_cast<std::uint32_t>(set.kcount),
                        [&](std::int32_t, std::int32_t, std::int64_t) { ++hits; },
                        [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
-                       [](std::int64_t) {}, 2.5, {nullptr, {}, mode});
+                       [](std::int64_t) {}, 2.5, {nullptr, {}, plan});
     }
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - began;
     g_rates[name] = static_cast<double>(primes) * static_cast<double>(state.iterations()) / seconds.count();
@@ -114,15 +123,18 @@ void BM_run_sieve_near_1e12(benchmark::State& state, zud::SearchMode mode, const
         benchmark::Counter(static_cast<double>(primes) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["hits"] = static_cast<double>(hits);
 }
-BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, reference, zud::SearchMode::reference, "reference")
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, reference, zud_test::SearchMode::reference, zud::InstructionSet::generic,
+                  "reference")
     ->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, portable, zud::SearchMode::portable, "portable")
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, generic, zud_test::SearchMode::unfiltered, zud::InstructionSet::generic,
+                  "generic")
     ->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, avx2, zud::SearchMode::avx2, "avx2")
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, avx2, zud_test::SearchMode::unfiltered, zud::InstructionSet::avx2, "avx2")
     ->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, vector, zud::SearchMode::vector, "vector")
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, ifma, zud_test::SearchMode::unfiltered, zud::InstructionSet::ifma, "ifma")
     ->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, filtered, zud::SearchMode::filtered, "filtered")
+BENCHMARK_CAPTURE(BM_run_sieve_near_1e12, filtered, zud_test::SearchMode::filtered,
+                  zud::processor_instruction_set(), "filtered")
     ->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // The same candidate file at the top of the engine's range, where the
@@ -152,8 +164,17 @@ BENCHMARK(BM_run_sieve_near_2_48)->Unit(benchmark::kMillisecond)->Iterations(2);
 // what the filter did, per prime of the window.
 using SetSource = const zud::CandidateSet& (*)();
 
-void BM_workload(benchmark::State& state, SetSource source, std::int64_t pmin, std::int64_t span, zud::SearchMode mode)
+void BM_workload(benchmark::State& state, SetSource source, std::int64_t pmin, std::int64_t span,
+                 zud_test::SearchMode mode)
 {
+    const zud::InstructionSet isa = zud::processor_instruction_set();
+    if (mode == zud_test::SearchMode::unfiltered && isa != zud::InstructionSet::ifma) {
+        state.SkipWithError("this processor lacks AVX-512 IFMA");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    const zud::SearchPlan plan = zud_test::plan_of(mode, isa);
     const zud::CandidateSet& set = source();
     const std::int64_t primes = primes_between(pmin, pmin + span);
     std::int64_t hits = 0;
@@ -165,13 +186,13 @@ void BM_workload(benchmark::State& state, SetSource source, std::int64_t pmin, s
                        static_cast<std::uint32_t>(set.kcount),
                        [&](std::int32_t, std::int32_t, std::int64_t) { ++hits; },
                        [](std::uint32_t size) { return std::calloc(size, 1); }, [](void* b) { std::free(b); },
-                       [](std::int64_t) {}, 2.5, {nullptr, {}, mode});
+                       [](std::int64_t) {}, 2.5, {nullptr, {}, plan});
     }
     state.counters["primes/s"] =
         benchmark::Counter(static_cast<double>(primes) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["hits"] = static_cast<double>(hits);
     const zud::FilterStats f = zud::last_filter_stats();
-    if (mode != zud::SearchMode::filtered || f.k_tested == 0)
+    if (mode != zud_test::SearchMode::filtered || f.k_tested == 0)
         return;
     const auto per_prime = [&](std::uint64_t v) { return static_cast<double>(v) / static_cast<double>(primes); };
     state.counters["k/p"] = per_prime(f.k_tested);
@@ -185,9 +206,9 @@ constexpr std::int64_t k1e12 = 1000000000000;
 constexpr std::int64_t k1e14 = 100000000000000;
 constexpr std::int64_t kBelow248 = (std::int64_t{1} << 48) - 4000000;
 #define ZUD_WORKLOAD(name, source, pmin, span)                                                                   \
-    BENCHMARK_CAPTURE(BM_workload, name##_vector, source, pmin, span, zud::SearchMode::vector)                 \
+    BENCHMARK_CAPTURE(BM_workload, name##_ifma, source, pmin, span, zud_test::SearchMode::unfiltered)         \
         ->Unit(benchmark::kMillisecond)->Iterations(2);                                                        \
-    BENCHMARK_CAPTURE(BM_workload, name##_filtered, source, pmin, span, zud::SearchMode::filtered)             \
+    BENCHMARK_CAPTURE(BM_workload, name##_filtered, source, pmin, span, zud_test::SearchMode::filtered)       \
         ->Unit(benchmark::kMillisecond)->Iterations(3)
 ZUD_WORKLOAD(file_1e12, zud_bench::bench_set, k1e12, 2000000);
 ZUD_WORKLOAD(file_1e14, zud_bench::bench_set, k1e14, 2000000);
@@ -231,13 +252,9 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (g_rates.count("reference") != 0)
-        for (const char* fast : {"portable", "avx2", "vector", "filtered"})
+        for (const char* fast : {"generic", "avx2", "ifma", "filtered"})
             if (g_rates.count(fast) != 0)
                 std::printf("run_sieve near 10^12: %s %.0f primes/s, reference %.0f primes/s, ratio %.2f\n", fast,
                             g_rates[fast], g_rates["reference"], g_rates[fast] / g_rates["reference"]);
-    if (!zud::vector_search_available())
-        std::printf("(this processor has no AVX-512 IFMA: \"vector\" ran the next fastest search)\n");
-    if (!zud::avx2_search_available())
-        std::printf("(this processor has no AVX2 with FMA: \"avx2\" ran the portable search)\n");
     return 0;
 }

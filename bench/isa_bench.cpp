@@ -39,9 +39,7 @@ using SetSource = const zud::CandidateSet& (*)();
 
 void BM_isa(benchmark::State& state, SetSource source, double from_log2, zud::InstructionSet set)
 {
-    const zud::InstructionSet before = zud::instruction_set();
-    if (zud::set_instruction_set(set) != set) {
-        zud::set_instruction_set(before);
+    if (!zud::processor_has(set)) {
         state.SkipWithError("this processor lacks the instruction set");
         for (auto _ : state) {
         }
@@ -72,12 +70,11 @@ void BM_isa(benchmark::State& state, SetSource source, double from_log2, zud::In
                     began = thread_seconds();
                 }
             },
-            2.5);
+            2.5, {nullptr, {}, zud::search_plan(set)});
         const double seconds = thread_seconds() - began;
         p_rate = static_cast<double>(ended - first_p) / seconds;
         prime_rate = p_rate / std::log(static_cast<double>(from));
     }
-    zud::set_instruction_set(before);
     state.counters["p/s"] = p_rate;
     state.counters["primes/s"] = prime_rate;
     state.counters["memory_MB"] = memory;

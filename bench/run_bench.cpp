@@ -113,6 +113,7 @@ void BM_worker_tables_near_1e12(benchmark::State& state)
         bytes = 0;
         zud::SieveEngine engine;
         zud::SieveEngine::Callbacks callbacks;
+        callbacks.plan = zud::search_plan(zud::processor_instruction_set());
         callbacks.allocate = [&bytes](std::uint32_t size) {
             bytes += size;
             return std::calloc(size, 1);

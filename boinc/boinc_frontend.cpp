@@ -110,7 +110,7 @@ void start_without_timer_signal(Run& run)
 
 }  // namespace
 
-void run_boinc(const std::vector<std::string>& args)
+void run_boinc(const std::vector<std::string>& args, InstructionSet instruction_set)
 {
     // Our messages go to the slot's stderr.txt, which the client returns.
     boinc_init_diagnostics(BOINC_DIAG_REDIRECTSTDERR);
@@ -155,6 +155,7 @@ void run_boinc(const std::vector<std::string>& args)
     static TaskEvents events(folder, record.pmin, record.pmax, record.recorded_p);
     RunSettings settings;
     settings.workers = task_threads(arguments.threads, init_data.ncpus);
+    settings.instruction_set = instruction_set;
     // The client has set our priority; the run's threads keep it.
     settings.nice = getpriority(PRIO_PROCESS, 0);
     settings.folder = folder;

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/instruction_set.h"
+
 namespace zud {
 
 // Runs the task in the current folder (the slot) and never returns: it
 // ends through boinc_finish, boinc_temporary_exit, an exit 0 after a quit
 // request (the client restarts it later) or 194 after an abort.
-[[noreturn]] void run_boinc(const std::vector<std::string>& args);
+[[noreturn]] void run_boinc(const std::vector<std::string>& args, InstructionSet instruction_set);
 
 }  // namespace zud

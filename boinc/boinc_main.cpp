@@ -56,7 +56,7 @@ int main(int argc, char** argv)
     if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help"))
         return print_text(kHelp);
     if (args.size() == 1 && (args[0] == "-V" || args[0] == "--version"))
-        return print_text(zud::version_text());
-    zud::instruction_set();   // the one choice of search, before anything runs; ZUDSIEVE_ISA may cap it
-    zud::run_boinc(args);
+        return print_text(zud::version_text(zud::decide_instruction_set()));
+    // The one choice of search, before anything runs; ZUDSIEVE_ISA may cap it.
+    zud::run_boinc(args, zud::decide_instruction_set());
 }

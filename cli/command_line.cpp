@@ -41,7 +41,7 @@ std::string check_range_option(const std::string& from, const std::string& to, S
 // Options that take no value: "--console=1" is a mistake, not a folder.
 bool is_flag(const std::string& name)
 {
-    for (const char* flag : {"--console", "--yes", "--help", "--version"})
+    for (const char* flag : {"--console", "--yes", "--help", "--version", "--self-test"})
         if (name == flag)
             return true;
     return false;
@@ -170,6 +170,10 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
             line.action = CommandLine::Action::version;
             return line;
         }
+        if (arg == "--self-test") {
+            line.action = CommandLine::Action::self_test;
+            return line;
+        }
         // One value per option: a second one would quietly replace the
         // first, and a range decides which file is replaced.
         if ((arg == "--workers" || arg == "--range") && !given.insert(arg).second)
@@ -225,7 +229,7 @@ std::string usage_text()
            "       zudsieve --export abcd|abc|newpgen [FILE] [DIR]\n"
            "       zudsieve --import FILE --nmin A --nmax B [DIR]\n"
            "       zudsieve --apply FILE [DIR]\n"
-           "       zudsieve -h | --help | -V | --version\n";
+           "       zudsieve --self-test | -h | --help | -V | --version\n";
 }
 
 std::string help_text()
@@ -256,6 +260,9 @@ std::string help_text()
            "                   to B the new Zud.dat (the old one is kept as Zud.dat~)\n"
            "  --apply FILE     remove from Zud.dat each candidate that a verified line\n"
            "                   \"p | k*2^n+1\" of FILE names\n"
+           "  --self-test      check that this processor gives exact answers: each of its\n"
+           "                   instruction sets sieves fixed cases whose factors are known\n"
+           "                   (a line each); ends with 0 when all are exact, 1 otherwise\n"
            "  -h, --help       show this text\n"
            "  -V, --version    show the version and the licence\n"
            "  --               what follows is the folder, even if it begins with '-'\n"

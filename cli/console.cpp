@@ -313,7 +313,7 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
     NoCursor cursor;
     EventQueue events;
     WindowServices services{&view, &box,         &cursor, &tray, &clipboard, &range, profile.get(),
-                            monotonic_ms, {}, &events, {}, nullptr};
+                            monotonic_ms, &events, {}, nullptr, options.instruction_set};
     MainWindowLogic logic(services);
     logic.override_workers(options.workers);
     logic.set_folder(folder);

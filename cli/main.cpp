@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/instruction_set.h"
+#include "run/self_test.h"
 #include "run/worker_count.h"
 #include "cli/boinc_slot.h"
 #include "cli/command_line.h"
@@ -111,7 +112,8 @@ int hand_to_boinc_application(char** argv)
 
 int run(int argc, char** argv)
 {
-    zud::instruction_set();   // the one choice of search, before anything runs; ZUDSIEVE_ISA may cap it
+    // The one choice of search, before anything runs; ZUDSIEVE_ISA may cap it.
+    const zud::InstructionSet instruction_set = zud::decide_instruction_set();
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (std::find(args.begin(), args.end(), "--boinc") != args.end() || zud::in_boinc_slot())
         return hand_to_boinc_application(argv);
@@ -120,7 +122,9 @@ int run(int argc, char** argv)
     case zud::CommandLine::Action::help:
         return print_text(zud::help_text());
     case zud::CommandLine::Action::version:
-        return print_text(zud::version_text());
+        return print_text(zud::version_text(instruction_set));
+    case zud::CommandLine::Action::self_test:
+        return zud::run_self_test(instruction_set, [](const std::string& text) { print_text(text + "\n"); }) ? 0 : 1;
     case zud::CommandLine::Action::refused:
         return refuse(line.error);
     case zud::CommandLine::Action::file_command:
@@ -128,6 +132,8 @@ int run(int argc, char** argv)
     case zud::CommandLine::Action::run:
         break;
     }
+    zud::StartOptions start = line.start;
+    start.instruction_set = instruction_set;
     if (!line.warning.empty())
         std::cerr << "zudsieve: " << line.warning << "\n";
     if (!line.folder.empty())
@@ -146,13 +152,13 @@ int run(int argc, char** argv)
         console = true;
     }
     if (!console)
-        return run_qt_window(argc > 0 ? 1 : 0, argv, line.start);
+        return run_qt_window(argc > 0 ? 1 : 0, argv, start);
 #else
     (void)display_available;
     (void)x_display_answers;
     (void)console;
 #endif
-    return zud::run_console(std::cin, std::cout, isatty(STDOUT_FILENO) != 0, line.start);
+    return zud::run_console(std::cin, std::cout, isatty(STDOUT_FILENO) != 0, start);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "engine/instruction_set.h"
 #include "engine/search_tuning.h"
 
 namespace zud {
@@ -24,16 +23,6 @@ void clear_bucket_table(const SearchTables& t, const SearchGeometry& geo)
     }
     for (std::int64_t i = 0; i < geo.stride_count; ++i)
         t.buckets[2 * bucket_of(t.stride_table[i])] = 0;
-}
-
-bool vector_search_available()
-{
-    return processor_instruction_set() == InstructionSet::ifma;
-}
-
-bool avx2_search_available()
-{
-    return processor_instruction_set() != InstructionSet::generic;
 }
 
 }  // namespace zud

@@ -1,7 +1,6 @@
 // The searches of one prime. Each instruction set's arithmetic runs in one
-// skeleton (filtered_skeleton.h), filtered or not; the unfiltered ones report
-// exactly the reference's hits in the reference's order, the filtered ones
-// the same hits in an order of their own within a prime.
+// skeleton (filtered_skeleton.h); the filtered searches report the hits of
+// the plain search in an order of their own within a prime.
 #pragma once
 
 #include <cstdint>
@@ -11,20 +10,6 @@
 
 namespace zud {
 
-using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
-                                const FactorCallback& on_factor);
-
-bool vector_search_available();
-bool avx2_search_available();
-
-// Unfiltered: portable for any odd p below 2^62, avx2 below 2^48, vector
-// below 2^52.
-void search_prime_portable(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
-                           const FactorCallback& on_factor);
-void search_prime_avx2(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
-                       const FactorCallback& on_factor);
-void search_prime_vector(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
-                         const FactorCallback& on_factor);
 // The filtered searches need tables.power_filter and a stride table of
 // filtered_table_capacity entries; without them, for small p, or for
 // classes too fine, they search p unfiltered. IFMA: p < 2^52; AVX2:

@@ -58,11 +58,6 @@ ZUD_IFMA inline __m512i to_montgomery(__m512i v, const Montgomery& m)
     return mont_mul(v, m.r2, m);
 }
 
-ZUD_IFMA inline __m512i broadcast_montgomery(std::int64_t x, const Montgomery& m)
-{
-    return to_montgomery(_mm512_set1_epi64(x), m);
-}
-
 // The presence bits of the 16 values at `lanes` as a mask: one gather of
 // their presence words, one shift each.
 ZUD_IFMA inline std::uint32_t presence_mask(const SearchTables& t, const std::int64_t* lanes)

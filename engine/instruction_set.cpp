@@ -1,11 +1,11 @@
 // The one decision of which search runs, and its table.
 #include "engine/instruction_set.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/fast_search.h"
 #include "engine/search_tuning.h"
 
 namespace zud {
@@ -27,10 +27,9 @@ const PlanEntry kPlans[] = {
     {InstructionSet::generic, {kWideSearchLimit, search_prime_filtered_generic, search_prime_filtered_generic}},
 };
 
-// A set put in force by a test or benchmark, or -1.
-std::atomic<int> g_forced{-1};
+}  // namespace
 
-InstructionSet decide()
+InstructionSet decide_instruction_set()
 {
     std::string warning;
     const InstructionSet set = capped_instruction_set(std::getenv("ZUDSIEVE_ISA"), processor_instruction_set(), warning);
@@ -38,8 +37,6 @@ InstructionSet decide()
         std::fprintf(stderr, "zudsieve: %s\n", warning.c_str());
     return set;
 }
-
-}  // namespace
 
 InstructionSet processor_instruction_set()
 {
@@ -64,47 +61,14 @@ InstructionSet capped_instruction_set(const char* cap, InstructionSet available,
     return available;
 }
 
-InstructionSet instruction_set()
+bool processor_has(InstructionSet set)
 {
-    static const InstructionSet decided = decide();
-    const int forced = g_forced.load();
-    return forced < 0 ? decided : static_cast<InstructionSet>(forced);
-}
-
-InstructionSet set_instruction_set(InstructionSet wanted)
-{
-    const InstructionSet available = processor_instruction_set();
-    const InstructionSet set = static_cast<int>(available) < static_cast<int>(wanted) ? available : wanted;
-    g_forced.store(static_cast<int>(set));
-    return set;
+    return static_cast<int>(set) <= static_cast<int>(processor_instruction_set());
 }
 
 const char* instruction_set_name(InstructionSet set)
 {
     return kNames[static_cast<int>(set)];
-}
-
-SearchPlan search_plan_for(SearchMode mode)
-{
-    const InstructionSet available = processor_instruction_set();
-    switch (mode) {
-    case SearchMode::reference:
-        return {kWideSearchFrom, search_prime_reference, search_prime_portable};
-    case SearchMode::portable:
-        return {kWideSearchFrom, search_prime_portable, search_prime_portable};
-    case SearchMode::vector:
-        if (available == InstructionSet::ifma)
-            return {kWideSearchFrom, search_prime_vector, search_prime_portable};
-        [[fallthrough]];
-    case SearchMode::avx2:
-        if (available != InstructionSet::generic)
-            return {kWideSearchFrom, search_prime_avx2, search_prime_portable};
-        return {kWideSearchFrom, search_prime_portable, search_prime_portable};
-    case SearchMode::filtered:
-    case SearchMode::best:
-        break;
-    }
-    return search_plan(instruction_set());
 }
 
 SearchPlan search_plan(InstructionSet set)

@@ -1,14 +1,17 @@
-// Which search the processor runs: decided once, from its features and a
-// cap from the environment (ZUDSIEVE_ISA, for benchmarks and trouble-
-// shooting), and kept in one table of searches by instruction set and p.
+// Which search the processor runs: decided once, in main, from its features
+// and a cap from the environment (ZUDSIEVE_ISA, for benchmarks and trouble-
+// shooting), then passed down as a value; one table of searches by
+// instruction set and p.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
-#include "engine/fast_search.h"
-
 namespace zud {
+
+struct SearchTables;
+struct SearchGeometry;
 
 // In ascending order: each needs what the one before it needs.
 enum class InstructionSet { generic, avx2, ifma };
@@ -22,15 +25,19 @@ InstructionSet processor_instruction_set();
 // set does too, and `warning` then says so (else it is left empty).
 InstructionSet capped_instruction_set(const char* cap, InstructionSet available, std::string& warning);
 
-// The set in force: on the first call, the processor's, capped by
-// ZUDSIEVE_ISA (an unknown value: a line on stderr); the same ever after.
-InstructionSet instruction_set();
-// For tests and benchmarks: puts `wanted` in force, lowered to what the
-// processor has; returns the set now in force.
-InstructionSet set_instruction_set(InstructionSet wanted);
+// The programs' one decision, made in main before anything runs: the
+// processor's set capped by ZUDSIEVE_ISA (an unknown value: a line on stderr).
+InstructionSet decide_instruction_set();
+
+// True when the processor can run `set`.
+bool processor_has(InstructionSet set);
 
 // "ifma", "avx2" or "generic".
 const char* instruction_set_name(InstructionSet set);
+
+// The search of one prime (the callback is the engine's FactorCallback).
+using SearchFunction = void (*)(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
+                                const std::function<void(std::int32_t, std::int32_t, std::int64_t)>& on_factor);
 
 // The searches of one set: `below` for p < boundary, `above` from there.
 struct SearchPlan {
@@ -41,9 +48,5 @@ struct SearchPlan {
 };
 // The filtered searches of a set (which the processor must have).
 SearchPlan search_plan(InstructionSet set);
-// The searches of a mode: the unfiltered ones below 2^48 (falling back to
-// the next slower where the processor lacks a unit) with the portable one
-// above; filtered and best: those of the set in force.
-SearchPlan search_plan_for(SearchMode mode);
 
 }  // namespace zud

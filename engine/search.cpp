@@ -1,5 +1,5 @@
-// The straightforward search: one chain of products for the stride table,
-// one probe after another for each active k.
+// What every search shares: the probe of one value and the choice of the k
+// to search.
 #include "engine/search.h"
 
 #include <climits>
@@ -18,26 +18,6 @@ inline void report(const FactorCallback& on_factor, std::int32_t k_index, std::i
 }
 
 }  // namespace
-
-void build_stride_table(const SearchTables& t, const SearchGeometry& geo, std::int64_t p, long double recip)
-{
-    std::int64_t x = normalize_mod(pow_half(geo.nmin_eff, p, recip), p);
-    const std::int64_t y = normalize_mod(pow_half(geo.stride, p, recip), p);
-    x = p - x;   // -2^-nmin'; x was in [0, p), so this stays in (0, p]
-    x = normalize_mod(x, p);
-    const long double c = static_cast<long double>(y) * recip;
-    for (std::int64_t i = 0; i < geo.stride_count; ++i) {
-        t.stride_table[i] = x;
-        link_entry(t, static_cast<std::uint32_t>(i), x);
-        x = normalize_mod(mul_mod_fixed(x, y, c, p), p);
-    }
-}
-
-void clear_buckets(const SearchTables& t, const SearchGeometry& geo)
-{
-    for (std::int64_t i = 0; i < geo.stride_count; ++i)
-        t.buckets[2 * bucket_of(t.stride_table[i])] = 0;
-}
 
 void probe(const SearchTables& t, const SearchGeometry& geo, std::int64_t z, std::int64_t j, std::int32_t k_index,
            std::int64_t p, const FactorCallback& on_factor)
@@ -65,26 +45,6 @@ bool select_active(const SearchTables& t, std::int64_t p)
         any = any || on;
     }
     return any;
-}
-
-void search_prime_reference(const SearchTables& t, const SearchGeometry& geo, std::int64_t p,
-                            const FactorCallback& on_factor)
-{
-    if (!select_active(t, p))
-        return;
-    const long double recip = reciprocal_of(p);
-    build_stride_table(t, geo, p, recip);
-    for (std::uint32_t i = 0; i < t.count; ++i) {
-        if (!t.active[i])
-            continue;
-        const auto k_index = static_cast<std::int32_t>(i);
-        std::int64_t z = reduce_mod(t.base_terms[i], p, recip);
-        for (std::int64_t j = t.residues[i]; j < geo.stride; j += t.spacings[i]) {
-            probe(t, geo, z, j, k_index, p, on_factor);
-            z = mul_mod(normalize_mod(z, p), t.step_factors[i], p, recip);
-        }
-    }
-    clear_buckets(t, geo);
 }
 
 }  // namespace zud

@@ -1,5 +1,5 @@
 // Per-prime discrete-log search (baby-step giant-step) over the tables that
-// run_sieve prepares once per run.
+// run_sieve prepares once per run: the pieces every search shares.
 #pragma once
 
 #include <cstdint>
@@ -40,12 +40,6 @@ struct SearchTables {
 // Marks the k to search for p; false when none is.
 bool select_active(const SearchTables& tables, std::int64_t p);
 
-// Fills the stride table with -2^-(nmin_eff + t*m) mod p, each in [0, p),
-// and links the entries into the buckets (presence words all zero).
-void build_stride_table(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
-                        long double recip);
-// Returns the presence words to zero, visiting only the used buckets.
-void clear_buckets(const SearchTables& tables, const SearchGeometry& geometry);
 inline std::uint32_t bucket_of(std::int64_t x)
 {
     return (static_cast<std::uint32_t>(x) & 0x1FFFFu) >> 5;
@@ -79,11 +73,5 @@ inline bool may_match(const SearchTables& tables, std::int64_t z)
 // first, then the bucket's chain from the newest entry back.
 void probe(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t z, std::int64_t j,
            std::int32_t k_index, std::int64_t p, const FactorCallback& on_factor);
-
-// Reports every hit of p, ordered by k index, then j ascending, then entry 0
-// and the chain from the newest entry back. The straightforward search: the
-// reference that faster ones must match.
-void search_prime_reference(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
-                            const FactorCallback& on_factor);
 
 }  // namespace zud

@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "engine/fast_search.h"
-#include "engine/instruction_set.h"
 #include "engine/mod_arith.h"
 #include "engine/power_filter.h"
 #include "engine/prime_feed.h"
@@ -103,7 +102,7 @@ struct SieveEngine::State {
     std::int64_t pmax = 0;
     // A prime fetched past the end of one range belongs to a later one.
     std::uint64_t pending = 0;
-    SearchMode mode = SearchMode::best;
+    SearchPlan plan{};
     bool has_work = false;
     WorkDigest* digest = nullptr;   // set only when the run asks for it
     std::int32_t nmin = 1;
@@ -135,7 +134,7 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     State& s = *state_;
     s.on_factor = std::move(callbacks.on_factor);
     s.on_text = callbacks.on_text;
-    s.mode = callbacks.mode;
+    s.plan = callbacks.plan;
     s.nmin = nmin;
     Blocks& blocks = s.blocks;
     auto* base_terms = blocks.get<std::int64_t>(count);
@@ -256,7 +255,7 @@ std::int64_t SieveEngine::sieve_range(std::int64_t lo, std::int64_t hi, const st
         s.primes.skip_to(static_cast<std::uint64_t>(first));
         s.pending = 0;
     }
-    const SearchPlan plan = search_plan_for(s.mode);
+    const SearchPlan plan = s.plan;
     auto progress_state = static_cast<std::int32_t>(lo & 0x10000);
     std::int64_t unsearched = first;   // where a resume must start
     for (;;) {
@@ -307,7 +306,7 @@ std::int64_t run_sieve(std::int32_t nmin, std::int32_t nmax, std::int64_t pmin, 
     };
     SieveEngine engine;
     if (!engine.prepare(nmin, nmax, pmin, pmax, k_values, residues, spacings, count, alpha,
-                        {on_factor, allocate, release, on_text, controls.mode}) ||
+                        {on_factor, allocate, release, on_text, controls.plan}) ||
         !engine.has_work())
         return 0;
     const std::int64_t first = pmin < 3 ? 3 : pmin;

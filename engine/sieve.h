@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/instruction_set.h"
+
 namespace zud {
 
 struct WorkDigest;
@@ -23,28 +25,19 @@ using ProgressCallback = std::function<void(std::int64_t p)>;
 // The engine's own texts: "#I" after its set-up, and why a set-up gave up.
 using EngineTextCallback = std::function<void(const char* text)>;
 
-// The search a run uses; best unless a benchmark or test chooses another.
-// Above 2^48 the unfiltered modes all run the portable search.
-enum class SearchMode {
-    reference,   // one chain of x87 products (search_prime_reference)
-    portable,    // unfiltered, 64-bit Montgomery products, any x86-64 processor
-    avx2,        // unfiltered, double-precision FMA products, 4 lanes
-    vector,      // unfiltered, AVX-512 IFMA Montgomery products, 8 lanes
-    filtered,    // power-residue filters and a stride per prime, on the instruction set in force
-    best,        // what the program runs: filtered
-};
-
 // What a caller adds to run_sieve's parameters. `stop` is the caller's stop
 // word: 0 while the run may go on; the engine reads it once per prime,
 // after the prime was fetched, and returns that prime unsearched when it is
-// non-zero. Texts with no handler are dropped.
+// non-zero. Texts with no handler are dropped. `plan` is the searches to
+// run: the programs give the filtered ones of the set decided in main; a
+// caller that does not say gets those of the processor's best set.
 struct SieveControls {
     const std::atomic<std::int32_t>* stop = nullptr;
     EngineTextCallback on_text;
-    SearchMode mode = SearchMode::best;
+    SearchPlan plan = search_plan(processor_instruction_set());
 };
 
-// The reference one-call entry, for tests and benchmarks (the program's
+// The one-call entry, for the self-test, tests and benchmarks (the program's
 // workers each hold a SieveEngine): runs the whole range. residues[i] = (n - nmin) mod spacings[i] for the
 // remaining n of k i; both arrays are left holding the reduced values.
 // Returns the first prime above pmax (clamped to 2^62 - 1), or the prime at
@@ -65,7 +58,9 @@ public:
         AllocCallback allocate;
         ReleaseCallback release;
         EngineTextCallback on_text;   // set-up failures only; "#I" is the caller's
-        SearchMode mode = SearchMode::best;
+        // The run gives the plan of the set decided in main; no processor
+        // is asked here, once per worker.
+        SearchPlan plan = search_plan(InstructionSet::generic);
     };
 
     SieveEngine();

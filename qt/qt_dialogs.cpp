@@ -211,7 +211,7 @@ void AlphaDialog::accept()
     QDialog::accept();
 }
 
-QDialog* make_about_box(QWidget* parent)
+QDialog* make_about_box(QWidget* parent, InstructionSet set)
 {
     auto* dialog = new QDialog(parent);
     dialog->setFont(dialog_font("MS Sans Serif"));
@@ -223,7 +223,7 @@ QDialog* make_about_box(QWidget* parent)
     icon->setGeometry(du.rect(10, 10, 21, 20));
     label(dialog, QStringLiteral("ZudSieve Version " ZUD_VERSION), du.rect(40, 11, 130, 8));
     label(dialog, QStringLiteral("Copyright (C) 2003-2026 The Zud Project"), du.rect(40, 25, 130, 8));
-    label(dialog, QStringLiteral("instruction set: ") + QString::fromLatin1(zud::instruction_set_name(zud::instruction_set())),
+    label(dialog, QStringLiteral("instruction set: ") + QString::fromLatin1(zud::instruction_set_name(set)),
           du.rect(40, 36, 130, 8));
     auto* licence = label(dialog,
                           QStringLiteral("Free software under the <a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">"

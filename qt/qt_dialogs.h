@@ -7,6 +7,7 @@
 #include <QRect>
 
 #include "app/message_box.h"
+#include "engine/instruction_set.h"
 #include "app/window_view.h"
 
 class QLabel;
@@ -77,7 +78,7 @@ private:
     QLabel* reason_;
 };
 
-QDialog* make_about_box(QWidget* parent);
+QDialog* make_about_box(QWidget* parent, InstructionSet set);
 QDialog* make_help_dialog(QWidget* parent);
 
 }  // namespace zud::qt

@@ -85,8 +85,8 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
         QMetaObject::invokeMethod(this, [this] { events_->deliver(*logic_); }, Qt::QueuedConnection);
     });
     WindowServices services{this,          naming_box_.get(), &cursor_,      parts.tray,      &clipboard_,
-                            preset_range_.get(), parts.profile, monotonic_ms, {}, events_.get(),
-                            parts.start_run,     nullptr};
+                            preset_range_.get(), parts.profile, monotonic_ms, events_.get(),
+                            parts.start_run,     nullptr,           options_.instruction_set};
     logic_ = std::make_unique<MainWindowLogic>(services);
     logic_->override_workers(options_.workers);
     // Records that could not be written are tried again every second.

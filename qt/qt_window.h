@@ -109,6 +109,7 @@ private:
     void lay_out(QWidget* priority_group);
     void build_menu();
     void build_file_menu(QMenuBar* bar);
+    void check_processor(QAction* action);
     void build_session_items(QMenu* options);
     void build_workers_menu(QMenu* options);
     void build_tray_menu();

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -17,7 +18,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
 
+#include "run/self_test.h"
 #include "run/worker_count.h"
 #include "data/file_io.h"
 #include "qt/qt_single.h"
@@ -57,11 +62,50 @@ void ZudWindow::build_menu()
         std::unique_ptr<QDialog> dialog(make_help_dialog(this));
         dialog->exec();
     });
+    // The self-test takes seconds: on a thread of its own, the answer in a box.
+    QAction* check = help->addAction(QStringLiteral("C&heck this processor"));
+    connect(check, &QAction::triggered, this, [this, check] { check_processor(check); });
     help->addSeparator();
     connect(help->addAction(QStringLiteral("&About ZudSieve...")), &QAction::triggered, this, [this] {
-        std::unique_ptr<QDialog> dialog(make_about_box(this));
+        std::unique_ptr<QDialog> dialog(make_about_box(this, options_.instruction_set));
         dialog->exec();
     });
+}
+
+// Help > Check this processor: the self-test of `zudsieve --self-test`. The
+// thread keeps its outcome alive by itself, so a window closed meanwhile
+// loses nothing; a timer of the window collects it.
+void ZudWindow::check_processor(QAction* action)
+{
+    struct Outcome {
+        std::atomic<bool> done{false};
+        bool exact = false;
+        std::string lines;
+    };
+    action->setEnabled(false);
+    auto outcome = std::make_shared<Outcome>();
+    std::thread([outcome, top = options_.instruction_set] {
+        outcome->exact = run_self_test(top, [&outcome](const std::string& line) { outcome->lines += line + "\n"; });
+        outcome->done.store(true);
+    }).detach();
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll, action, outcome] {
+        if (!outcome->done.load())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action->setEnabled(true);
+        const QString text =
+            QStringLiteral("Each instruction set of this processor sieved cases whose factors are known:\n\n") +
+            QString::fromStdString(outcome->lines) +
+            (outcome->exact ? QStringLiteral("\nAll answers were exact.")
+                            : QStringLiteral("\nSome answers were NOT exact: this processor cannot be trusted to sieve."));
+        QMessageBox box(outcome->exact ? QMessageBox::Information : QMessageBox::Warning,
+                        QStringLiteral("Check this processor"), text, QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("check_processor"));
+        box.exec();
+    });
+    poll->start(100);
 }
 
 // The results onto the clipboard when asked (never unasked), and Quit,

@@ -58,7 +58,7 @@ struct Pending {
 class RunCoordinator {
 public:
     explicit RunCoordinator(Run& owner)
-        : owner_(owner), run_(owner.record_), events_(owner.events_), mode_(owner.settings_.mode)
+        : owner_(owner), run_(owner.record_), events_(owner.events_), plan_(search_plan(owner.settings_.instruction_set))
     {
     }
     void run();
@@ -82,7 +82,7 @@ private:
     Run& owner_;
     RunRecord& run_;
     RunEvents& events_;
-    const SearchMode mode_;
+    const SearchPlan plan_;   // chosen once for the run
     std::vector<std::unique_ptr<WorkerSlot>> slots_;
     std::unique_ptr<ChunkScheduler> scheduler_;
     std::unique_ptr<OrderedResults> results_;
@@ -162,7 +162,7 @@ bool RunCoordinator::prepare_slot(WorkerSlot& slot)
         if (engine_text.empty())
             engine_text = text;
     };
-    callbacks.mode = mode_;
+    callbacks.plan = plan_;
     // The hits of a chunk go to the list of the chunk being sieved.
     callbacks.on_factor = [](std::int32_t, std::int32_t, std::int64_t) {};
     return slot.engine.prepare(set.nmin, set.nmax, run_.pmin, run_.pmax, set.k_values.data(), slot.residues.data(),

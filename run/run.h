@@ -28,7 +28,9 @@ struct RunSettings {
     int workers = 0;                   // sieving threads; 0: one per processor
     NiceSetter set_nice = nullptr;     // nullptr: the system's
     SecondsClock clock = nullptr;      // nullptr: time()
-    SearchMode mode = SearchMode::best;
+    // The searches run: the set decided in main (a caller that does not say,
+    // tests and benchmarks: the processor's best).
+    InstructionSet instruction_set = processor_instruction_set();
     DataFolder folder;                 // where the run's records go
 };
 

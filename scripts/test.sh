@@ -9,3 +9,5 @@ cmake --build "$build" -j"$(nproc)"
 # Offscreen Qt for the window tests; no display is needed. Every group
 # but the tools (ctest -L tool makes the README's pictures).
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure -j"$(nproc)" -LE tool
+# Every instruction set of this machine against exact arithmetic, as a volunteer would check.
+"$build/zudsieve" --self-test

@@ -455,7 +455,7 @@ TEST_F(MainWindow, a_second_program_in_the_same_folder_is_refused_and_changes_no
     ASSERT_TRUE(logic->running());
     zud_test::ScriptedBox other_box;
     zud::WindowServices services{&view, &other_box, &cursor, &tray, &clipboard, &range, &profile, [] { return 0; },
-                                 [] { return true; }, &events, [](zud::Run&) {}, nullptr};
+                                 &events, [](zud::Run&) {}, nullptr};
     zud::MainWindowLogic second(services);
     second.initialize();
     EXPECT_FALSE(second.running());
@@ -514,7 +514,7 @@ TEST_F(MainWindow, a_run_that_ended_while_a_question_was_open_is_left_alone)
     // Rebuild with the ending box.
     EndingBox ending;
     zud::WindowServices services{&view, &ending, &cursor, &tray, &clipboard, &range, &profile, [] { return 0; },
-                                 [] { return true; }, &events, [](zud::Run&) {}, nullptr};
+                                 &events, [](zud::Run&) {}, nullptr};
     zud::MainWindowLogic other(services);
     ending.logic = &other;
     write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n");
@@ -565,19 +565,6 @@ TEST_F(MainWindow, settings_come_from_the_profile_and_go_back_to_it)
     EXPECT_EQ(profile.values["factor"], "0.100");
     EXPECT_EQ(profile.values["statusval"], "0");
     EXPECT_EQ(profile.values["priority"], "I");
-}
-
-TEST_F(MainWindow, without_conditional_moves_nothing_starts)
-{
-    cmov = false;
-    window().initialize();
-    cmov = true;
-    EXPECT_EQ(box.texts(), std::vector<std::string>{
-                               "This software requires the CMOV instructions, found on PII and later processors. Sorry."});
-    EXPECT_FALSE(view.start_enabled);
-    EXPECT_EQ(range.runs, 0);
-    logic->start_stop();
-    EXPECT_EQ(range.runs, 0);
 }
 
 TEST_F(MainWindow, the_tray_hides_and_shows_the_window)

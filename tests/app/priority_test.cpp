@@ -65,7 +65,7 @@ int ordinary_user_run()
     // Never freed: the child ends with _exit while a run may still report.
     auto& events = *new zud::EventQueue;
     zud::WindowServices services{&view, &box, &cursor, &tray, &clipboard, &range, &profile, zud::monotonic_ms,
-                                 [] { return true; }, &events, {}, nullptr};
+                                 &events, {}, nullptr};
     zud::MainWindowLogic logic(services);
     // Waits on conditions, not fixed times: a loaded machine may take a while
     // to start, stop and restart the run's threads.

@@ -141,7 +141,7 @@ protected:
     {
         if (!logic) {
             zud::WindowServices services{&view,     &box,    &cursor,  &tray, &clipboard, &range,
-                                         &profile,  [this] { return clock_ms; }, [] { return cmov; },
+                                         &profile,  [this] { return clock_ms; },
                                          &events,   {},      set_nice};
             services.start_run = [this](zud::Run& run) {
                 ++workers_started;
@@ -209,7 +209,6 @@ protected:
     ScriptedRange range;
     MemoryProfile profile;
     std::int32_t clock_ms = 0;
-    static inline bool cmov = true;
     zud::EventQueue events;
     std::unique_ptr<zud::MainWindowLogic> logic;
     zud::Run* active = nullptr;   // the last run started

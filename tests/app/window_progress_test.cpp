@@ -87,7 +87,7 @@ TEST_F(WindowProgress, the_command_line_overrides_the_workers_for_this_run_only)
     if (zud::default_worker_count() < 2)
         GTEST_SKIP() << "one processor: no override to show";
     zud::WindowServices services{&view, &box, &cursor, &tray, &clipboard, &range, &profile,
-                                 [] { return 0; }, [] { return true; }, &events, [](zud::Run&) {}, nullptr};
+                                 [] { return 0; }, &events, [](zud::Run&) {}, nullptr};
     zud::MainWindowLogic second(services);
     second.override_workers(2);
     second.initialize();

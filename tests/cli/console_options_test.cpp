@@ -55,6 +55,37 @@ protected:
     std::string isa_cap_;   // ZUDSIEVE_ISA for the next runs; empty: unset
 };
 
+// Every instruction set of this processor, from the best down (a cap of
+// ZUDSIEVE_ISA lowers the first), one line each, exact on all the cases.
+TEST_F(CommandLineRun, the_self_test_checks_each_instruction_set_exactly)
+{
+    EXPECT_EQ(run({"--self-test"}), 0) << out();
+    std::string expected_start;
+    for (int set = static_cast<int>(zud::processor_instruction_set()); set >= 0; --set)
+        expected_start += std::string(zud::instruction_set_name(static_cast<zud::InstructionSet>(set))) + ": ";
+    std::istringstream lines(out());
+    std::string line, names;
+    std::string first_count;
+    while (std::getline(lines, line)) {
+        const std::size_t colon = line.find(": ");
+        ASSERT_NE(colon, std::string::npos) << line;
+        names += line.substr(0, colon + 2);
+        const std::string rest = line.substr(colon + 2);
+        const std::size_t space = rest.find(' ');
+        // "3,971 factors, all exact": the same count on every set.
+        EXPECT_EQ(rest.substr(space), " factors, all exact") << line;
+        const std::string count = rest.substr(0, space);
+        EXPECT_TRUE(count.size() >= 5 && count[count.size() - 4] == ',') << line;
+        EXPECT_EQ(first_count.empty() ? count : first_count, count) << line;
+        first_count = count;
+    }
+    EXPECT_EQ(names, expected_start) << out();
+    isa_cap_ = "generic";
+    EXPECT_EQ(run({"--self-test"}), 0);
+    EXPECT_EQ(out(), "generic: " + first_count + " factors, all exact\n");
+    isa_cap_.clear();
+}
+
 TEST_F(CommandLineRun, help_version_and_refusals)
 {
     EXPECT_EQ(run({"--help"}), 0);

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
+#include "engine/fast_search.h"
 #include "engine/search_tuning.h"
 
 namespace {
@@ -35,10 +37,10 @@ TEST(InstructionSet, the_cap_lowers_the_choice_and_a_bad_cap_is_named)
     EXPECT_STREQ(zud::instruction_set_name(InstructionSet::generic), "generic");
 }
 
-// What each set in force runs, below and above its arithmetic's reach.
+// What each set runs, below and above its arithmetic's reach, and main's
+// one decision under the cap.
 TEST(InstructionSet, each_set_runs_its_own_filtered_search)
 {
-    const InstructionSet before = zud::instruction_set();
     const InstructionSet available = zud::processor_instruction_set();
     struct Expected {
         InstructionSet set;
@@ -55,24 +57,20 @@ TEST(InstructionSet, each_set_runs_its_own_filtered_search)
          zud::search_prime_filtered_generic},
     };
     for (const Expected& e : expected) {
-        const InstructionSet in_force = zud::set_instruction_set(e.set);
-        EXPECT_EQ(zud::instruction_set(), in_force);
-        if (static_cast<int>(e.set) > static_cast<int>(available)) {
-            EXPECT_EQ(in_force, available) << "a set the processor lacks is never put in force";
-            continue;
-        }
-        ASSERT_EQ(in_force, e.set);
-        for (zud::SearchMode mode : {zud::SearchMode::best, zud::SearchMode::filtered}) {
-            const zud::SearchPlan plan = zud::search_plan_for(mode);
-            EXPECT_EQ(plan.boundary, e.boundary);
-            EXPECT_EQ(plan.for_prime(e.boundary - 2), e.below);
-            EXPECT_EQ(plan.for_prime(zud::kWideSearchLimit - 2), e.above);
-        }
+        const zud::SearchPlan plan = zud::search_plan(e.set);
+        EXPECT_EQ(plan.boundary, e.boundary);
+        EXPECT_EQ(plan.for_prime(e.boundary - 2), e.below);
+        EXPECT_EQ(plan.for_prime(zud::kWideSearchLimit - 2), e.above);
+        EXPECT_EQ(zud::processor_has(e.set), static_cast<int>(e.set) <= static_cast<int>(available));
     }
-    zud::set_instruction_set(before);
-    if (available != InstructionSet::ifma)
-        GTEST_SKIP() << "this processor has no ifma: the sets above " << zud::instruction_set_name(available)
-                     << " were checked only for being refused";
+    const char* const saved = std::getenv("ZUDSIEVE_ISA");
+    const std::string kept = saved != nullptr ? saved : "";
+    ::setenv("ZUDSIEVE_ISA", "generic", 1);
+    EXPECT_EQ(zud::decide_instruction_set(), InstructionSet::generic);
+    ::unsetenv("ZUDSIEVE_ISA");
+    EXPECT_EQ(zud::decide_instruction_set(), available);
+    if (saved != nullptr)
+        ::setenv("ZUDSIEVE_ISA", kept.c_str(), 1);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Runs a test once per instruction set with that set in force; a set the
+// Runs a test once per instruction set, with that set's searches; a set the
 // processor lacks is skipped with a word, never run on another.
 #pragma once
 
@@ -14,16 +14,11 @@ class OnEachInstructionSet : public ::testing::TestWithParam<zud::InstructionSet
 protected:
     void SetUp() override
     {
-        before_ = zud::instruction_set();
-        if (zud::set_instruction_set(GetParam()) != GetParam()) {
-            zud::set_instruction_set(before_);
+        if (!zud::processor_has(GetParam()))
             GTEST_SKIP() << "this processor has no " << zud::instruction_set_name(GetParam());
-        }
     }
-    void TearDown() override { zud::set_instruction_set(before_); }
-
-private:
-    zud::InstructionSet before_ = zud::InstructionSet::generic;
+    // The program's searches on the set under test.
+    zud::SearchPlan plan() const { return zud::search_plan(GetParam()); }
 };
 
 inline std::string instruction_set_label(const ::testing::TestParamInfo<zud::InstructionSet>& info)

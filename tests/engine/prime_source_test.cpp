@@ -1,4 +1,4 @@
-#include "engine/prime_source.h"
+#include "engine/support/prime_source.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/mod_arith.h"
+#include "engine/support/searches.h"
 #include "reference.h"
 #include "sieve_harness.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "engine/prime_source.h"
+#include "engine/support/prime_source.h"
 
 namespace {
 

@@ -52,7 +52,7 @@ struct SieveCase {
     std::vector<std::int32_t> residues;   // counted from nmin
     std::vector<std::int32_t> spacings;
     double alpha = 2.5;
-    zud::SearchMode mode = zud::SearchMode::best;
+    zud::SearchPlan plan = zud::search_plan(zud::processor_instruction_set());
     const std::atomic<std::int32_t>* stop = nullptr;
 };
 
@@ -80,7 +80,7 @@ inline SieveOutcome run_case(SieveCase c)
              if (std::string(text) != "#I")
                  out.texts.emplace_back(text);
          },
-         c.mode});
+         c.plan});
     out.blocks_outstanding = outstanding;
     return out;
 }

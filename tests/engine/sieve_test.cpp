@@ -306,7 +306,7 @@ TEST(RunSieve, stopping_and_restarting_at_the_returned_prime_loses_nothing)
                 stop = 1;
         },
         [&](std::uint32_t size) { ++outstanding; return std::calloc(size, 1); },
-        [&](void* b) { --outstanding; std::free(b); }, [](std::int64_t) {}, c.alpha, {&stop, {}, {}});
+        [&](void* b) { --outstanding; std::free(b); }, [](std::int64_t) {}, c.alpha, {&stop, {}, c.plan});
     ASSERT_GT(first.result, stop_after);
     ASSERT_LE(first.result, c.pmax);
     EXPECT_EQ(outstanding, 0);

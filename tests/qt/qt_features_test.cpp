@@ -14,6 +14,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -353,6 +355,41 @@ TEST_F(QtWindow, the_session_items_quit_and_a_folder_no_file_manager_opens)
 
 namespace {
 
+// Help > Check this processor runs the self-test off the window's thread
+// and shows its lines in a box.
+TEST_F(QtWindow, help_checks_this_processor_and_shows_each_line)
+{
+    range.accept = false;
+    zud::StartOptions options;
+    options.instruction_set = zud::InstructionSet::generic;   // one line: a few seconds
+    ZudWindow window(parts(false), options);
+    window.logic().initialize();
+    QAction* check = nullptr;
+    for (QAction* action : window.findChildren<QAction*>())
+        if (action->text() == QStringLiteral("C&heck this processor"))
+            check = action;
+    ASSERT_NE(check, nullptr);
+    QString title, text;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+    });
+    answer.start(50);
+    check->trigger();
+    EXPECT_FALSE(check->isEnabled());   // while the check runs
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !text.isEmpty() && check->isEnabled(); }, 60000));
+    EXPECT_EQ(title, QStringLiteral("Check this processor"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\\n\\ngeneric: [0-9,]+ factors, all exact\\n\\nAll answers were exact\\.$"))
+                    .match(text)
+                    .hasMatch())
+        << text.toStdString();
+    window.logic().close_request();
+}
+
 TEST(QtInformation, help_and_about_name_the_licence_with_links_that_open)
 {
     std::unique_ptr<QDialog> help(zud::qt::make_help_dialog(nullptr));
@@ -362,7 +399,7 @@ TEST(QtInformation, help_and_about_name_the_licence_with_links_that_open)
     EXPECT_TRUE(text->toPlainText().startsWith(QStringLiteral("ZudSieve " ZUD_VERSION)));
     EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("GNU General Public License")));
     EXPECT_TRUE(text->toHtml().contains(QStringLiteral("https://zud.example.org/results/")));
-    std::unique_ptr<QDialog> about(zud::qt::make_about_box(nullptr));
+    std::unique_ptr<QDialog> about(zud::qt::make_about_box(nullptr, zud::processor_instruction_set()));
     auto* licence = about->findChild<QLabel*>(QStringLiteral("licence"));
     ASSERT_NE(licence, nullptr);
     EXPECT_TRUE(licence->openExternalLinks());

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "data/status_file.h"
-#include "engine/prime_source.h"
+#include "engine/support/prime_source.h"
 #include "engine/sieve.h"
 #include "dense_candidates.h"
 #include "reference.h"

@@ -1,6 +1,6 @@
 // The segment sieve: row walks of the three quadratic forms toggle candidate
 // bits, square multiples are then set; a bit left 0 is a prime.
-#include "engine/prime_source.h"
+#include "engine/support/prime_source.h"
 
 #include <array>
 

@@ -1,0 +1,62 @@
+#include "engine/power_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+TEST(PowerFilter, joined_classes_are_exactly_the_common_n)
+{
+    for (std::int64_t d = 1; d <= 48; ++d)
+        for (std::int64_t e : {1, 2, 3, 4, 6, 8, 9, 12, 20, 64, 105, 240}) {
+            const std::int64_t r = (d * 7 + 3) % d, t = (e * 5 + 1) % e;
+            std::int64_t first = -1, step = -1;
+            const bool joined = zud::combine_classes(r, d, t, e, first, step);
+            std::vector<std::int64_t> common;
+            for (std::int64_t j = 0; j < 2 * d * e; ++j)
+                if (j % d == r && j % e == t)
+                    common.push_back(j);
+            ASSERT_EQ(joined, !common.empty()) << d << " " << e;
+            if (!joined)
+                continue;
+            EXPECT_EQ(first, common[0]) << d << " " << e;
+            EXPECT_EQ(step, common.size() > 1 ? common[1] - common[0] : 2 * d * e) << d << " " << e;
+        }
+}
+
+TEST(PowerFilter, the_modulus_divides_p_minus_1_and_stays_small)
+{
+    EXPECT_EQ(zud::class_modulus(61, 256), 60);
+    EXPECT_EQ(zud::class_modulus(7681, 256), 256);   // 7680 = 2^9 * 3 * 5
+    for (std::int64_t p : {std::int64_t{1000003}, std::int64_t{999999999989}, std::int64_t{281474976710597}})
+        EXPECT_EQ((p - 1) % zud::class_modulus(p, 256), 0);
+    // The greedy pick, prime by prime in ascending order, at every bound:
+    // p - 1 a power of 2, with squares of 31, or prime to every small prime.
+    const std::int64_t odd[] = {3, 5, 7, 11, 13, 31, 257, 65537, 2 * 961 * 3 + 1, 1024 * 2 + 1, 2 * 37 * 41 + 1,
+                                (std::int64_t{1} << 61) + 1, 2 * 3 * 5 * 7 * 11 * 13 * 17 * 19 * 23 + 1,
+                                std::int64_t{29} * 29 * 31 * 31 * 2 * 1024 + 1, 4611686018427387847};
+    for (std::int64_t p : odd)
+        for (std::int64_t most : {1, 2, 6, 7, 256, 1024, 4096}) {
+            std::int64_t expected = 1;
+            for (std::int64_t q : {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31})
+                while ((p - 1) % (expected * q) == 0 && expected * q <= most)
+                    expected *= q;
+            EXPECT_EQ(zud::class_modulus(p, most), expected) << p << " " << most;
+        }
+}
+
+TEST(PowerFilter, the_stride_covers_the_range_within_the_table)
+{
+    for (std::int64_t unit : {1, 2, 24, 240, 5040})
+        for (double inverse_steps : {0.001, 0.05, 2.0})
+            for (std::int64_t capacity : {16, 3000, 100000}) {
+                const auto s = zud::choose_stride(19000001, capacity, unit, inverse_steps);
+                EXPECT_EQ(s.stride % unit, 0);
+                EXPECT_GE(s.stride * s.count, 19000001);
+                EXPECT_LE(s.count, capacity);
+            }
+}
+
+}  // namespace
