@@ -10,7 +10,7 @@
 
 #include "data/data_folder.h"
 #include "data/file_io.h"
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 #include "app/message_box.h"
 #include "app/settings.h"
 #include "app/window_view.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 
 namespace zud {
 

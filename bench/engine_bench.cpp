@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include "bench/bench_data.h"
-#include "engine/fast_search.h"
+#include "engine/search/fast_search.h"
 #include "engine/mod_arith.h"
-#include "engine/power_filter.h"
+#include "engine/search/power_filter.h"
 #include "engine/support/prime_source.h"
 #include "engine/support/searches.h"
 #include "engine/segmented_sieve.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "bench/bench_data.h"
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 #include "engine/sieve.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 #include "boinc/boinc_frontend.h"
 #include "app/texts.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <set>
 
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 #include "run/worker_count.h"
 #include "app/main_window.h"
 #include "app/range_entry.h"

@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 #include "run/self_test.h"
 #include "run/worker_count.h"
 #include "cli/boinc_slot.h"

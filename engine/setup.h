@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/search.h"
+#include "engine/search/search.h"
 
 namespace zud {
 

@@ -10,12 +10,12 @@
 #include <new>
 #include <utility>
 
-#include "engine/fast_search.h"
+#include "engine/search/fast_search.h"
 #include "engine/mod_arith.h"
-#include "engine/power_filter.h"
+#include "engine/search/power_filter.h"
 #include "engine/prime_feed.h"
-#include "engine/search.h"
-#include "engine/search_tuning.h"
+#include "engine/search/search.h"
+#include "engine/search/search_tuning.h"
 #include "engine/setup.h"
 #include "engine/work_digest.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 
 namespace zud {
 

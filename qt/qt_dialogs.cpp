@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTextBrowser>
 
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 #include "qt/qt_platform.h"
 #include "app/range_entry.h"
 #include "app/settings.h"

@@ -7,7 +7,7 @@
 #include <QRect>
 
 #include "app/message_box.h"
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 #include "app/window_view.h"
 
 class QLabel;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 
 namespace zud {
 

@@ -22,7 +22,7 @@ for folder in "${!allowed[@]}"; do
       *" $target "*) ;;
       *) echo "$file includes $target/, above or beside $folder/: ${hit#*:}"; status=1 ;;
     esac
-  done < <(grep -HnE '^#include "[a-z_]+/' "$folder"/*.cpp "$folder"/*.h 2>/dev/null || true)
+  done < <(find "$folder" -name '*.cpp' -o -name '*.h' | xargs grep -HnE '^#include "[a-z_]+/' || true)
 done
 [ $status -eq 0 ] && echo "every include points down"
 exit $status

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "dense_candidates.h"
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 #include "status_lines.h"
 #include "cli/console.h"
 #include "temp_dir.h"

@@ -1,12 +1,12 @@
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "engine/fast_search.h"
-#include "engine/search_tuning.h"
+#include "engine/search/fast_search.h"
+#include "engine/search/search_tuning.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/power_filter.h"
+#include "engine/search/power_filter.h"
 
 #include <gtest/gtest.h>
 

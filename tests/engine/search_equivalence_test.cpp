@@ -3,7 +3,7 @@
 // another set): the unfiltered searches must report exactly the reference's
 // hits in the reference's order, the filtered ones (the program's) the same
 // hits within the n range, primes in ascending order.
-#include "engine/fast_search.h"
+#include "engine/search/fast_search.h"
 #include "engine/mod_arith.h"
 
 #include <gtest/gtest.h>

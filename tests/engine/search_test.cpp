@@ -1,4 +1,4 @@
-#include "engine/search.h"
+#include "engine/search/search.h"
 
 #include <gtest/gtest.h>
 

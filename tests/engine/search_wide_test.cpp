@@ -1,4 +1,4 @@
-#include "engine/search_tuning.h"
+#include "engine/search/search_tuning.h"
 
 #include <gtest/gtest.h>
 

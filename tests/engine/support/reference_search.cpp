@@ -1,9 +1,9 @@
 // The plain search, and the plans of the modes the tests compare.
 #include "engine/support/searches.h"
 
-#include "engine/fast_search.h"
+#include "engine/search/fast_search.h"
 #include "engine/mod_arith.h"
-#include "engine/search_tuning.h"
+#include "engine/search/search_tuning.h"
 
 namespace zud {
 

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "engine/instruction_set.h"
-#include "engine/search.h"
+#include "engine/search/instruction_set.h"
+#include "engine/search/search.h"
 
 namespace zud_test {
 

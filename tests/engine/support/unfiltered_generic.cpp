@@ -1,5 +1,5 @@
 // The generic arithmetic without the power-residue filters.
-#include "engine/generic_arith.h"
+#include "engine/search/generic_arith.h"
 #include "engine/support/searches.h"
 
 void zud_test::search_prime_unfiltered_generic(const zud::SearchTables& t, const zud::SearchGeometry& geo, std::int64_t p,

@@ -1,6 +1,6 @@
 // What every search shares: the probe of one value and the choice of the k
 // to search.
-#include "engine/search.h"
+#include "engine/search/search.h"
 
 #include <climits>
 

@@ -1,9 +1,9 @@
 // The bucket table helpers every search shares.
-#include "engine/fast_search.h"
+#include "engine/search/fast_search.h"
 
 #include <cstring>
 
-#include "engine/search_tuning.h"
+#include "engine/search/search_tuning.h"
 
 namespace zud {
 

@@ -1,12 +1,12 @@
 // The one decision of which search runs, and its table.
-#include "engine/instruction_set.h"
+#include "engine/search/instruction_set.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/fast_search.h"
-#include "engine/search_tuning.h"
+#include "engine/search/fast_search.h"
+#include "engine/search/search_tuning.h"
 
 namespace zud {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/search.h"
+#include "engine/search/search.h"
 #include "engine/sieve.h"
 
 namespace zud {

@@ -1,5 +1,5 @@
 // The filtered search's bookkeeping that needs no arithmetic of its own.
-#include "engine/filtered_skeleton.h"
+#include "engine/search/filtered_skeleton.h"
 
 namespace zud {
 namespace filtered {

@@ -9,10 +9,10 @@
 
 #include <immintrin.h>
 
-#include "engine/fast_search.h"
-#include "engine/filtered_skeleton.h"
+#include "engine/search/fast_search.h"
+#include "engine/search/filtered_skeleton.h"
 #include "engine/mont64.h"
-#include "engine/search_tuning.h"
+#include "engine/search/search_tuning.h"
 
 namespace zud {
 

@@ -11,9 +11,9 @@
 
 #include <immintrin.h>
 
-#include "engine/fast_search.h"
-#include "engine/filtered_skeleton.h"
-#include "engine/search_tuning.h"
+#include "engine/search/fast_search.h"
+#include "engine/search/filtered_skeleton.h"
+#include "engine/search/search_tuning.h"
 
 #define ZUD_AVX2 __attribute__((target("avx2,fma")))
 

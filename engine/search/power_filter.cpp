@@ -1,11 +1,11 @@
 // The portable parts of the power-residue filter: its state, the choice of
 // the modulus, the join of two classes and the stride of one prime.
-#include "engine/power_filter.h"
+#include "engine/search/power_filter.h"
 
 #include <cmath>
 #include <new>
 
-#include "engine/search_tuning.h"
+#include "engine/search/search_tuning.h"
 
 namespace zud {
 

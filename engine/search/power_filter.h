@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/search.h"
+#include "engine/search/search.h"
 
 namespace zud {
 

@@ -7,10 +7,10 @@
 // one) compiles its own copy, inlined as the engine needs.
 #pragma once
 
-#include "engine/fast_search.h"
-#include "engine/filtered_skeleton.h"
-#include "engine/ifma.h"
-#include "engine/search_tuning.h"
+#include "engine/search/fast_search.h"
+#include "engine/search/filtered_skeleton.h"
+#include "engine/search/ifma.h"
+#include "engine/search/search_tuning.h"
 
 namespace zud {
 

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "engine/search.h"
+#include "engine/search/search.h"
 
 #define ZUD_IFMA __attribute__((target("avx512f,avx512ifma")))
 

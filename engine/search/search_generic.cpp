@@ -1,6 +1,6 @@
 // The generic searches (64-bit Montgomery products, any x86-64 processor)
 // and the same arithmetic with AVX2's presence tests above the vector units' reach.
-#include "engine/generic_arith.h"
+#include "engine/search/generic_arith.h"
 
 namespace zud {
 

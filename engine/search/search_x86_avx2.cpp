@@ -1,5 +1,5 @@
 // The AVX2 filtered search, p < 2^48.
-#include "engine/avx2_arith.h"
+#include "engine/search/avx2_arith.h"
 
 namespace zud {
 

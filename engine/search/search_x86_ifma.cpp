@@ -1,5 +1,5 @@
 // The AVX-512 IFMA filtered search, p < 2^52.
-#include "engine/ifma_arith.h"
+#include "engine/search/ifma_arith.h"
 
 namespace zud {
 

@@ -24,9 +24,9 @@
 
 #include <cstdint>
 
-#include "engine/fast_search.h"
-#include "engine/power_filter.h"
-#include "engine/search_tuning.h"
+#include "engine/search/fast_search.h"
+#include "engine/search/power_filter.h"
+#include "engine/search/search_tuning.h"
 
 namespace zud {
 namespace filtered {
