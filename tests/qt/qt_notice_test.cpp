@@ -43,7 +43,7 @@ TEST_F(QtWindow, x11_the_completion_notice_offers_open_folder_and_copy_results)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        GTEST_SKIP() << "no session bus (tests/ui/qt/under_xvfb.sh starts one)";
+        GTEST_SKIP() << "no session bus (tests/qt/under_xvfb.sh starts one)";
     if (bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")))
         GTEST_SKIP() << "a real notification service is running";
     FakeNotices notices;

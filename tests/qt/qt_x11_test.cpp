@@ -62,7 +62,7 @@ bool double_click_tray_icon(ZudWindow& window)
 TEST_F(QtWindow, x11_minimising_with_a_tray_keeps_the_run_and_the_icon_brings_the_window_back)
 {
     if (!under_x11())
-        GTEST_SKIP() << "needs a real X server (tests/ui/qt/under_xvfb.sh)";
+        GTEST_SKIP() << "needs a real X server (tests/qt/under_xvfb.sh)";
     ASSERT_TRUE(wait_for_tray()) << "no tray host";
     range.lower = 3001;
     range.upper = 200000000000;
@@ -228,7 +228,7 @@ TEST_F(QtScreenshots, pictures_for_the_readme)
 TEST_F(QtWindow, x11_five_starts_at_once_give_one_window)
 {
     if (!under_x11())
-        GTEST_SKIP() << "needs a real X server (tests/ui/qt/under_xvfb.sh)";
+        GTEST_SKIP() << "needs a real X server (tests/qt/under_xvfb.sh)";
     ::mkdir("run", 0700);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir_ + "/run"));
