@@ -77,7 +77,7 @@ void MainWindowLogic::initialize()
 void MainWindowLogic::start_stop()
 {
     services_.view->focus_log();
-    if (!start_enabled_ || destroyed_)
+    if (destroyed_)
         return;
     if (running_ && saving_) {
         const BoxAnswer answer =

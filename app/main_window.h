@@ -211,7 +211,6 @@ private:
     std::int64_t pending_final_ = 0;
     bool candidates_written_ = false;
     std::string saving_told_;
-    bool start_enabled_ = true;
     bool tray_added_ = false;
     bool priority_refusal_told_ = false;
     RunOutcome outcome_ = RunOutcome::not_started;

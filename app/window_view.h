@@ -24,7 +24,6 @@ public:
     virtual void show_status_line(const std::string& text) = 0;
     virtual void show_range_line(const std::string& text) = 0;
     virtual void set_start_caption(const std::string& caption) = 0;   // "&Start" or "&Stop"
-    virtual void set_start_enabled(bool enabled) = 0;
     virtual void show_priority_class(PriorityClass cls) = 0;          // the radio buttons
     virtual void show_thread_priority(ThreadPriority priority) = 0;   // the menu's check marks
 

@@ -150,7 +150,6 @@ public:
     void show_status_line(const std::string&) override {}
     void show_range_line(const std::string& text) override { out_.line(text); }
     void set_start_caption(const std::string&) override {}
-    void set_start_enabled(bool) override {}
     void show_priority_class(PriorityClass) override {}
     void show_thread_priority(ThreadPriority) override {}
     bool window_visible() const override { return true; }

@@ -256,11 +256,6 @@ void ZudWindow::show_folder(const std::string& folder)
     setWindowTitle(QString::fromLatin1(kProgramTitle) + QStringLiteral(" - ") + shown);
 }
 
-void ZudWindow::set_start_enabled(bool enabled)
-{
-    start_->setEnabled(enabled);
-}
-
 void ZudWindow::show_priority_class(PriorityClass cls)
 {
     priority_button(cls)->setChecked(true);

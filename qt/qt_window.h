@@ -67,7 +67,6 @@ public:
     void show_status_line(const std::string& text) override;
     void show_range_line(const std::string& text) override;
     void set_start_caption(const std::string& caption) override;
-    void set_start_enabled(bool enabled) override;
     void show_priority_class(PriorityClass cls) override;
     void show_thread_priority(ThreadPriority priority) override;
     bool window_visible() const override;

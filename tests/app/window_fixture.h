@@ -26,7 +26,6 @@ public:
     void show_status_line(const std::string& text) override { status_line = text; }
     void show_range_line(const std::string& text) override { range_line = text; }
     void set_start_caption(const std::string& text) override { caption = text; }
-    void set_start_enabled(bool enabled) override { start_enabled = enabled; }
     void show_priority_class(zud::PriorityClass cls) override { radio = cls; }
     void show_thread_priority(zud::ThreadPriority priority) override { check_mark = priority; }
     bool window_visible() const override { return visible; }
@@ -43,7 +42,7 @@ public:
     std::string log, status_line, range_line, caption = "&Start", place, folder;
     bool pause_enabled = false, pause_shown = false;
     int permille = -1, workers = 0;
-    bool start_enabled = true, visible = true, closed = false, announces = false;
+    bool visible = true, closed = false, announces = false;
     int scrolls = 0;
     zud::PriorityClass radio = zud::PriorityClass::normal;
     zud::ThreadPriority check_mark = zud::ThreadPriority::normal;
