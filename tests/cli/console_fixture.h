@@ -15,6 +15,17 @@
 
 namespace zud_test {
 
+// In a forked child: becomes `zudsieve ARGS`.
+[[noreturn]] inline void exec_sieve(const std::vector<std::string>& args)
+{
+    std::vector<const char*> argv{ZUD_SIEVE_BINARY};
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    execv(ZUD_SIEVE_BINARY, const_cast<char* const*>(argv.data()));
+    _exit(127);
+}
+
 class Console : public TempDirTest {
 protected:
     // Starts `zudsieve --console ARGS` here, input from `input_file`, output
@@ -31,12 +42,9 @@ protected:
             dup2(out, 1);
             dup2(out_fd >= 0 ? err : out, 2);
             setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-            std::vector<const char*> argv{ZUD_SIEVE_BINARY, "--console"};
-            for (const std::string& arg : args)
-                argv.push_back(arg.c_str());
-            argv.push_back(nullptr);
-            execv(ZUD_SIEVE_BINARY, const_cast<char* const*>(argv.data()));
-            _exit(127);
+            std::vector<std::string> console_args{"--console"};
+            console_args.insert(console_args.end(), args.begin(), args.end());
+            exec_sieve(console_args);
         }
         return pid;
     }

@@ -11,6 +11,7 @@
 
 #include <sstream>
 
+#include "cli/console_fixture.h"
 #include "dense_candidates.h"
 #include "engine/search/instruction_set.h"
 #include "status_lines.h"
@@ -39,12 +40,7 @@ protected:
                 unsetenv("ZUDSIEVE_ISA");
             else
                 setenv("ZUDSIEVE_ISA", isa_cap_.c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(ZUD_SIEVE_BINARY)};
-            for (std::string& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execv(ZUD_SIEVE_BINARY, argv.data());
-            _exit(127);
+            zud_test::exec_sieve(args);
         }
         int status = 0;
         waitpid(pid, &status, 0);

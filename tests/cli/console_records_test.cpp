@@ -37,12 +37,7 @@ protected:
             const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
             dup2(out, 2);
-            std::vector<const char*> argv{ZUD_SIEVE_BINARY};
-            for (const std::string& arg : args)
-                argv.push_back(arg.c_str());
-            argv.push_back(nullptr);
-            execv(ZUD_SIEVE_BINARY, const_cast<char* const*>(argv.data()));
-            _exit(127);
+            zud_test::exec_sieve(args);
         }
         return wait_exit(pid);
     }

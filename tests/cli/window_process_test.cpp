@@ -19,12 +19,7 @@ protected:
             dup2(out, 2);
             setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            std::vector<const char*> argv{ZUD_SIEVE_BINARY};
-            for (const std::string& arg : args)
-                argv.push_back(arg.c_str());
-            argv.push_back(nullptr);
-            execv(ZUD_SIEVE_BINARY, const_cast<char* const*>(argv.data()));
-            _exit(127);
+            zud_test::exec_sieve(args);
         }
         return pid;
     }

@@ -242,27 +242,6 @@ TEST_P(SearchEquivalence, same_hits_where_2_has_small_order_and_odd_k)
     }
 }
 
-TEST_P(SearchEquivalence, same_hits_with_primes_that_are_their_own_factors_alone)
-{
-    // p = k*2^n+1 divides its own k*2^n+1; near 2^40 and just below 2^48.
-    std::mt19937_64 rng(9);
-    std::size_t hits = 0;
-    for (int top : {40, 48}) {
-        const auto primes = zud_test::own_factor_primes(top, 8);
-        EXPECT_EQ(primes.size(), 8u);
-        for (const auto& own : primes) {
-            SieveCase c = odd_k_case(rng, own.p, 0, 100 + static_cast<std::int32_t>(rng() % 200));
-            c.nmin = own.n - static_cast<std::int32_t>(rng() % 10) - 1;
-            c.nmax = c.nmin + 50;
-            c.k.push_back(static_cast<std::int32_t>(own.k));
-            c.residues.push_back(0);
-            c.spacings.push_back(1);
-            hits += expect_same_hits(c, "own factor " + std::to_string(own.p));
-        }
-    }
-    EXPECT_GE(hits, 16u);
-}
-
 TEST_P(SearchEquivalence, same_hits_above_and_below_65536_stride_entries)
 {
     std::mt19937_64 rng(5);
@@ -319,22 +298,27 @@ TEST_P(SearchEquivalence, planted_factors_in_every_class_are_found)
 
 TEST_P(SearchEquivalence, primes_that_are_their_own_factors_near_2_40_and_2_48)
 {
-    std::mt19937_64 rng(9);
-    std::size_t hits = 0;
-    for (int top : {40, 48}) {
-        const auto primes = zud_test::own_factor_primes(top, 8);
-        EXPECT_EQ(primes.size(), 8u);
-        for (const auto& own : primes) {
-            SieveCase c = random_case(rng, own.p - 1000, 2000, 100 + static_cast<std::int32_t>(rng() % 200));
-            c.nmin = own.n - static_cast<std::int32_t>(rng() % 10) - 1;
-            c.nmax = c.nmin + 50;
-            c.k.push_back(static_cast<std::int32_t>(own.k));
-            c.residues.push_back(0);
-            c.spacings.push_back(1);
-            hits += expect_same_hits(c, "own factor " + std::to_string(own.p));
+    // p = k*2^n+1 divides its own k*2^n+1: alone in its window, and among
+    // the primes around it.
+    for (bool alone : {true, false}) {
+        std::mt19937_64 rng(9);
+        std::size_t hits = 0;
+        for (int top : {40, 48}) {
+            const auto primes = zud_test::own_factor_primes(top, 8);
+            EXPECT_EQ(primes.size(), 8u);
+            for (const auto& own : primes) {
+                const std::int32_t n_range = 100 + static_cast<std::int32_t>(rng() % 200);
+                SieveCase c = alone ? odd_k_case(rng, own.p, 0, n_range) : random_case(rng, own.p - 1000, 2000, n_range);
+                c.nmin = own.n - static_cast<std::int32_t>(rng() % 10) - 1;
+                c.nmax = c.nmin + 50;
+                c.k.push_back(static_cast<std::int32_t>(own.k));
+                c.residues.push_back(0);
+                c.spacings.push_back(1);
+                hits += expect_same_hits(c, "own factor " + std::to_string(own.p) + (alone ? " alone" : ""));
+            }
         }
+        EXPECT_GE(hits, 16u);
     }
-    EXPECT_GE(hits, 16u);
 }
 
 TEST_P(SearchEquivalence, same_hits_where_2_has_small_order)
