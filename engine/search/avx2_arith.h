@@ -24,6 +24,7 @@ namespace {
 constexpr int kLanes = 4;
 constexpr int kTableVectors = kAvx2TableVectors;
 constexpr int kProbeVectors = kAvx2ProbeVectors;
+constexpr int kPowVectors = kAvx2PowVectors;   // vectors a group of the exponentiations
 
 struct Modulus {
     __m256d p;
@@ -65,6 +66,38 @@ public:
 
     static std::int64_t one() { return 1; }
 
+    // N vectors at a time, right to left: 2N independent chains, enough
+    // to keep the multipliers busy when many k fill many vectors.
+    template <int N>
+    ZUD_AVX2 void pow_vectors(const PowerFilter& pf, std::int64_t from, const Modulus& m) const
+    {
+        __m256d x[N], r[N];
+        __m256i e[N];
+        for (int v = 0; v < N; ++v) {
+            x[v] = from_integers(load(pf.lane_base + from + v * kLanes));
+            e[v] = load(pf.lane_exponent + from + v * kLanes);
+            r[v] = _mm256_set1_pd(1.0);
+        }
+        const __m256i bit = _mm256_set1_epi64x(1);
+        for (;;) {
+            __m256i any = e[0];
+            for (int v = 1; v < N; ++v)
+                any = _mm256_or_si256(any, e[v]);
+            if (_mm256_testz_si256(any, any))
+                break;
+            for (int v = 0; v < N; ++v) {
+                const __m256d odd = _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(e[v], bit), bit));
+                r[v] = _mm256_blendv_pd(r[v], mul_mod4(r[v], x[v], m), odd);
+            }
+            for (int v = 0; v < N; ++v) {
+                x[v] = mul_mod4(x[v], x[v], m);
+                e[v] = _mm256_srli_epi64(e[v], 1);
+            }
+        }
+        for (int v = 0; v < N; ++v)
+            store(pf.lane_result + from + v * kLanes, to_integers(r[v]));
+    }
+
     ZUD_AVX2 void pow_lanes(const PowerFilter& pf, std::int64_t lanes) const
     {
         const Modulus m = field();
@@ -72,8 +105,11 @@ public:
             pf.lane_base[i] = 1;
             pf.lane_exponent[i] = 0;
         }
+        std::int64_t i = 0;
+        for (; i + kPowVectors * kLanes <= lanes; i += kPowVectors * kLanes)
+            pow_vectors<kPowVectors>(pf, i, m);
         const __m256i bit = _mm256_set1_epi64x(1);
-        for (std::int64_t i = 0; i < lanes; i += 2 * kLanes) {
+        for (; i < lanes; i += 2 * kLanes) {
             const bool pair = i + kLanes < lanes;
             __m256d x0 = from_integers(load(pf.lane_base + i));
             __m256d x1 = pair ? from_integers(load(pf.lane_base + i + kLanes)) : _mm256_set1_pd(1.0);

@@ -19,6 +19,7 @@ namespace {
 using namespace ifma;
 
 constexpr int kTableVectors = kIfmaTableVectors;   // chains of 8 lanes while the table fills
+constexpr int kPowVectors = kIfmaPowVectors;       // vectors a group of the exponentiations
 
 // The searches' arithmetic: Montgomery forms with R = 2^52, p < 2^52.
 // Holds scalars only, so that the plain skeleton may keep it.
@@ -53,6 +54,35 @@ public:
         x1 = r1;
     }
 
+    // N vectors at a time, right to left: 2N independent chains, enough
+    // to keep the multipliers busy when many k fill many vectors.
+    template <int N>
+    ZUD_IFMA void pow_vectors(const PowerFilter& pf, std::int64_t from, const Montgomery& m) const
+    {
+        __m512i x[N], e[N], r[N];
+        for (int v = 0; v < N; ++v) {
+            x[v] = to_montgomery(_mm512_loadu_si512(pf.lane_base + from + v * kLanes), m);
+            e[v] = _mm512_loadu_si512(pf.lane_exponent + from + v * kLanes);
+            r[v] = _mm512_set1_epi64(one_);
+        }
+        const __m512i bit = _mm512_set1_epi64(1);
+        for (;;) {
+            __m512i any = e[0];
+            for (int v = 1; v < N; ++v)
+                any = _mm512_or_si512(any, e[v]);
+            if (_mm512_test_epi64_mask(any, any) == 0)
+                break;
+            for (int v = 0; v < N; ++v)
+                r[v] = _mm512_mask_mov_epi64(r[v], _mm512_test_epi64_mask(e[v], bit), mont_mul(r[v], x[v], m));
+            for (int v = 0; v < N; ++v) {
+                x[v] = mont_mul(x[v], x[v], m);
+                e[v] = _mm512_srli_epi64(e[v], 1);
+            }
+        }
+        for (int v = 0; v < N; ++v)
+            _mm512_storeu_si512(pf.lane_result + from + v * kLanes, r[v]);
+    }
+
     ZUD_IFMA void pow_lanes(const PowerFilter& pf, std::int64_t lanes) const
     {
         const Montgomery m = field();
@@ -60,8 +90,11 @@ public:
             pf.lane_base[i] = 1;
             pf.lane_exponent[i] = 0;
         }
+        std::int64_t i = 0;
+        for (; i + kPowVectors * kLanes <= lanes; i += kPowVectors * kLanes)
+            pow_vectors<kPowVectors>(pf, i, m);
         const __m512i one = _mm512_set1_epi64(one_);
-        for (std::int64_t i = 0; i < lanes; i += 2 * kLanes) {
+        for (; i < lanes; i += 2 * kLanes) {
             __m512i x0 = to_montgomery(_mm512_loadu_si512(pf.lane_base + i), m);
             const __m512i e0 = _mm512_loadu_si512(pf.lane_exponent + i);
             const bool pair = i + kLanes < lanes;

@@ -38,8 +38,12 @@ constexpr std::int64_t kSweepBucketsFrom = 512;
 // each) and of the AVX2 table and probes (4 lanes each).
 constexpr int kScalarChains = 8;
 constexpr int kIfmaTableVectors = 4;
+// Full groups of this many IFMA vectors in the exponentiations, the rest in pairs.
+constexpr int kIfmaPowVectors = 4;
 constexpr int kAvx2TableVectors = 8;
 constexpr int kAvx2ProbeVectors = 4;
+// Full groups of this many AVX2 vectors in the exponentiations, the rest in pairs.
+constexpr int kAvx2PowVectors = 4;
 
 // The generic filtered search's exponentiations: up to kMostPowLanes
 // chains a group, windows of kWindowBits for exponents longer than
