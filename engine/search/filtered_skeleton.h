@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "engine/search/fast_search.h"
 #include "engine/search/power_filter.h"
@@ -75,6 +76,58 @@ inline std::int64_t find_power_scalar(const std::int64_t* powers, std::int64_t e
     return -1;
 }
 
+static_assert(kPowerIndexSlots >= 4 * kMostModulus && kMostModulus < 65535, "the index's load and positions");
+
+// The index of the powers of A for many k: a look-up a k instead of a scan.
+// The powers are distinct (i < e, the order of A) and as good as random in
+// their low bits.
+class PowerIndex {
+public:
+    PowerIndex(std::uint16_t* slots, const std::int64_t* powers, std::int64_t e)
+        : slots_(slots), powers_(powers), e_(e)
+    {
+        for (std::int64_t i = 0; i < e; ++i) {
+            std::uint32_t h = home(powers[i]);
+            while (slots_[h] != 0)
+                h = (h + 1) & kMask;
+            slots_[h] = static_cast<std::uint16_t>(i + 1);
+        }
+    }
+    // Back to all empty: each power's probe run passes over the slots
+    // cleared before it and ends at its own.
+    ~PowerIndex()
+    {
+        for (std::int64_t i = 0; i < e_; ++i) {
+            std::uint32_t h = home(powers_[i]);
+            while (slots_[h] != i + 1)
+                h = (h + 1) & kMask;
+            slots_[h] = 0;
+        }
+    }
+    PowerIndex(const PowerIndex&) = delete;
+    PowerIndex& operator=(const PowerIndex&) = delete;
+
+    // The i < e with powers[i] = z, or -1.
+    std::int64_t find(std::int64_t z) const
+    {
+        for (std::uint32_t h = home(z);; h = (h + 1) & kMask) {
+            const std::uint16_t at = slots_[h];
+            if (at == 0)
+                return -1;
+            if (powers_[at - 1] == z)
+                return at - 1;
+        }
+    }
+
+private:
+    static constexpr std::uint32_t kMask = kPowerIndexSlots - 1;
+    static std::uint32_t home(std::int64_t v) { return static_cast<std::uint32_t>(v) & kMask; }
+
+    std::uint16_t* slots_;
+    const std::int64_t* powers_;
+    std::int64_t e_;
+};
+
 // Keeps in the scratch, for each k left, its first j and class step, and
 // sets 2^-nmin_eff. It stands for the quadratic rule of select_active too.
 template <class Arith>
@@ -90,10 +143,16 @@ Survivors filter_k(const SearchTables& t, const SearchGeometry& geo, PowerFilter
     Survivors s;
     std::int64_t last_step = 0;   // most k share a few steps; the lcm needs each once
     const std::int64_t nmin_in_e = geo.nmin_eff % e;
+    // The scan grows with e for each k; the index costs two passes over the
+    // powers for all k together.
+    std::optional<PowerIndex> index;
+    if (tested >= kIndexPowersFrom && pf.power_index != nullptr)
+        index.emplace(pf.power_index, powers, e);
     for (std::int64_t at = 0; at < tested; ++at) {
         const auto i = static_cast<std::uint32_t>(pf.survivor[at]);
         std::int64_t first = 0, step = 0;
-        if (!class_of_k(t, nmin_in_e, i, a.find_power(powers, e, pf.lane_result[2 + at]), e, p, first, step))
+        const std::int64_t z = pf.lane_result[2 + at];
+        if (!class_of_k(t, nmin_in_e, i, index ? index->find(z) : a.find_power(powers, e, z), e, p, first, step))
             continue;
         pf.survivor[s.count] = static_cast<std::int32_t>(i);
         pf.first_j[s.count] = first;

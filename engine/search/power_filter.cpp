@@ -32,7 +32,8 @@ std::size_t power_filter_bytes(std::uint32_t count)
 {
     // Lanes: 2 and 2^-1 for the first pass, then 2 per k, in whole vectors.
     const std::size_t lanes = (static_cast<std::size_t>(count) * 2 + 2 + 7) / 8 * 8;
-    return round_up(sizeof(PowerFilter)) + 5 * round_up(lanes * 8) + round_up(count * 4);
+    const std::size_t index = count >= kIndexPowersFrom ? round_up(kPowerIndexSlots * 2) : 0;
+    return round_up(sizeof(PowerFilter)) + 5 * round_up(lanes * 8) + round_up(count * 4) + index;
 }
 
 PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t range, std::int64_t capacity)
@@ -56,6 +57,7 @@ PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t ra
     f->first_j = reinterpret_cast<std::int64_t*>(take(lanes * 8));
     f->class_step = reinterpret_cast<std::int64_t*>(take(lanes * 8));
     f->survivor = reinterpret_cast<std::int32_t*>(take(count * 4));
+    f->power_index = count >= kIndexPowersFrom ? reinterpret_cast<std::uint16_t*>(take(kPowerIndexSlots * 2)) : nullptr;
     return f;
 }
 

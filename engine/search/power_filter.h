@@ -38,6 +38,9 @@ struct PowerFilter {
     std::int32_t* survivor;   // k index
     std::int64_t* first_j;    // smallest j of the k's class
     std::int64_t* class_step; // lcm(d, e)
+    // With many k: the powers of A by value, open addressing, each slot a
+    // position + 1 or 0 for empty; all 0 between primes. Else null.
+    std::uint16_t* power_index;
     FilterStats stats;
 };
 

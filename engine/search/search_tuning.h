@@ -29,6 +29,11 @@ constexpr double kEntryWeight = 2.0;
 constexpr std::int64_t kTableGrowth = 4;
 constexpr std::int64_t kTableSlack = 64;
 constexpr std::int64_t kMostEntries = std::int64_t{1} << 20;
+// From this many k put to the filter, each k's Z is looked up in an index of
+// the powers of A rather than by a scan of them; the index has
+// kPowerIndexSlots slots, at least four times kMostModulus.
+constexpr std::int64_t kIndexPowersFrom = 32;
+constexpr int kPowerIndexSlots = 4096;
 // Past this many entries one sweep of the bucket table is cheaper than
 // visiting the used buckets.
 constexpr std::int64_t kSweepBucketsFrom = 512;

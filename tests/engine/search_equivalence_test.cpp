@@ -296,6 +296,35 @@ TEST_P(SearchEquivalence, planted_factors_in_every_class_are_found)
     EXPECT_GE(hits, 12u);
 }
 
+// From a few dozen k the filtered search looks each k's Z up in an index of
+// the powers of A instead of scanning them: sets of 32 to 80 k, each with
+// planted factors, around the index's threshold and above 2^48 and 2^52.
+TEST_P(SearchEquivalence, many_k_sets_find_their_classes_through_the_index)
+{
+    std::mt19937_64 rng(4096);
+    std::size_t hits = 0;
+    const std::pair<std::int64_t, int> windows[] = {{(std::int64_t{1} << 31) - 20000, 32},
+                                                    {(std::int64_t{1} << 32) - 20000, 40},
+                                                    {(std::int64_t{1} << 48) - 4000, 56},
+                                                    {(std::int64_t{1} << 52) - 2000, 80}};
+    for (auto [from, count] : windows) {
+        const std::int64_t span = from < (std::int64_t{1} << 33) ? 20000 : 4000;
+        SieveCase c = random_case(rng, from, span, 100000);
+        c.k.clear();
+        c.spacings.clear();
+        c.residues.clear();
+        plant_factors(rng, c, count / 2);
+        while (c.k.size() < static_cast<std::size_t>(count)) {
+            const std::int32_t d = random_spacing(rng);
+            c.k.push_back(random_k(rng));
+            c.spacings.push_back(d);
+            c.residues.push_back(static_cast<std::int32_t>(rng() % d));
+        }
+        hits += expect_same_hits(c, std::to_string(c.k.size()) + " k from " + std::to_string(from));
+    }
+    EXPECT_GE(hits, 16u);
+}
+
 TEST_P(SearchEquivalence, primes_that_are_their_own_factors_near_2_40_and_2_48)
 {
     // p = k*2^n+1 divides its own k*2^n+1: alone in its window, and among
