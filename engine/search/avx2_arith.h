@@ -98,40 +98,29 @@ public:
             store(pf.lane_result + from + v * kLanes, to_integers(r[v]));
     }
 
+    // The vectors in groups of up to kPowVectors, as evenly as they divide.
     ZUD_AVX2 void pow_lanes(const PowerFilter& pf, std::int64_t lanes) const
     {
         const Modulus m = field();
-        for (std::int64_t i = lanes; i < (lanes + 7) / 8 * 8 && i < pf.lane_capacity; ++i) {
+        // Whole vectors: the lanes past the last are powers of 1 (the
+        // scratch holds whole vectors of lanes).
+        const std::int64_t vectors = (lanes + kLanes - 1) / kLanes;
+        for (std::int64_t i = lanes; i < vectors * kLanes; ++i) {
             pf.lane_base[i] = 1;
             pf.lane_exponent[i] = 0;
         }
-        std::int64_t i = 0;
-        for (; i + kPowVectors * kLanes <= lanes; i += kPowVectors * kLanes)
-            pow_vectors<kPowVectors>(pf, i, m);
-        const __m256i bit = _mm256_set1_epi64x(1);
-        for (; i < lanes; i += 2 * kLanes) {
-            const bool pair = i + kLanes < lanes;
-            __m256d x0 = from_integers(load(pf.lane_base + i));
-            __m256d x1 = pair ? from_integers(load(pf.lane_base + i + kLanes)) : _mm256_set1_pd(1.0);
-            __m256i e0 = load(pf.lane_exponent + i);
-            __m256i e1 = pair ? load(pf.lane_exponent + i + kLanes) : _mm256_setzero_si256();
-            __m256d r0 = _mm256_set1_pd(1.0), r1 = r0;
-            for (;;) {
-                const __m256i any = _mm256_or_si256(e0, e1);
-                if (_mm256_testz_si256(any, any))
-                    break;
-                const __m256d odd0 = _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(e0, bit), bit));
-                const __m256d odd1 = _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(e1, bit), bit));
-                r0 = _mm256_blendv_pd(r0, mul_mod4(r0, x0, m), odd0);
-                r1 = _mm256_blendv_pd(r1, mul_mod4(r1, x1, m), odd1);
-                x0 = mul_mod4(x0, x0, m);
-                x1 = mul_mod4(x1, x1, m);
-                e0 = _mm256_srli_epi64(e0, 1);
-                e1 = _mm256_srli_epi64(e1, 1);
+        static_assert(kPowVectors == 4, "one case a group size");
+        const std::int64_t groups = (vectors + kPowVectors - 1) / kPowVectors;
+        std::int64_t v = 0;
+        for (std::int64_t g = 0; g < groups; ++g) {
+            const auto n = static_cast<int>((vectors - v) / (groups - g));
+            switch (n) {
+            case 1: pow_vectors<1>(pf, v * kLanes, m); break;
+            case 2: pow_vectors<2>(pf, v * kLanes, m); break;
+            case 3: pow_vectors<3>(pf, v * kLanes, m); break;
+            default: pow_vectors<4>(pf, v * kLanes, m); break;   // kPowVectors
             }
-            store(pf.lane_result + i, to_integers(r0));
-            if (pair)
-                store(pf.lane_result + i + kLanes, to_integers(r1));
+            v += n;
         }
     }
 

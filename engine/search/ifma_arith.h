@@ -83,27 +83,29 @@ public:
             _mm512_storeu_si512(pf.lane_result + from + v * kLanes, r[v]);
     }
 
+    // The vectors in groups of up to kPowVectors, as evenly as they divide.
     ZUD_IFMA void pow_lanes(const PowerFilter& pf, std::int64_t lanes) const
     {
         const Montgomery m = field();
-        for (std::int64_t i = lanes; i < (lanes + 15) / 16 * 16 && i < pf.lane_capacity; ++i) {
+        // Whole vectors: the lanes past the last are powers of 1 (the
+        // scratch holds whole vectors of lanes).
+        const std::int64_t vectors = (lanes + kLanes - 1) / kLanes;
+        for (std::int64_t i = lanes; i < vectors * kLanes; ++i) {
             pf.lane_base[i] = 1;
             pf.lane_exponent[i] = 0;
         }
-        std::int64_t i = 0;
-        for (; i + kPowVectors * kLanes <= lanes; i += kPowVectors * kLanes)
-            pow_vectors<kPowVectors>(pf, i, m);
-        const __m512i one = _mm512_set1_epi64(one_);
-        for (; i < lanes; i += 2 * kLanes) {
-            __m512i x0 = to_montgomery(_mm512_loadu_si512(pf.lane_base + i), m);
-            const __m512i e0 = _mm512_loadu_si512(pf.lane_exponent + i);
-            const bool pair = i + kLanes < lanes;
-            __m512i x1 = pair ? to_montgomery(_mm512_loadu_si512(pf.lane_base + i + kLanes), m) : one;
-            const __m512i e1 = pair ? _mm512_loadu_si512(pf.lane_exponent + i + kLanes) : _mm512_setzero_si512();
-            pow_pair(x0, e0, x1, e1, m);
-            _mm512_storeu_si512(pf.lane_result + i, x0);
-            if (pair)
-                _mm512_storeu_si512(pf.lane_result + i + kLanes, x1);
+        static_assert(kPowVectors == 4, "one case a group size");
+        const std::int64_t groups = (vectors + kPowVectors - 1) / kPowVectors;
+        std::int64_t v = 0;
+        for (std::int64_t g = 0; g < groups; ++g) {
+            const auto n = static_cast<int>((vectors - v) / (groups - g));
+            switch (n) {
+            case 1: pow_vectors<1>(pf, v * kLanes, m); break;
+            case 2: pow_vectors<2>(pf, v * kLanes, m); break;
+            case 3: pow_vectors<3>(pf, v * kLanes, m); break;
+            default: pow_vectors<4>(pf, v * kLanes, m); break;   // kPowVectors
+            }
+            v += n;
         }
     }
 

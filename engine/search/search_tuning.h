@@ -43,11 +43,12 @@ constexpr std::int64_t kSweepBucketsFrom = 512;
 // each) and of the AVX2 table and probes (4 lanes each).
 constexpr int kScalarChains = 8;
 constexpr int kIfmaTableVectors = 4;
-// Full groups of this many IFMA vectors in the exponentiations, the rest in pairs.
+// Groups of up to this many IFMA vectors (8 lanes) in the exponentiations,
+// two chains a vector (the squares, the products).
 constexpr int kIfmaPowVectors = 4;
 constexpr int kAvx2TableVectors = 8;
 constexpr int kAvx2ProbeVectors = 4;
-// Full groups of this many AVX2 vectors in the exponentiations, the rest in pairs.
+// Groups of up to this many AVX2 vectors (4 lanes) in the exponentiations.
 constexpr int kAvx2PowVectors = 4;
 
 // The generic filtered search's exponentiations: up to kMostPowLanes
