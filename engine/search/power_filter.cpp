@@ -2,6 +2,7 @@
 // the modulus, the join of two classes and the stride of one prime.
 #include "engine/search/power_filter.h"
 
+#include <array>
 #include <cmath>
 #include <new>
 
@@ -74,6 +75,37 @@ void take_factor(std::uint64_t& left, std::int64_t& modulus, std::int64_t most)
     }
 }
 
+// The odd primes from 37 to kMostModulus, each with its inverse modulo 2^64
+// and the largest quotient by it: v is a multiple of q exactly when
+// v * inverse <= largest, and then v * inverse is v / q. One product a
+// test, no division.
+struct LargerPrime {
+    std::uint64_t q;
+    std::uint64_t inverse;
+    std::uint64_t largest;
+};
+constexpr int kLargerPrimes = 161;   // the primes from 37 to 1021
+
+constexpr std::array<LargerPrime, kLargerPrimes> larger_primes()
+{
+    std::array<LargerPrime, kLargerPrimes> primes{};
+    int count = 0;
+    for (std::uint64_t q = 37; q <= static_cast<std::uint64_t>(kMostModulus); q += 2) {
+        bool prime = true;
+        for (std::uint64_t r = 3; r * r <= q; r += 2)
+            prime = prime && q % r != 0;
+        if (!prime)
+            continue;
+        std::uint64_t inverse = q;   // right to 3 bits; each step doubles them
+        for (int i = 0; i < 5; ++i)
+            inverse *= 2 - q * inverse;
+        primes[count++] = {q, inverse, ~std::uint64_t{0} / q};
+    }
+    return primes;
+}
+constexpr std::array<LargerPrime, kLargerPrimes> kLargerPrimeTable = larger_primes();
+static_assert(kLargerPrimeTable[kLargerPrimes - 1].q == 1021, "every prime up to kMostModulus");
+
 }  // namespace
 
 std::int64_t class_modulus(std::int64_t p, std::int64_t most)
@@ -93,6 +125,16 @@ std::int64_t class_modulus(std::int64_t p, std::int64_t most)
     take_factor<23>(left, modulus, most);
     take_factor<29>(left, modulus, most);
     take_factor<31>(left, modulus, most);
+    // Larger primes of p - 1 too: each one that fits multiplies the
+    // modulus, and with it the class step of the k that keep a class.
+    for (const LargerPrime& f : kLargerPrimeTable) {
+        if (modulus * static_cast<std::int64_t>(f.q) > most)
+            break;
+        while (left * f.inverse <= f.largest && modulus * static_cast<std::int64_t>(f.q) <= most) {
+            left *= f.inverse;
+            modulus *= static_cast<std::int64_t>(f.q);
+        }
+    }
     return modulus;
 }
 

@@ -51,8 +51,9 @@ std::size_t power_filter_bytes(std::uint32_t count);
 // Lays the state out in a zero-filled block of power_filter_bytes(count).
 PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t range, std::int64_t capacity);
 
-// The modulus L of the filter for p: the largest product of powers of
-// small primes dividing p - 1 that a greedy pick keeps within `most`.
+// The modulus L of the filter for p: the product of the powers of the
+// primes below kMostModulus dividing p - 1 that a greedy pick, smallest
+// prime first, keeps within `most`.
 std::int64_t class_modulus(std::int64_t p, std::int64_t most);
 
 // Joins n - nmin_eff = r (mod d) with n - nmin_eff = t (mod e), for

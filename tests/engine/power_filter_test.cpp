@@ -32,15 +32,26 @@ TEST(PowerFilter, the_modulus_divides_p_minus_1_and_stays_small)
     EXPECT_EQ(zud::class_modulus(7681, 256), 256);   // 7680 = 2^9 * 3 * 5
     for (std::int64_t p : {std::int64_t{1000003}, std::int64_t{999999999989}, std::int64_t{281474976710597}})
         EXPECT_EQ((p - 1) % zud::class_modulus(p, 256), 0);
-    // The greedy pick, prime by prime in ascending order, at every bound:
-    // p - 1 a power of 2, with squares of 31, or prime to every small prime.
+    // The greedy pick, prime by prime in ascending order up to 1021, at
+    // every bound: p - 1 a power of 2, with squares of 31, with primes from
+    // 37 to 1021 (1019 * 1021 together, 509 with 2^3), or prime to every
+    // prime below 1024.
+    std::vector<std::int64_t> primes;
+    for (std::int64_t q = 2; q < 1024; ++q) {
+        bool prime = true;
+        for (std::int64_t r = 2; r * r <= q; ++r)
+            prime = prime && q % r != 0;
+        if (prime)
+            primes.push_back(q);
+    }
     const std::int64_t odd[] = {3, 5, 7, 11, 13, 31, 257, 65537, 2 * 961 * 3 + 1, 1024 * 2 + 1, 2 * 37 * 41 + 1,
+                                10211, 12253, 1019, 4073, 12484789, 999999999989,
                                 (std::int64_t{1} << 61) + 1, 2 * 3 * 5 * 7 * 11 * 13 * 17 * 19 * 23 + 1,
                                 std::int64_t{29} * 29 * 31 * 31 * 2 * 1024 + 1, 4611686018427387847};
     for (std::int64_t p : odd)
-        for (std::int64_t most : {1, 2, 6, 7, 256, 1024, 4096}) {
+        for (std::int64_t most : {1, 2, 6, 7, 256, 1024, 4096, 1 << 21}) {
             std::int64_t expected = 1;
-            for (std::int64_t q : {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31})
+            for (std::int64_t q : primes)
                 while ((p - 1) % (expected * q) == 0 && expected * q <= most)
                     expected *= q;
             EXPECT_EQ(zud::class_modulus(p, most), expected) << p << " " << most;
