@@ -75,7 +75,8 @@ void take_factor(std::uint64_t& left, std::int64_t& modulus, std::int64_t most)
     }
 }
 
-// The odd primes from 37 to kMostModulus, each with its inverse modulo 2^64
+// The primes from 37 to 1021 (a larger one fits only with the modulus at 2
+// and past 2048), each with its inverse modulo 2^64
 // and the largest quotient by it: v is a multiple of q exactly when
 // v * inverse <= largest, and then v * inverse is v / q. One product a
 // test, no division.
@@ -90,7 +91,7 @@ constexpr std::array<LargerPrime, kLargerPrimes> larger_primes()
 {
     std::array<LargerPrime, kLargerPrimes> primes{};
     int count = 0;
-    for (std::uint64_t q = 37; q <= static_cast<std::uint64_t>(kMostModulus); q += 2) {
+    for (std::uint64_t q = 37; q <= 1021; q += 2) {
         bool prime = true;
         for (std::uint64_t r = 3; r * r <= q; r += 2)
             prime = prime && q % r != 0;
@@ -104,7 +105,7 @@ constexpr std::array<LargerPrime, kLargerPrimes> larger_primes()
     return primes;
 }
 constexpr std::array<LargerPrime, kLargerPrimes> kLargerPrimeTable = larger_primes();
-static_assert(kLargerPrimeTable[kLargerPrimes - 1].q == 1021, "every prime up to kMostModulus");
+static_assert(kLargerPrimeTable[kLargerPrimes - 1].q == 1021, "every prime up to 1021");
 
 }  // namespace
 
