@@ -24,6 +24,8 @@ public:
     }
 
     std::uint64_t modulus() const { return p_; }
+    // p^-1 mod 2^64.
+    std::uint64_t inverse() const { return inv_; }
     // 1 in Montgomery form (R mod p).
     std::uint64_t one() const { return one_; }
     // R^2 mod p: a value in [0, p) times it is its Montgomery form.

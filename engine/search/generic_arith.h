@@ -124,10 +124,12 @@ protected:
         std::uint64_t w;
         std::uint64_t w_quotient;
     };
+    // The form is w * 2^64 mod p, so w * 2^64 - form is floor(w * 2^64 / p)
+    // times p exactly, and that quotient (below 2^64, as w < p) is
+    // (w * 2^64 - form) / p = -form * p^-1 modulo 2^64: no division.
     Fixed fixed(std::uint64_t form) const
     {
-        const std::uint64_t w = m_.from_mont(form);
-        return {w, static_cast<std::uint64_t>((static_cast<Uint128>(w) << 64) / m_.modulus())};
+        return {m_.from_mont(form), (0 - form) * m_.inverse()};
     }
     // a * w mod p in [0, p), for any a below 2^64.
     std::uint64_t mul_fixed(std::uint64_t a, const Fixed& f) const
