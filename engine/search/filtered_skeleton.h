@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 
 #include "engine/search/fast_search.h"
 #include "engine/search/power_filter.h"
@@ -62,6 +63,44 @@ std::int64_t first_pass_lanes(const SearchTables& t, const SearchGeometry& geo, 
 // The lanes of the second pass: 2^-m (lane 0), then 2^first and 2^step of
 // every k left.
 std::int64_t second_pass_lanes(PowerFilter& pf, std::int64_t p, std::int64_t stride, std::int64_t survivors);
+
+template <int N, class Run>
+void run_group(int n, const Run& run, std::int64_t first)
+{
+    if constexpr (N == 1)
+        run(std::integral_constant<int, 1>{}, first);
+    else if (n == N)
+        run(std::integral_constant<int, N>{}, first);
+    else
+        run_group<N - 1>(n, run, first);
+}
+
+// Calls run(std::integral_constant<int, n>{}, first) for groups of n <= Most
+// of `count` items, as evenly as they divide, so that no group works for
+// empty items: the exponentiations' groups of interleaved chains.
+template <int Most, class Run>
+void in_even_groups(std::int64_t count, const Run& run)
+{
+    const std::int64_t groups = (count + Most - 1) / Most;
+    std::int64_t first = 0;
+    for (std::int64_t g = 0; g < groups; ++g) {
+        const auto n = static_cast<int>((count - first) / (groups - g));
+        run_group<Most>(n, run, first);
+        first += n;
+    }
+}
+
+// The vectors of `width` lanes that hold `lanes`; the lanes past the last
+// become powers of 1 (the scratch holds whole vectors of lanes).
+inline std::int64_t whole_vectors(const PowerFilter& pf, std::int64_t lanes, std::int64_t width)
+{
+    const std::int64_t vectors = (lanes + width - 1) / width;
+    for (std::int64_t i = lanes; i < vectors * width; ++i) {
+        pf.lane_base[i] = 1;
+        pf.lane_exponent[i] = 0;
+    }
+    return vectors;
+}
 
 // The first i < e with powers[i] = z, or -1: four compares a branch.
 inline std::int64_t find_power_scalar(const std::int64_t* powers, std::int64_t e, std::int64_t z)

@@ -30,20 +30,8 @@ public:
     // evenly as they divide, so that no group works for empty lanes.
     void pow_lanes(const PowerFilter& pf, std::int64_t lanes) const
     {
-        const std::int64_t groups = (lanes + kMostPowLanes - 1) / kMostPowLanes;
-        std::int64_t i = 0;
-        for (std::int64_t g = 0; g < groups; ++g) {
-            const auto n = static_cast<int>((lanes - i) / (groups - g));
-            switch (n) {
-            case 1: pow_group<1>(pf, i); break;
-            case 2: pow_group<2>(pf, i); break;
-            case 3: pow_group<3>(pf, i); break;
-            case 4: pow_group<4>(pf, i); break;
-            case 5: pow_group<5>(pf, i); break;
-            default: pow_group<6>(pf, i); break;
-            }
-            i += n;
-        }
+        filtered::in_even_groups<kMostPowLanes>(
+            lanes, [&](auto n, std::int64_t first) { pow_group<decltype(n)::value>(pf, first); });
     }
 
     std::int64_t powers_of(std::int64_t a, std::int64_t most, std::int64_t* powers) const

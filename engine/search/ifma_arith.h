@@ -87,26 +87,9 @@ public:
     ZUD_IFMA void pow_lanes(const PowerFilter& pf, std::int64_t lanes) const
     {
         const Montgomery m = field();
-        // Whole vectors: the lanes past the last are powers of 1 (the
-        // scratch holds whole vectors of lanes).
-        const std::int64_t vectors = (lanes + kLanes - 1) / kLanes;
-        for (std::int64_t i = lanes; i < vectors * kLanes; ++i) {
-            pf.lane_base[i] = 1;
-            pf.lane_exponent[i] = 0;
-        }
-        static_assert(kPowVectors == 4, "one case a group size");
-        const std::int64_t groups = (vectors + kPowVectors - 1) / kPowVectors;
-        std::int64_t v = 0;
-        for (std::int64_t g = 0; g < groups; ++g) {
-            const auto n = static_cast<int>((vectors - v) / (groups - g));
-            switch (n) {
-            case 1: pow_vectors<1>(pf, v * kLanes, m); break;
-            case 2: pow_vectors<2>(pf, v * kLanes, m); break;
-            case 3: pow_vectors<3>(pf, v * kLanes, m); break;
-            default: pow_vectors<4>(pf, v * kLanes, m); break;   // kPowVectors
-            }
-            v += n;
-        }
+        const std::int64_t vectors = filtered::whole_vectors(pf, lanes, kLanes);
+        filtered::in_even_groups<kPowVectors>(
+            vectors, [&](auto n, std::int64_t first) { pow_vectors<decltype(n)::value>(pf, first * kLanes, m); });
     }
 
     // y^0 .. y^7 and y^8, both in Montgomery form, for y in Montgomery form.

@@ -114,6 +114,15 @@ std::int32_t random_k(std::mt19937_64& rng)
     }
 }
 
+// A random k with a random spacing and class.
+void add_random_k(std::mt19937_64& rng, SieveCase& c)
+{
+    const std::int32_t d = random_spacing(rng);
+    c.k.push_back(random_k(rng));
+    c.spacings.push_back(d);
+    c.residues.push_back(static_cast<std::int32_t>(rng() % d));
+}
+
 SieveCase random_case(std::mt19937_64& rng, std::int64_t pmin, std::int64_t span, std::int32_t n_range)
 {
     SieveCase c;
@@ -123,12 +132,8 @@ SieveCase random_case(std::mt19937_64& rng, std::int64_t pmin, std::int64_t span
     c.pmax = pmin + span;
     c.alpha = 0.1 + static_cast<double>(rng() % 500) / 100.0;
     const int count = 1 + static_cast<int>(rng() % 9);
-    for (int i = 0; i < count; ++i) {
-        const std::int32_t d = random_spacing(rng);
-        c.k.push_back(random_k(rng));
-        c.spacings.push_back(d);
-        c.residues.push_back(static_cast<std::int32_t>(rng() % d));
-    }
+    for (int i = 0; i < count; ++i)
+        add_random_k(rng, c);
     return c;
 }
 
@@ -314,12 +319,8 @@ TEST_P(SearchEquivalence, many_k_sets_find_their_classes_through_the_index)
         c.spacings.clear();
         c.residues.clear();
         plant_factors(rng, c, count / 2);
-        while (c.k.size() < static_cast<std::size_t>(count)) {
-            const std::int32_t d = random_spacing(rng);
-            c.k.push_back(random_k(rng));
-            c.spacings.push_back(d);
-            c.residues.push_back(static_cast<std::int32_t>(rng() % d));
-        }
+        while (c.k.size() < static_cast<std::size_t>(count))
+            add_random_k(rng, c);
         hits += expect_same_hits(c, std::to_string(c.k.size()) + " k from " + std::to_string(from));
     }
     EXPECT_GE(hits, 16u);
