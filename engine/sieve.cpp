@@ -202,16 +202,16 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     const std::int64_t table_capacity = filtered_table_capacity(s.geometry);
     auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(table_capacity));
     auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(table_capacity));
-    void* filter_block = blocks.get<unsigned char>(power_filter_bytes(count));
+    for (std::uint32_t i = 0; i < count; ++i)
+        filters[i] = filter_value(k_values[i]);
+    void* filter_block = blocks.get<unsigned char>(power_filter_bytes(count, filters));
     auto* buckets = blocks.get<std::uint32_t>(kBucketWords);
     if (buckets == nullptr) {
         report_alloc_failure(on_text, blocks.failed_bytes());
         return false;
     }
-    for (std::uint32_t i = 0; i < count; ++i)
-        filters[i] = filter_value(k_values[i]);
-    PowerFilter* power_filter =
-        init_power_filter(filter_block, count, static_cast<std::int64_t>(nmax) + 1 - nmin_eff, table_capacity);
+    PowerFilter* power_filter = init_power_filter(filter_block, count, filters,
+                                                  static_cast<std::int64_t>(nmax) + 1 - nmin_eff, table_capacity);
     s.tables = SearchTables{count,  base_terms,   step_factors, spacings, search_residues, filters,
                             active, stride_table, links,        buckets,  power_filter};
     s.has_work = true;

@@ -48,15 +48,24 @@ std::int64_t first_pass_lanes(const SearchTables& t, const SearchGeometry& geo, 
     pf.lane_exponent[lanes++] = geo.nmin_eff;
     const std::int64_t exponent = (p - 1) / modulus;
     std::int64_t tested = 0;
+    std::int64_t dropped = 0;
     for (std::uint32_t i = 0; i < t.count; ++i) {
         if (t.filters[i] == kNeverActive)
             continue;
+        // The quadratic rule, where it is cheap, before the exponentiation.
+        const QuadraticTest& quadratic = pf.quadratic[i];
+        if (quadratic.k != 0 && !quadratic.keeps(static_cast<std::uint64_t>(p))) {
+            ++dropped;
+            continue;
+        }
         pf.survivor[tested++] = static_cast<std::int32_t>(i);
         const std::int64_t k = k_of(t, i);
         const std::int64_t k_mod = k < p ? k : k % p;   // no division for the usual k below p
         pf.lane_base[lanes] = k_mod == 0 ? 0 : p - k_mod;
         pf.lane_exponent[lanes++] = exponent;
     }
+    pf.stats.k_tested += static_cast<std::uint64_t>(dropped);
+    pf.stats.k_dropped += static_cast<std::uint64_t>(dropped);
     return tested;
 }
 

@@ -57,7 +57,8 @@ bool class_of_k(const SearchTables& t, std::int64_t nmin_in_e, std::uint32_t i, 
 
 // The lanes of the first pass: 2^((p-1)/L) (lane 0), 2^-nmin_eff (lane 1)
 // and (-k)^((p-1)/L) of every k that can be active (lanes 2 ..., their
-// indices in pf.survivor). Returns the number of k.
+// indices in pf.survivor), less those a table of Jacobi symbols shows the
+// quadratic rule drops. Returns the number of k.
 std::int64_t first_pass_lanes(const SearchTables& t, const SearchGeometry& geo, PowerFilter& pf, std::int64_t p,
                               std::int64_t modulus);
 // The lanes of the second pass: 2^-m (lane 0), then 2^first and 2^step of

@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <new>
+#include <vector>
 
 #include "engine/search/search_tuning.h"
 
@@ -29,15 +30,86 @@ std::int64_t filtered_table_capacity(const SearchGeometry& geometry)
     return wanted > geometry.stride_count ? wanted : geometry.stride_count;
 }
 
-std::size_t power_filter_bytes(std::uint32_t count)
+namespace {
+
+// The k given a table of Jacobi symbols: k bits each, within a total, so
+// that many large k do not crowd the caches (past it the exponentiation
+// decides, as it would anyway).
+std::uint32_t tabled_k(std::int64_t filter)
+{
+    if (filter == kAlwaysActive || filter == kNeverActive)
+        return 0;
+    const std::int64_t k = filter % 2 == 0 ? -filter / 2 : -filter;
+    return k <= kMostTabledK ? static_cast<std::uint32_t>(k) : 0;
+}
+
+std::size_t table_words(std::uint32_t k)
+{
+    return (static_cast<std::size_t>(k) + 63) / 64;
+}
+
+// The words of each k's table, 0 for none.
+template <class Each>
+void for_each_table(std::uint32_t count, const std::int64_t* filters, const Each& each)
+{
+    std::size_t total = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t k = tabled_k(filters[i]);
+        const std::size_t words = k == 0 || total + table_words(k) > kMostTableWords ? 0 : table_words(k);
+        total += words;
+        each(i, k, words);
+    }
+}
+
+// bits[r] = 1 where (r / k) = 1, for odd k: the product of the Legendre
+// symbols of k's primes of odd power, each from its squares. False when
+// there was no memory for the squares; the k then goes without.
+bool fill_jacobi_table(std::uint64_t* bits, std::uint32_t k) noexcept
+try {
+    for (std::uint32_t r = 0; r < k; ++r)
+        bits[r >> 6] |= std::uint64_t{1} << (r & 63);
+    std::uint32_t left = k;
+    std::vector<std::uint8_t> square;
+    for (std::uint32_t q = 3; left > 1; q += 2) {
+        if (q * q > left)
+            q = left;   // what is left is prime
+        int power = 0;
+        while (left % q == 0) {
+            left /= q;
+            ++power;
+        }
+        if (power % 2 == 0)
+            continue;
+        square.assign(q, 0);
+        for (std::uint64_t x = 1; x <= q / 2; ++x)
+            square[x * x % q] = 1;
+        for (std::uint32_t r = 0, at = 0; r < k; ++r) {
+            if (square[at] == 0)
+                bits[r >> 6] ^= std::uint64_t{1} << (r & 63);
+            if (++at == q)
+                at = 0;
+        }
+    }
+    return true;
+} catch (const std::bad_alloc&) {
+    return false;
+}
+
+}  // namespace
+
+std::size_t power_filter_bytes(std::uint32_t count, const std::int64_t* filters)
 {
     // Lanes: 2 and 2^-1 for the first pass, then 2 per k, in whole vectors.
     const std::size_t lanes = (static_cast<std::size_t>(count) * 2 + 2 + 7) / 8 * 8;
     const std::size_t index = count >= kIndexPowersFrom ? round_up(kPowerIndexSlots * 2) : 0;
-    return round_up(sizeof(PowerFilter)) + 5 * round_up(lanes * 8) + round_up(count * 4) + index;
+    std::size_t tables = 0;
+    for_each_table(count, filters, [&](std::uint32_t, std::uint32_t, std::size_t words) { tables += words * 8; });
+    return round_up(sizeof(PowerFilter)) + 5 * round_up(lanes * 8) + round_up(count * 4) + index +
+           round_up(count * sizeof(QuadraticTest)) + round_up(tables);
 }
 
-PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t range, std::int64_t capacity)
+PowerFilter* init_power_filter(void* block, std::uint32_t count, const std::int64_t* filters, std::int64_t range,
+                               std::int64_t capacity)
 {
     auto* bytes = static_cast<unsigned char*>(block);
     auto* f = new (bytes) PowerFilter{};
@@ -59,6 +131,19 @@ PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t ra
     f->class_step = reinterpret_cast<std::int64_t*>(take(lanes * 8));
     f->survivor = reinterpret_cast<std::int32_t*>(take(count * 4));
     f->power_index = count >= kIndexPowersFrom ? reinterpret_cast<std::uint16_t*>(take(kPowerIndexSlots * 2)) : nullptr;
+    f->quadratic = new (take(count * sizeof(QuadraticTest))) QuadraticTest[count];
+    auto* words = reinterpret_cast<std::uint64_t*>(bytes + at);
+    for_each_table(count, filters, [&](std::uint32_t i, std::uint32_t k, std::size_t size) {
+        std::uint64_t* table = words;
+        words += size;
+        if (size == 0 || !fill_jacobi_table(table, k))
+            return;
+        QuadraticTest& test = f->quadratic[i];
+        test.magic = ~std::uint64_t{0} / k;
+        test.k = k;
+        test.doubled = filters[i] % 2 == 0;
+        test.symbols = table;
+    });
     return f;
 }
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/mont64.h"
 #include "engine/search/search.h"
 
 namespace zud {
@@ -22,6 +23,32 @@ struct FilterStats {
     std::uint64_t probes = 0;
     std::uint64_t table_entries = 0;
     std::uint64_t class_modulus = 0;  // sum of the orders e
+};
+
+// The quadratic rule of one k with a parity filter (s = -k or -2k, k odd),
+// decided from p mod k before the k's exponentiation: by reciprocity
+// (s / p) follows from p mod 8 and (p / k), and (p / k) = ((p mod k) / k)
+// comes from a table of the Jacobi symbols modulo k. Half such k fail it.
+struct QuadraticTest {
+    std::uint64_t magic = 0;               // floor((2^64 - 1) / k)
+    std::uint32_t k = 0;                   // 0: no table; the exponentiation decides
+    bool doubled = false;                  // s = -2k
+    const std::uint64_t* symbols = nullptr;   // bit r: (r / k) = 1, for r < k
+
+    // Whether (s / p) = 1, for a prime p > k.
+    bool keeps(std::uint64_t p) const
+    {
+        const auto q = static_cast<std::uint64_t>((static_cast<Uint128>(p) * magic) >> 64);
+        std::uint64_t r = p - q * k;   // q is the quotient or one less
+        if (r >= k)
+            r -= k;
+        const bool p_3_mod_4 = (p & 3) == 3;
+        const bool two_is_not_square = ((p + 2) & 7) > 4;   // p = 3 or 5 (mod 8)
+        const bool k_3_mod_4 = (k & 3) == 3;
+        const bool negative = p_3_mod_4 ^ (doubled && two_is_not_square) ^ (k_3_mod_4 && p_3_mod_4) ^
+                              ((symbols[r >> 6] >> (r & 63) & 1) == 0);
+        return !negative;
+    }
 };
 
 // Per-run state of the filtered search, in one block from the caller's
@@ -41,15 +68,19 @@ struct PowerFilter {
     // With many k: the powers of A by value, open addressing, each slot a
     // position + 1 or 0 for empty; all 0 between primes. Else null.
     std::uint16_t* power_index;
+    QuadraticTest* quadratic;   // one a k
     FilterStats stats;
 };
 
 // The stride-table entries to allocate when the filtered search may run:
 // room for a shorter stride than the run's own when few n are left.
 std::int64_t filtered_table_capacity(const SearchGeometry& geometry);
-std::size_t power_filter_bytes(std::uint32_t count);
-// Lays the state out in a zero-filled block of power_filter_bytes(count).
-PowerFilter* init_power_filter(void* block, std::uint32_t count, std::int64_t range, std::int64_t capacity);
+// `filters`: each k's filter value (the quadratic rule's s, kAlwaysActive or
+// kNeverActive).
+std::size_t power_filter_bytes(std::uint32_t count, const std::int64_t* filters);
+// Lays the state out in a zero-filled block of power_filter_bytes(count, filters).
+PowerFilter* init_power_filter(void* block, std::uint32_t count, const std::int64_t* filters, std::int64_t range,
+                               std::int64_t capacity);
 
 // The modulus L of the filter for p: the product of the powers of the
 // primes below kMostModulus dividing p - 1 that a greedy pick, smallest

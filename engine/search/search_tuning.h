@@ -2,6 +2,7 @@
 // the filtered search, in one place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zud {
@@ -34,6 +35,12 @@ constexpr std::int64_t kMostEntries = std::int64_t{1} << 20;
 // kPowerIndexSlots slots, at least four times kMostModulus.
 constexpr std::int64_t kIndexPowersFrom = 32;
 constexpr int kPowerIndexSlots = 4096;
+// The k of a parity filter up to this get a table of Jacobi symbols (k
+// bits), so that the quadratic rule drops them before their
+// exponentiation; all tables of a worker together hold at most
+// kMostTableWords 64-bit words.
+constexpr std::int64_t kMostTabledK = std::int64_t{1} << 21;
+constexpr std::size_t kMostTableWords = std::size_t{1} << 19;
 // Past this many entries one sweep of the bucket table is cheaper than
 // visiting the used buckets.
 constexpr std::int64_t kSweepBucketsFrom = 512;

@@ -3,9 +3,67 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <random>
 #include <vector>
 
+#include "engine/mod_arith.h"
+#include "engine/search/search_tuning.h"
+#include "engine/setup.h"
+#include "reference.h"
+
 namespace {
+
+// The quadratic rule decided from p mod k must be the rule itself, (s / p)
+// = 1, for every kind of k a table is made for (1, primes, squares of
+// primes, odd powers, composites of several primes, the largest tabled k),
+// none for k past the bound or without a parity filter, and every class
+// of p mod 8, near 2^20, 2^40 and 2^62.
+TEST(PowerFilter, the_quadratic_rule_before_the_exponentiation_is_the_rule)
+{
+    const std::int32_t largest = static_cast<std::int32_t>(zud::kMostTabledK);
+    std::vector<std::int32_t> ks = {1, 5, 7, 11, 25, 35, 125, 343, 1225, 5 * 7 * 11 * 13, 12343, 89123,
+                                    largest - 1, largest + 3};   // both odd, neither a multiple of 3
+    std::mt19937_64 random(29);
+    while (ks.size() < 40) {
+        const auto k = static_cast<std::int32_t>(random() % 200000) | 1;
+        if (k % 3 != 0)
+            ks.push_back(k);
+    }
+    ks.push_back(9);        // no parity filter: no table
+    ks.push_back(1 << 20);   // even: no parity filter
+    std::vector<std::int64_t> filters;
+    for (const std::int32_t k : ks)
+        filters.push_back(zud::filter_value(k));
+    const auto count = static_cast<std::uint32_t>(ks.size());
+    void* block = std::calloc(zud::power_filter_bytes(count, filters.data()), 1);
+    const zud::PowerFilter* f = zud::init_power_filter(block, count, filters.data(), 1000, 1000);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const bool parity = filters[i] != zud::kAlwaysActive && filters[i] != zud::kNeverActive;
+        EXPECT_EQ(f->quadratic[i].k != 0, parity && ks[i] <= largest) << ks[i];
+    }
+    int kept = 0, tested = 0;
+    for (const std::uint64_t from : {std::uint64_t{1} << 21, std::uint64_t{1000000000000}, std::uint64_t{1} << 61}) {
+        std::uint64_t p = from;
+        for (int primes = 0; primes < 24; ++p) {
+            if (!zud_test::is_prime(p))
+                continue;
+            ++primes;
+            for (std::uint32_t i = 0; i < count; ++i) {
+                if (f->quadratic[i].k == 0)
+                    continue;
+                const bool rule = zud::jacobi(filters[i], static_cast<std::int64_t>(p)) == 1;
+                ASSERT_EQ(f->quadratic[i].keeps(p), rule) << "k=" << ks[i] << " p=" << p;
+                kept += rule;
+                ++tested;
+            }
+        }
+    }
+    // About half: a test that kept or dropped everything would be no test.
+    EXPECT_GT(kept, tested / 3);
+    EXPECT_LT(kept, 2 * tested / 3);
+    std::free(block);
+}
 
 TEST(PowerFilter, joined_classes_are_exactly_the_common_n)
 {
