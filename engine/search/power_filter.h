@@ -35,7 +35,9 @@ struct QuadraticTest {
     bool doubled = false;                  // s = -2k
     const std::uint64_t* symbols = nullptr;   // bit r: (r / k) = 1, for r < k
 
-    // Whether (s / p) = 1, for a prime p > k.
+    // Whether (s / p) = 1, for an odd prime p (reciprocity holds whichever
+    // is larger). Where p divides k the answer is either; such a k has no
+    // hit, and its exponentiation, if it runs, drops it.
     bool keeps(std::uint64_t p) const
     {
         const auto q = static_cast<std::uint64_t>((static_cast<Uint128>(p) * magic) >> 64);

@@ -18,7 +18,7 @@ namespace {
 // = 1, for every kind of k a table is made for (1, primes, squares of
 // primes, odd powers, composites of several primes, the largest tabled k),
 // none for k past the bound or without a parity filter, and every class
-// of p mod 8, near 2^20, 2^40 and 2^62.
+// of p mod 8, near 2^20 (below the largest tabled k), 2^40 and 2^62.
 TEST(PowerFilter, the_quadratic_rule_before_the_exponentiation_is_the_rule)
 {
     const std::int32_t largest = static_cast<std::int32_t>(zud::kMostTabledK);
@@ -43,7 +43,8 @@ TEST(PowerFilter, the_quadratic_rule_before_the_exponentiation_is_the_rule)
         EXPECT_EQ(f->quadratic[i].k != 0, parity && ks[i] <= largest) << ks[i];
     }
     int kept = 0, tested = 0;
-    for (const std::uint64_t from : {std::uint64_t{1} << 21, std::uint64_t{1000000000000}, std::uint64_t{1} << 61}) {
+    // From 2^20 the largest tabled k exceed p.
+    for (const std::uint64_t from : {std::uint64_t{1} << 20, std::uint64_t{1000000000000}, std::uint64_t{1} << 61}) {
         std::uint64_t p = from;
         for (int primes = 0; primes < 24; ++p) {
             if (!zud_test::is_prime(p))
