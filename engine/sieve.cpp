@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -210,6 +211,8 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
         report_alloc_failure(on_text, blocks.failed_bytes());
         return false;
     }
+    // The links rely on every bucket being empty, newest index and all.
+    std::memset(buckets, 0, kBucketWords * sizeof(std::uint32_t));
     PowerFilter* power_filter = init_power_filter(filter_block, count, filters,
                                                   static_cast<std::int64_t>(nmax) + 1 - nmin_eff, table_capacity);
     s.tables = SearchTables{count,  base_terms,   step_factors, spacings, search_residues, filters,

@@ -26,8 +26,7 @@ void search_prime_filtered_wide_avx2(const SearchTables& tables, const SearchGeo
                                      const FactorCallback& on_factor);
 
 // Shared by the searches: links the stride table's entries 0 .. g-1 into
-// the buckets in order, and returns the presence words to zero (the newest
-// indices may stay).
+// the buckets in order, and returns the used buckets to zero.
 void link_stride_table(const SearchTables& tables, const SearchGeometry& geometry);
 void clear_bucket_table(const SearchTables& tables, const SearchGeometry& geometry);
 

@@ -30,9 +30,14 @@ void probe(const SearchTables& t, const SearchGeometry& geo, std::int64_t z, std
     const std::int64_t n0 = geo.nmin_eff + j;
     if (t.stride_table[0] == z)
         report(on_factor, k_index, n0, p);
-    for (std::uint32_t e = t.buckets[2 * u + 1]; e != 0; e = t.links[e])
+    // Each entry links to an older one, so a chain only ever descends; a
+    // bucket left uncleared by some fault ends its walk instead of cycling.
+    for (std::uint32_t e = t.buckets[2 * u + 1]; e != 0;) {
         if (t.stride_table[e] == z)
             report(on_factor, k_index, n0 + static_cast<std::int64_t>(e) * geo.stride, p);
+        const std::uint32_t older = t.links[e];
+        e = older < e ? older : 0;
+    }
 }
 
 bool select_active(const SearchTables& t, std::int64_t p)

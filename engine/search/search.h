@@ -33,7 +33,7 @@ struct SearchTables {
     std::int32_t* active;
     std::int64_t* stride_table;         // g entries, each in [0, p)
     std::uint32_t* links;               // g entries: previous index in the bucket, 0 ends
-    std::uint32_t* buckets;             // kBuckets pairs: presence bits, newest index
+    std::uint32_t* buckets;             // kBuckets pairs: presence bits, newest index; all 0 between primes
     PowerFilter* power_filter = nullptr;   // per-run state of the filtered search
 };
 
@@ -45,16 +45,14 @@ inline std::uint32_t bucket_of(std::int64_t x)
     return (static_cast<std::uint32_t>(x) & 0x1FFFFu) >> 5;
 }
 
-// Links entry i, of value x, into its bucket. Only the presence words are
-// cleared between primes: a bucket whose word is still 0 is empty whatever
-// its newest index says, so its first entry ends the chain.
+// Links entry i, of value x, into its bucket. Both words of each used
+// bucket are cleared between primes, so an empty bucket's newest index is
+// 0 and its first entry ends the chain.
 inline void link_entry(const SearchTables& tables, std::uint32_t i, std::int64_t x)
 {
     std::uint32_t* bucket = tables.buckets + 2 * bucket_of(x);
-    const std::uint32_t word = bucket[0];
-    bucket[0] = word | 1u << (x & 31);
-    // Without a branch: whether a bucket is new is as good as random.
-    tables.links[i] = bucket[1] & (0u - static_cast<std::uint32_t>(word != 0));
+    bucket[0] |= 1u << (x & 31);
+    tables.links[i] = bucket[1];
     bucket[1] = i;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/mod_arith.h"
+#include "engine/search/fast_search.h"
 #include "engine/support/searches.h"
 #include "reference.h"
 #include "sieve_harness.h"
@@ -48,13 +49,27 @@ TEST(Search, a_probe_in_p_to_2p_still_meets_its_table_entry)
         ASSERT_EQ(reported.size(), 1u) << "entry " << e;
         EXPECT_EQ(reported[0], 2 + 7 + e * 120);
     }
-    zud::clear_buckets(view, geo);
-    for (int u = 0; u < zud::kBuckets; ++u)   // the presence words; the newest indices may stay
-        ASSERT_EQ(t.buckets[2 * static_cast<std::size_t>(u)], 0u);
+    // The links take an empty bucket's newest index as the end of its chain:
+    // the clear must leave both words of every bucket at zero.
+    zud::clear_bucket_table(view, geo);
+    for (const std::uint32_t word : t.buckets)
+        ASSERT_EQ(word, 0u);
+    // Were a bucket ever left uncleared, a chain through an older prime's
+    // links could turn back on itself: the walk ends instead.
+    const std::int64_t value = t.stride[5];
+    const std::uint32_t u = zud::bucket_of(value);
+    t.buckets[2 * u] = 1u << (value & 31);
+    t.buckets[2 * u + 1] = 9;
+    t.links[9] = 5;
+    t.links[5] = 40;   // a step up: from here the chain would cycle
+    t.links[40] = 9;
+    int reported = 0;
+    zud::probe(view, geo, value, 0, 0, p, [&](std::int32_t, std::int32_t, std::int64_t) { ++reported; });
+    EXPECT_EQ(reported, 1);
 }
 
-// The tables serve prime after prime and only the presence words are
-// cleared: a bucket's chain must hold exactly this prime's entries of that
+// The tables serve prime after prime and the clear visits only the used
+// buckets: a bucket's chain must hold exactly this prime's entries of that
 // bucket, never an index left from a longer table before.
 TEST(Search, chains_hold_only_the_current_primes_entries_after_a_longer_table)
 {
@@ -78,7 +93,7 @@ TEST(Search, chains_hold_only_the_current_primes_entries_after_a_longer_table)
         }
         for (std::size_t e = 0; e < seen.size(); ++e)
             ASSERT_EQ(seen[e], 1) << "p " << p << " entry " << e;
-        zud::clear_buckets(view, geo);
+        zud::clear_bucket_table(view, geo);
     }
 }
 

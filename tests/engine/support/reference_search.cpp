@@ -23,8 +23,11 @@ void build_stride_table(const SearchTables& t, const SearchGeometry& geo, std::i
 
 void clear_buckets(const SearchTables& t, const SearchGeometry& geo)
 {
-    for (std::int64_t i = 0; i < geo.stride_count; ++i)
-        t.buckets[2 * bucket_of(t.stride_table[i])] = 0;
+    for (std::int64_t i = 0; i < geo.stride_count; ++i) {
+        std::uint32_t* bucket = t.buckets + 2 * bucket_of(t.stride_table[i]);
+        bucket[0] = 0;
+        bucket[1] = 0;
+    }
 }
 
 }  // namespace zud

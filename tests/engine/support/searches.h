@@ -39,10 +39,10 @@ void search_prime_unfiltered_ifma(const zud::SearchTables& tables, const zud::Se
 namespace zud {
 
 // The reference's stride table: -2^-(nmin_eff + t*m) mod p, each in [0, p),
-// linked into the buckets (presence words all zero).
+// linked into the buckets (all zero).
 void build_stride_table(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                         long double recip);
-// Returns the presence words to zero, visiting only the used buckets.
+// Returns the used buckets to zero, visiting only them.
 void clear_buckets(const SearchTables& tables, const SearchGeometry& geometry);
 
 }  // namespace zud
