@@ -21,15 +21,6 @@ void build_stride_table(const SearchTables& t, const SearchGeometry& geo, std::i
     }
 }
 
-void clear_buckets(const SearchTables& t, const SearchGeometry& geo)
-{
-    for (std::int64_t i = 0; i < geo.stride_count; ++i) {
-        std::uint32_t* bucket = t.buckets + 2 * bucket_of(t.stride_table[i]);
-        bucket[0] = 0;
-        bucket[1] = 0;
-    }
-}
-
 }  // namespace zud
 
 namespace zud_test {
@@ -53,7 +44,7 @@ void search_prime_reference(const SearchTables& t, const SearchGeometry& geo, st
             z = mul_mod(normalize_mod(z, p), t.step_factors[i], p, recip);
         }
     }
-    clear_buckets(t, geo);
+    clear_bucket_table(t, geo);
 }
 
 const char* search_mode_name(SearchMode mode)

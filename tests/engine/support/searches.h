@@ -42,7 +42,5 @@ namespace zud {
 // linked into the buckets (all zero).
 void build_stride_table(const SearchTables& tables, const SearchGeometry& geometry, std::int64_t p,
                         long double recip);
-// Returns the used buckets to zero, visiting only them.
-void clear_buckets(const SearchTables& tables, const SearchGeometry& geometry);
 
 }  // namespace zud
