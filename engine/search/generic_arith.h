@@ -19,6 +19,7 @@ namespace zud {
 namespace {
 
 constexpr int kChains = kScalarChains;
+constexpr int kRoundChains = 6;
 
 class GenericArith {
 public:
@@ -59,33 +60,40 @@ public:
 
     void fill_table(std::int64_t* table, std::int64_t g, std::int64_t x, std::int64_t y) const
     {
-        std::uint64_t v[kChains];
-        const Fixed step = fixed(chains(v, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y)));
+        constexpr int K = kRoundChains;
+        std::uint64_t v[K];
+        const Fixed step = fixed(chains<K>(v, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y)));
+        const std::uint64_t p = m_.modulus();
         std::int64_t t0 = 0;
-        for (; t0 + kChains <= g; t0 += kChains)
-            for (int c = 0; c < kChains; ++c) {
+        for (; t0 + K <= g; t0 += K)
+            for (int c = 0; c < K; ++c) {
                 table[t0 + c] = static_cast<std::int64_t>(v[c]);
-                v[c] = mul_fixed(v[c], step);
+                v[c] = mul_fixed(v[c], step, p);
             }
-        for (int c = 0; t0 + c < g; ++c)
-            table[t0 + c] = static_cast<std::int64_t>(v[c]);
+        // A fixed count of tests, so that the values stay in registers.
+        for (int c = 0; c < K; ++c)
+            if (t0 + c < g)
+                table[t0 + c] = static_cast<std::int64_t>(v[c]);
     }
 
     void probe_class(const SearchTables& t, const SearchGeometry& geo, std::int32_t i, std::int64_t first,
                      std::int64_t step, std::int64_t z, std::int64_t y, std::int64_t probes,
                      const FactorCallback& on_factor) const
     {
-        std::uint64_t v[kChains];
-        const Fixed ratio = fixed(chains(v, static_cast<std::uint64_t>(z), static_cast<std::uint64_t>(y)));
-        for (std::int64_t done = 0; done < probes; done += kChains) {
-            const int count = probes - done < kChains ? static_cast<int>(probes - done) : kChains;
-            for (int c = 0; c < count; ++c) {
-                const auto value = static_cast<std::int64_t>(v[c]);
-                if (may_match(t, value))
-                    probe(t, geo, value, first + (done + c) * step, i, p_, on_factor);
-                v[c] = mul_fixed(v[c], ratio);
+        constexpr int K = kRoundChains;
+        std::uint64_t v[K];
+        const Fixed ratio = fixed(chains<K>(v, static_cast<std::uint64_t>(z), static_cast<std::uint64_t>(y)));
+        const std::uint32_t* const buckets = t.buckets;
+        const std::uint64_t p = m_.modulus();
+        // Whole rounds, the last one's values past the count only tested
+        // where a presence bit is set, so that the chains' values stay in
+        // registers: the round's code is all products and presence tests.
+        for (std::int64_t done = 0; done < probes; done += K)
+            for (int c = 0; c < K; ++c) {
+                if (__builtin_expect(present(buckets, v[c]), 0) && done + c < probes)
+                    probe(t, geo, static_cast<std::int64_t>(v[c]), first + (done + c) * step, i, p_, on_factor);
+                v[c] = mul_fixed(v[c], ratio, p);
             }
-        }
     }
 
     std::int64_t mul(std::int64_t a, std::int64_t b) const
@@ -120,20 +128,30 @@ protected:
         return {m_.from_mont(form), (0 - form) * m_.inverse()};
     }
     // a * w mod p in [0, p), for any a below 2^64.
-    std::uint64_t mul_fixed(std::uint64_t a, const Fixed& f) const
+    std::uint64_t mul_fixed(std::uint64_t a, const Fixed& f) const { return mul_fixed(a, f, m_.modulus()); }
+    // The same with p held by the caller: the loops that store values keep
+    // it in a register (a store through an int64_t pointer could otherwise
+    // be taken to change this object's copy).
+    static std::uint64_t mul_fixed(std::uint64_t a, const Fixed& f, std::uint64_t p)
     {
         const auto q = static_cast<std::uint64_t>((static_cast<Uint128>(a) * f.w_quotient) >> 64);
-        const std::uint64_t r = a * f.w - q * m_.modulus();   // in [0, 2p)
-        return r >= m_.modulus() ? r - m_.modulus() : r;
+        const std::uint64_t r = a * f.w - q * p;   // in [0, 2p)
+        return r >= p ? r - p : r;
     }
 
-    // v[c] = x * y^c; returns y^kChains.
+    // v[c] = x * y^c for c < K; returns y^K.
+    template <int K = kChains>
     std::uint64_t chains(std::uint64_t* v, std::uint64_t x, std::uint64_t y) const
     {
         v[0] = x;
-        for (int c = 1; c < kChains; ++c)
+        for (int c = 1; c < K; ++c)
             v[c] = m_.mul(v[c - 1], y);
-        return m_.pow(y, kChains);
+        return m_.pow(y, K);
+    }
+
+    static bool present(const std::uint32_t* buckets, std::uint64_t z)
+    {
+        return (buckets[2 * ((static_cast<std::uint32_t>(z) & 0x1FFFFu) >> 5)] >> (z & 31) & 1u) != 0;
     }
 
     // Lanes `from` .. `from` + N - 1, left to right over the longest
@@ -150,10 +168,54 @@ protected:
         std::uint64_t acc[N];
         if (longest >> kShortExponentBits != 0)
             pow_window<N, kWindowBits>(pf, from, e, longest, acc);
+        else if (bases_are_two_or_half<N>(pf, from))
+            pow_of_two<N>(pf, from, e, longest, acc);
         else
             pow_window<N, 1>(pf, from, e, longest, acc);
         for (int c = 0; c < N; ++c)
             pf.lane_result[from + c] = static_cast<std::int64_t>(acc[c]);
+    }
+
+    template <int N>
+    bool bases_are_two_or_half(const PowerFilter& pf, std::int64_t from) const
+    {
+        bool all = true;
+        for (int c = 0; c < N; ++c)
+            all &= pf.lane_base[from + c] == 2 || pf.lane_base[from + c] == (p_ + 1) / 2;
+        return all;
+    }
+
+    // Powers of 2 and of 1/2 (the second pass's lanes, all short), bit by
+    // bit: a square, then a doubling or a halving where the bit is set, so
+    // one product a bit instead of two. Doubling and halving commute with
+    // the Montgomery map. The bit selects without a branch: it is as good
+    // as random.
+    template <int N>
+    void pow_of_two(const PowerFilter& pf, std::int64_t from, const std::uint64_t* e, std::uint64_t longest,
+                    std::uint64_t* acc) const
+    {
+        const std::uint64_t p = m_.modulus();
+        std::uint64_t halves[N];   // all ones for 1/2
+        for (int c = 0; c < N; ++c) {
+            acc[c] = m_.one();
+            halves[c] = 0 - static_cast<std::uint64_t>(pf.lane_base[from + c] != 2);
+        }
+        auto step = [&](int c, std::uint64_t a, int shift) {
+            const std::uint64_t sum = a + a;
+            const std::uint64_t twice = sum >= p ? sum - p : sum;
+            const std::uint64_t half = (a + (p & (0 - (a & 1)))) >> 1;
+            const std::uint64_t moved = (half & halves[c]) | (twice & ~halves[c]);
+            const std::uint64_t bit = 0 - (e[c] >> shift & 1);
+            acc[c] = (moved & bit) | (a & ~bit);
+        };
+        if (longest == 0)
+            return;
+        const int top = 63 - __builtin_clzll(longest);
+        for (int c = 0; c < N; ++c)
+            step(c, acc[c], top);   // 1 needs no squaring
+        for (int shift = top - 1; shift >= 0; --shift)
+            for (int c = 0; c < N; ++c)
+                step(c, m_.mul(acc[c], acc[c]), shift);
     }
 
     template <int N, int B>
@@ -172,13 +234,18 @@ protected:
         int top = 0;
         while (top < 64 && (longest >> top) != 0)
             top += B;
+        if (top == 0) {
+            for (int c = 0; c < N; ++c)
+                acc[c] = m_.one();
+            return;
+        }
+        // The top window is a value of the table: no product with 1.
         for (int c = 0; c < N; ++c)
-            acc[c] = m_.one();
-        for (int shift = top - B; shift >= 0; shift -= B) {
-            if (shift != top - B)
-                for (int s = 0; s < B; ++s)
-                    for (int c = 0; c < N; ++c)
-                        acc[c] = m_.mul(acc[c], acc[c]);
+            acc[c] = table[(e[c] >> (top - B)) & (kWindow - 1)][c];
+        for (int shift = top - 2 * B; shift >= 0; shift -= B) {
+            for (int s = 0; s < B; ++s)
+                for (int c = 0; c < N; ++c)
+                    acc[c] = m_.mul(acc[c], acc[c]);
             for (int c = 0; c < N; ++c)
                 acc[c] = m_.mul(acc[c], table[(e[c] >> shift) & (kWindow - 1)][c]);
         }
