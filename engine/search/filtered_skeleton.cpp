@@ -53,16 +53,18 @@ std::int64_t first_pass_lanes(const SearchTables& t, const SearchGeometry& geo, 
         if (t.filters[i] == kNeverActive)
             continue;
         // The quadratic rule, where it is cheap, before the exponentiation.
+        // It fails for half the primes, as good as at random, so the lane is
+        // written either way and kept by a count rather than by a branch.
         const QuadraticTest& quadratic = pf.quadratic[i];
-        if (quadratic.k != 0 && !quadratic.keeps(static_cast<std::uint64_t>(p))) {
-            ++dropped;
-            continue;
-        }
-        pf.survivor[tested++] = static_cast<std::int32_t>(i);
+        const bool keep = quadratic.k == 0 || quadratic.keeps(static_cast<std::uint64_t>(p));
+        pf.survivor[tested] = static_cast<std::int32_t>(i);
         const std::int64_t k = k_of(t, i);
         const std::int64_t k_mod = k < p ? k : k % p;   // no division for the usual k below p
         pf.lane_base[lanes] = k_mod == 0 ? 0 : p - k_mod;
-        pf.lane_exponent[lanes++] = exponent;
+        pf.lane_exponent[lanes] = exponent;
+        tested += keep;
+        lanes += keep;
+        dropped += !keep;
     }
     pf.stats.k_tested += static_cast<std::uint64_t>(dropped);
     pf.stats.k_dropped += static_cast<std::uint64_t>(dropped);
