@@ -19,7 +19,6 @@ namespace zud {
 namespace {
 
 constexpr int kChains = kScalarChains;
-constexpr int kRoundChains = 6;
 
 class GenericArith {
 public:
@@ -60,7 +59,7 @@ public:
 
     void fill_table(std::int64_t* table, std::int64_t g, std::int64_t x, std::int64_t y) const
     {
-        constexpr int K = kRoundChains;
+        constexpr int K = kGenericRoundChains;
         std::uint64_t v[K];
         const Fixed step = fixed(chains<K>(v, static_cast<std::uint64_t>(x), static_cast<std::uint64_t>(y)));
         const std::uint64_t p = m_.modulus();
@@ -80,7 +79,7 @@ public:
                      std::int64_t step, std::int64_t z, std::int64_t y, std::int64_t probes,
                      const FactorCallback& on_factor) const
     {
-        constexpr int K = kRoundChains;
+        constexpr int K = kGenericRoundChains;
         std::uint64_t v[K];
         const Fixed ratio = fixed(chains<K>(v, static_cast<std::uint64_t>(z), static_cast<std::uint64_t>(y)));
         const std::uint32_t* const buckets = t.buckets;

@@ -49,6 +49,10 @@ constexpr std::int64_t kSweepBucketsFrom = 512;
 // latency: the scalar 64-bit products, vectors of the IFMA table (8 lanes
 // each) and of the AVX2 table and probes (4 lanes each).
 constexpr int kScalarChains = 8;
+// The generic probes' and fill's chains a round: as many as the registers
+// hold beside the loop's other values (eight were spilled to the stack),
+// still enough to cover a product's latency.
+constexpr int kGenericRoundChains = 6;
 constexpr int kIfmaTableVectors = 4;
 // Groups of up to this many IFMA vectors (8 lanes) in the exponentiations,
 // two chains a vector (the squares, the products).
