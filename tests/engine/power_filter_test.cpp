@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -68,21 +69,24 @@ TEST(PowerFilter, the_quadratic_rule_before_the_exponentiation_is_the_rule)
 
 TEST(PowerFilter, joined_classes_are_exactly_the_common_n)
 {
-    for (std::int64_t d = 1; d <= 48; ++d)
-        for (std::int64_t e : {1, 2, 3, 4, 6, 8, 9, 12, 20, 64, 105, 240}) {
-            const std::int64_t r = (d * 7 + 3) % d, t = (e * 5 + 1) % e;
-            std::int64_t first = -1, step = -1;
-            const bool joined = zud::combine_classes(r, d, t, e, first, step);
-            std::vector<std::int64_t> common;
-            for (std::int64_t j = 0; j < 2 * d * e; ++j)
-                if (j % d == r && j % e == t)
-                    common.push_back(j);
-            ASSERT_EQ(joined, !common.empty()) << d << " " << e;
-            if (!joined)
-                continue;
-            EXPECT_EQ(first, common[0]) << d << " " << e;
-            EXPECT_EQ(step, common.size() > 1 ? common[1] - common[0] : 2 * d * e) << d << " " << e;
-        }
+    // Every class r of every spacing up to 48 (the tabled join) and past it
+    // (the loop), against orders e from 1 to 1,024 and past 2^16: the join
+    // exists exactly when gcd(d, e) divides r - t, and is then the one
+    // common n below the lcm, with the lcm as its step.
+    for (std::int64_t d = 1; d <= 50; ++d)
+        for (std::int64_t e : {1, 2, 3, 4, 6, 8, 9, 12, 20, 35, 64, 105, 240, 1024, 65537})
+            for (std::int64_t r = 0; r < d; ++r) {
+                const std::int64_t t = (e * 5 + r + 1) % e;
+                std::int64_t first = -1, step = -1;
+                const bool joined = zud::combine_classes(r, d, t, e, first, step);
+                const std::int64_t g = std::gcd(d, e);
+                ASSERT_EQ(joined, (r - t) % g == 0) << d << " " << e << " " << r;
+                if (!joined)
+                    continue;
+                ASSERT_EQ(step, d / g * e) << d << " " << e << " " << r;
+                ASSERT_TRUE(first >= 0 && first < step && first % d == r && first % e == t)
+                    << d << " " << e << " " << r << " " << first;
+            }
 }
 
 TEST(PowerFilter, the_modulus_divides_p_minus_1_and_stays_small)
