@@ -89,7 +89,8 @@ public:
         // registers: the round's code is all products and presence tests.
         for (std::int64_t done = 0; done < probes; done += K)
             for (int c = 0; c < K; ++c) {
-                if (__builtin_expect(present(buckets, v[c]), 0) && done + c < probes)
+                if (__builtin_expect(presence_bit(buckets, static_cast<std::int64_t>(v[c])) != 0, 0) &&
+                    done + c < probes)
                     probe(t, geo, static_cast<std::int64_t>(v[c]), first + (done + c) * step, i, p_, on_factor);
                 v[c] = mul_fixed(v[c], ratio, p);
             }
@@ -146,11 +147,6 @@ protected:
         for (int c = 1; c < K; ++c)
             v[c] = m_.mul(v[c - 1], y);
         return m_.pow(y, K);
-    }
-
-    static bool present(const std::uint32_t* buckets, std::uint64_t z)
-    {
-        return (buckets[2 * ((static_cast<std::uint32_t>(z) & 0x1FFFFu) >> 5)] >> (z & 31) & 1u) != 0;
     }
 
     // Lanes `from` .. `from` + N - 1, left to right over the longest

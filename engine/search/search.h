@@ -57,9 +57,13 @@ inline void link_entry(const SearchTables& tables, std::uint32_t i, std::int64_t
 }
 
 // The presence bit of z (in [0, p)), 0 or 1: 0 for most probes, which then end.
+inline std::uint32_t presence_bit(const std::uint32_t* buckets, std::int64_t z)
+{
+    return buckets[2 * bucket_of(z)] >> (z & 31) & 1u;
+}
 inline std::uint32_t presence_bit(const SearchTables& tables, std::int64_t z)
 {
-    return tables.buckets[2 * bucket_of(z)] >> (z & 31) & 1u;
+    return presence_bit(tables.buckets, z);
 }
 inline bool may_match(const SearchTables& tables, std::int64_t z)
 {
