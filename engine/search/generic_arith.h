@@ -127,11 +127,9 @@ protected:
     {
         return {m_.from_mont(form), (0 - form) * m_.inverse()};
     }
-    // a * w mod p in [0, p), for any a below 2^64.
-    std::uint64_t mul_fixed(std::uint64_t a, const Fixed& f) const { return mul_fixed(a, f, m_.modulus()); }
-    // The same with p held by the caller: the loops that store values keep
-    // it in a register (a store through an int64_t pointer could otherwise
-    // be taken to change this object's copy).
+    // a * w mod p in [0, p), for any a below 2^64. The caller holds p, so
+    // that a loop keeps it in a register (a store through an int64_t
+    // pointer could otherwise be taken to change this object's copy).
     static std::uint64_t mul_fixed(std::uint64_t a, const Fixed& f, std::uint64_t p)
     {
         const auto q = static_cast<std::uint64_t>((static_cast<Uint128>(a) * f.w_quotient) >> 64);
@@ -265,6 +263,7 @@ public:
         static_assert(kChains == 8, "one gather of eight lanes a round");
         std::uint64_t v[kChains];
         const Fixed ratio = fixed(chains(v, static_cast<std::uint64_t>(z), static_cast<std::uint64_t>(y)));
+        const std::uint64_t p = m_.modulus();
         const __m256i low_bits = _mm256_set1_epi32(31), buckets = _mm256_set1_epi32(kBuckets - 1);
         for (std::int64_t done = 0; done < probes; done += kChains) {
             const __m256i values =
@@ -282,7 +281,7 @@ public:
                 probe(t, geo, static_cast<std::int64_t>(v[c]), first + (done + c) * step, i, p_, on_factor);
             }
             for (auto& value : v)
-                value = mul_fixed(value, ratio);
+                value = mul_fixed(value, ratio, p);
         }
     }
 };
