@@ -4,7 +4,10 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
 build="$top/build-test"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZUD_WERROR=ON -DZUD_BUILD_TESTS=ON -DZUD_BUILD_BENCH=ON >/dev/null
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZUD_WERROR=ON -DZUD_BUILD_TESTS=ON -DZUD_BUILD_BENCH=ON \
+  "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 # Offscreen Qt for the window tests; no display is needed. Every group
 # but the tools (ctest -L tool makes the README's pictures).
