@@ -197,7 +197,7 @@ bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
     if (pmin != 0) {
         // Factor lines without their range header would be overwritten by
         // the next Start: no header, no run.
-        const FileResult header = write_range_header(folder_, pmax, pmin);
+        const FileResult header = StatusJournal::begin_range(folder_, pmax, pmin);
         if (!header.ok) {
             services_.box->warn(header.message);
             return false;

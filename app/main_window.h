@@ -172,8 +172,10 @@ private:
     void log_factors(const std::vector<FactorRecord>& batch);
     void announce_completion();
     void end_of_run();
-    bool initial_records_written(FileResult (*status_write)(const DataFolder&, std::int64_t, std::int64_t), std::int64_t a,
-                                 std::int64_t b);
+    // The run's record of its end in the status file: a stop at
+    // `stopped_at`, or Done when it is 0.
+    FileResult end_record(std::int64_t stopped_at);
+    bool initial_records_written(std::int64_t stopped_at);
     void wait_for_records(const std::string& file, const std::string& message);
     void abandon_records();
     void stop_run();

@@ -1,7 +1,7 @@
 // The window's handling of the run's events: log, status line, tray, rate,
-// and the records written when a run completes or stops. Every text the
-// window shows of a run is made here. The final events come after the run
-// has let go of its record, so the bitmaps and files are ours.
+// and when the run's end is recorded. Every text the window shows of a run
+// is made here. The final events come after the run has let go of its
+// record, so the bitmaps and the candidate file are ours.
 #include "data/status_file.h"
 #include "run/progress.h"
 #include "app/main_window.h"
@@ -112,8 +112,7 @@ void MainWindowLogic::done()
 {
     finish_run_thread();
     // An initial creation is complete once both its files are written.
-    if (run_.pmin == 0 &&
-        !initial_records_written([](const DataFolder& folder, std::int64_t, std::int64_t) { return write_done_initial(folder); }, 0, 0)) {
+    if (run_.pmin == 0 && !initial_records_written(0)) {
         pending_final_ = -1;
         return;   // tried again every second (retry_records)
     }
@@ -127,7 +126,7 @@ void MainWindowLogic::done()
     // Recorded before anything is shown: a box or a notice may be the last
     // thing a session shows before it ends.
     if (run_.pmin != 0) {
-        const FileResult done = append_done(folder_);
+        const FileResult done = end_record(0);
         warn_if_failed(done);
         outcome_ = done.ok ? RunOutcome::completed : RunOutcome::results_not_saved;
         if (done.ok)
@@ -168,10 +167,10 @@ void MainWindowLogic::stopped(std::int64_t p)
 {
     finish_run_thread();
     if (run_.pmin != 0) {
-        const FileResult resume = append_resume_point(folder_, p - 1);
+        const FileResult resume = end_record(p);
         warn_if_failed(resume);
         outcome_ = resume.ok ? RunOutcome::stopped : RunOutcome::results_not_saved;
-    } else if (initial_records_written(write_stop_record, p - 1, run_.pmax)) {
+    } else if (initial_records_written(p)) {
         outcome_ = RunOutcome::stopped;
     } else {
         pending_final_ = p;
@@ -201,7 +200,8 @@ void MainWindowLogic::retry_records()
 }
 
 // The run has sent its final event and is leaving: its thread is joined,
-// and the record is the window's alone.
+// and the record is the window's alone. The run stays until its end is
+// recorded (end_of_run).
 void MainWindowLogic::finish_run_thread()
 {
     if (paused_) {
@@ -209,17 +209,21 @@ void MainWindowLogic::finish_run_thread()
         set_display(0, rate_.rate_text());
         set_display(2, progress_.remaining_text());
     }
-    if (active_run_) {
+    if (active_run_)
         active_run_->wait();
-        active_run_.reset();
-    }
+}
+
+FileResult MainWindowLogic::end_record(std::int64_t stopped_at)
+{
+    if (!active_run_)
+        return {};
+    return stopped_at != 0 ? active_run_->record_stop(stopped_at) : active_run_->record_done();
 }
 
 // The new Zud.dat, then the status record that says what it covers. What
 // cannot be written yet stays in memory and is tried again a second later;
 // false until both are written.
-bool MainWindowLogic::initial_records_written(FileResult (*status_write)(const DataFolder&, std::int64_t, std::int64_t), std::int64_t a,
-                                              std::int64_t b)
+bool MainWindowLogic::initial_records_written(std::int64_t stopped_at)
 {
     if (!candidates_written_) {
         FileResult written;
@@ -236,7 +240,7 @@ bool MainWindowLogic::initial_records_written(FileResult (*status_write)(const D
         candidates_written_ = true;
         services_.box->inform(written.message);
     }
-    const FileResult status = status_write(folder_, a, b);
+    const FileResult status = end_record(stopped_at);
     if (!status.ok) {
         wait_for_records(folder_.status_name(), status.message);
         return false;
@@ -278,6 +282,7 @@ void MainWindowLogic::end_of_run()
     paused_ = false;
     services_.view->show_pause(false, false);
     finish_run_thread();
+    active_run_.reset();
     lock_.release();
     if (exit_after_stop_)
         destroy();

@@ -6,8 +6,6 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "data/digest_line.h"
-#include "data/status_file.h"
 
 namespace zud {
 
@@ -63,19 +61,16 @@ void TaskEvents::progress(const RunProgress& progress)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     resume_p_ = progress.resume_p;
-    if (!checkpoint_wanted_)
-        return;
-    // We are on the run's thread, which writes the status file, between
-    // two of its writes: the line cannot overtake a factor line.
-    checkpoint_wanted_ = false;
-    checkpoint_written_ =
-        append_status_text(folder_, checkpoint_line(std::min(std::max(progress.resume_p, recorded_p_), pmax_)) +
-                               digest_line({progress.resume_p, progress.digest}),
-                           true)
-            .ok;
 }
 
-void TaskEvents::checkpoint_written(std::int64_t) {}
+void TaskEvents::checkpoint_written(std::int64_t)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!checkpoint_wanted_)
+        return;
+    checkpoint_wanted_ = false;
+    checkpoint_written_ = true;
+}
 
 void TaskEvents::warning(const RunWarning& warning)
 {

@@ -1,7 +1,7 @@
 // What a run tells a BOINC task, kept for the task's polling loop on the
 // main thread: how far the run has got, whether a checkpoint asked for has
 // been written, whether the status file can no longer be written, and how
-// the run ended.
+// the run ended. The run writes every record itself.
 #pragma once
 
 #include <condition_variable>
@@ -9,7 +9,6 @@
 #include <mutex>
 #include <string>
 
-#include "data/data_folder.h"
 #include "run/run_events.h"
 #include "boinc/boinc_task.h"
 
@@ -21,10 +20,9 @@ public:
 
     // The first prime not yet recorded (the task's pmin before any progress).
     std::int64_t resume_p() const;
-    // Asks for a "pmin=" line at the next progress event, when the run is
-    // the file's only writer and every line below its resume point is in.
+    // A checkpoint has been asked of the run (RunControls::checkpoint_now).
     void want_checkpoint();
-    // True once, when the line asked for is on disk.
+    // True once, when a checkpoint written since it was asked for is on disk.
     bool take_checkpoint();
     // The status file cannot be written: `why` says so.
     bool status_unwritable(std::string& why) const;
@@ -33,12 +31,7 @@ public:
     std::int64_t stopped_at() const;   // first prime not sieved
     RunError error_of() const;
 
-    // `folder` must outlive the events: the checkpoints go to its status file.
-    // `recorded_p`: the status file's resume point; no checkpoint goes below it.
-    TaskEvents(const DataFolder& folder, std::int64_t start_p, std::int64_t pmax, std::int64_t recorded_p = 0)
-        : folder_(folder), resume_p_(start_p), pmax_(pmax), recorded_p_(recorded_p)
-    {
-    }
+    explicit TaskEvents(std::int64_t start_p) : resume_p_(start_p) {}
 
     void factors_recorded(const std::vector<FactorRecord>& batch) override;
     void progress(const RunProgress& progress) override;
@@ -49,14 +42,11 @@ public:
     void error(const RunError& error) override;
 
 private:
-    const DataFolder& folder_;
     void end(End how);
 
     mutable std::mutex mutex_;
     std::condition_variable ended_;
     std::int64_t resume_p_;
-    std::int64_t pmax_;   // resume points above it read as damage
-    std::int64_t recorded_p_;
     bool checkpoint_wanted_ = false;
     bool checkpoint_written_ = false;
     bool unwritable_ = false;

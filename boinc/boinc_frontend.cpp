@@ -14,9 +14,7 @@
 #include "app_ipc.h"
 #include "boinc_api.h"
 #include "diagnostics.h"
-#include "data/digest_line.h"
 #include "data/file_io.h"
-#include "data/status_file.h"
 #include "run/run.h"
 #include "boinc/boinc_events.h"
 #include "boinc/boinc_task.h"
@@ -74,26 +72,20 @@ void start_without_timer_signal(Run& run)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-[[noreturn]] void record_end(const DataFolder& folder, const RunRecord& record, TaskEvents& events, bool full_disk,
-                             const std::string& full_disk_why)
+[[noreturn]] void record_end(Run& run, TaskEvents& events, bool full_disk, const std::string& full_disk_why)
 {
     switch (events.wait_end(0)) {
     case TaskEvents::End::done: {
-        // The proof that the whole range was searched, then the end.
-        const FileResult done = append_status_text(folder, digest_line({record.pmax + 1, record.digest}) + "Done\n", true);
+        const FileResult done = run.record_done();
         if (!done.ok)
             retry_later(done.message);
         boinc_fraction_done(1.0);
         finish(TaskFault::none, "");
     }
     case TaskEvents::End::stopped: {
-        const std::int64_t p = events.stopped_at();
         // A stop record that cannot be written loses nothing: the last line
         // in the file is a resume point of its own.
-        const FileResult resume =
-            p >= 3 ? append_status_text(folder, checkpoint_line(std::min(std::max(p - 1, record.recorded_p), record.pmax)) + digest_line({p, record.digest}),
-                                        true)
-                   : FileResult{};
+        const FileResult resume = run.record_stop(events.stopped_at());
         if (full_disk || !resume.ok)
             retry_later(full_disk ? full_disk_why : resume.message);
         leave(0);
@@ -152,7 +144,7 @@ void run_boinc(const std::vector<std::string>& args, InstructionSet instruction_
         break;
     }
 
-    static TaskEvents events(folder, record.pmin, record.pmax, record.recorded_p);
+    static TaskEvents events(record.pmin);
     RunSettings settings;
     settings.workers = task_threads(arguments.threads, init_data.ncpus);
     settings.instruction_set = instruction_set;
@@ -198,6 +190,7 @@ void run_boinc(const std::vector<std::string>& args, InstructionSet instruction_
         // none is begun while paused and none is held for long.
         if (!checkpointing && !paused && !stopping && boinc_time_to_checkpoint()) {
             events.want_checkpoint();
+            run.checkpoint_now();
             checkpointing = true;
             checkpoint_asked = std::chrono::steady_clock::now();
         }
@@ -209,7 +202,7 @@ void run_boinc(const std::vector<std::string>& args, InstructionSet instruction_
         }
     }
     run.wait();
-    record_end(folder, record, events, full_disk, full_disk_why);
+    record_end(run, events, full_disk, full_disk_why);
 }
 
 }  // namespace zud

@@ -12,6 +12,7 @@
 #include "data/parse.h"
 #include "data/status_file.h"
 #include "run/factor_check.h"
+#include "run/status_journal.h"
 
 namespace zud {
 
@@ -26,13 +27,6 @@ TaskStart stop_with(TaskFault fault, std::string message)
     start.fault = fault;
     start.message = std::move(message);
     return start;
-}
-
-std::string header_text(std::int64_t pmax, std::int64_t pmin)
-{
-    char text[100];
-    std::snprintf(text, sizeof text, "pmax=%" PRId64 "\npmin=%" PRId64 "\n", pmax, pmin);
-    return text;
 }
 
 TaskStart read_candidates(const DataFolder& folder, RunRecord& record)
@@ -149,11 +143,11 @@ TaskStart prepare_task(const DataFolder& folder, RunRecord& record, const char* 
     record.digest_wanted = true;
     record.digest = WorkDigest();
     if (status.pmax == 0) {
-        const int error_number = replace_whole(folder.status_file().c_str(), header_text(range.pmax, range.pmin));
-        if (error_number != 0) {
-            start = stop_with(passing_failure(error_number) ? TaskFault::none : TaskFault::status_file_unwritable,
-                              status_write_failure(folder, error_number));
-            if (passing_failure(error_number))
+        const FileResult header = StatusJournal::begin_range(folder, range.pmax, range.pmin);
+        if (!header.ok) {
+            const bool passing = passing_failure(header.error_number);
+            start = stop_with(passing ? TaskFault::none : TaskFault::status_file_unwritable, header.message);
+            if (passing)
                 start.kind = TaskStart::Kind::temporary;
             return start;
         }

@@ -29,6 +29,7 @@ void set_write_limiter(WriteLimiter limiter);
 struct FileResult {
     bool ok = true;
     std::string message;
+    int error_number = 0;   // the errno of the failure, where one is known
 };
 
 // "the system's reason" for the last failure, from errno.

@@ -24,7 +24,7 @@ FileResult write_result(const DataFolder& folder, int error_number)
 {
     if (error_number == 0)
         return {};
-    return {false, status_write_failure(folder, error_number)};
+    return {false, status_write_failure(folder, error_number), error_number};
 }
 
 // The status file's tail after its last line end, read backwards in pieces.

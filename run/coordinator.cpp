@@ -1,6 +1,6 @@
 // The coordinator of a run and its sieving workers. Only the coordinator
-// writes the status file and calls the front end's events, so the front
-// end hears one caller, in order.
+// writes the status file (through the run's journal) and calls the front
+// end's events, so the front end hears one caller, in order.
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -12,9 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "data/digest_line.h"
 #include "data/file_io.h"
-#include "data/status_file.h"
 #include "engine/sieve.h"
 #include "run/chunk_scheduler.h"
 #include "run/factor_check.h"
@@ -28,8 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Seconds after a factor line within which it is on disk.
-constexpr double kSyncDelaySeconds = 2.0;
 // Factor batches and progress go to the front end at most this often.
 constexpr std::chrono::milliseconds kReportInterval{100};
 // Seconds of sieving without a record before a checkpoint is written.
@@ -58,7 +54,11 @@ struct Pending {
 class RunCoordinator {
 public:
     explicit RunCoordinator(Run& owner)
-        : owner_(owner), run_(owner.record_), events_(owner.events_), plan_(search_plan(owner.settings_.instruction_set))
+        : owner_(owner),
+          run_(owner.record_),
+          events_(owner.events_),
+          journal_(owner.journal_),
+          plan_(search_plan(owner.settings_.instruction_set))
     {
     }
     void run();
@@ -70,9 +70,9 @@ private:
     void commit_loop();
     void collect(std::vector<ChunkResult> chunks);
     bool write_pending();
-    FileResult append_record(const std::string& text, bool durable);
+    void tell_if_restored();
+    bool write_checkpoint();
     void after_write(std::int64_t frontier);
-    void sync_if_due();
     bool wait_to_retry();
     void report(bool now);
     void warn(WarningKind kind, std::string file, std::string why, std::int64_t p = 0);
@@ -82,6 +82,7 @@ private:
     Run& owner_;
     RunRecord& run_;
     RunEvents& events_;
+    StatusJournal& journal_;
     const SearchPlan plan_;   // chosen once for the run
     std::vector<std::unique_ptr<WorkerSlot>> slots_;
     std::unique_ptr<ChunkScheduler> scheduler_;
@@ -96,8 +97,6 @@ private:
     std::int64_t reported_p_ = 0;        // the resume point of the last progress event
     bool failed_check_ = false;
     bool write_trouble_told_ = false;
-    bool dirty_ = false;
-    Clock::time_point dirty_since_;
 };
 
 std::int64_t RunCoordinator::seconds_now() const
@@ -136,6 +135,10 @@ void RunCoordinator::report(bool now)
     }
     if (crossed) {
         reported_p_ = recorded_;
+        // Asked for by the front end: here, between two of the run's writes,
+        // every line below the resume point is in.
+        if (owner_.checkpoint_wanted_.exchange(false) && write_checkpoint())
+            events_.checkpoint_written(recorded_);
         const double span = static_cast<double>(run_.pmax - run_.pmin) + 1.0;
         double share = static_cast<double>(recorded_ - run_.pmin) / span;
         share = share < 0 ? 0 : share > 1 ? 1 : share;
@@ -259,12 +262,10 @@ bool RunCoordinator::write_pending()
 {
     if (pending_.batch.text.empty())
         return true;
-    const FileResult written = append_record(pending_.batch.text, false);
+    const FileResult written = journal_.append_factors(pending_.batch.text, recorded_);
+    tell_if_restored();
     if (written.ok) {
         mark_checkpoint();
-        if (!dirty_)
-            dirty_since_ = Clock::now();
-        dirty_ = true;
         return true;
     }
     if (!write_trouble_told_) {
@@ -275,18 +276,21 @@ bool RunCoordinator::write_pending()
     return false;
 }
 
-// Appends to the status file; one that vanished is written again with its
-// range header, from where this run's records begin, and the user is told.
-FileResult RunCoordinator::append_record(const std::string& text, bool durable)
+// A status file that vanished has been written again with its range
+// header, from where this run's records begin: the user is told.
+void RunCoordinator::tell_if_restored()
 {
-    const DataFolder& folder = owner_.settings_.folder;
-    FileResult written = append_status_text(folder, text, durable);
-    // An initial creation has no range in the file to restore.
-    if (written.ok || run_.pmin == 0 || file_kind(folder.status_file().c_str()) != FileKind::missing)
-        return written;
-    written = restore_status_file(folder, run_.pmax, recorded_, text);
-    if (written.ok)
-        warn(WarningKind::status_file_restored, folder.status_name(), {}, recorded_);
+    if (journal_.take_restored())
+        warn(WarningKind::status_file_restored, owner_.settings_.folder.status_name(), {}, journal_.restored_at());
+}
+
+// At the resume point, with every line below it written.
+bool RunCoordinator::write_checkpoint()
+{
+    const bool written = journal_.checkpoint(recorded_, digest_).ok;
+    tell_if_restored();
+    if (written)
+        mark_checkpoint();
     return written;
 }
 
@@ -297,23 +301,10 @@ void RunCoordinator::after_write(std::int64_t frontier)
     report(false);
     // A crash costs at most this much sieving. A factor line written since
     // the last record is a record itself, and restarts the clock.
-    if (seconds_now() - checkpoint_time_ > kCheckpointSeconds && frontier <= run_.pmax &&
-        append_record(checkpoint_line(std::max(frontier, run_.recorded_p)) +
-                          (run_.digest_wanted ? digest_line({frontier, digest_}) : std::string()),
-                      true)
-            .ok) {
-        dirty_ = false;
-        mark_checkpoint();
+    if (seconds_now() - checkpoint_time_ > kCheckpointSeconds && frontier <= run_.pmax && write_checkpoint()) {
         report(true);
         events_.checkpoint_written(frontier);
     }
-}
-
-void RunCoordinator::sync_if_due()
-{
-    if (dirty_ && std::chrono::duration<double>(Clock::now() - dirty_since_).count() >= kSyncDelaySeconds &&
-        append_record("", true).ok)
-        dirty_ = false;
 }
 
 // Waits a second before the next try; false when the user stopped the run.
@@ -336,7 +327,8 @@ void RunCoordinator::commit_loop()
             // Short waits while written lines wait to be reported.
             collect(results_->take_ready(std::chrono::milliseconds(unsent_.empty() ? 500 : 50)));
         }
-        sync_if_due();
+        journal_.sync_if_due(Clock::now(), recorded_);
+        tell_if_restored();
         report(false);
         if (!pending_.any)
             continue;
@@ -384,8 +376,8 @@ void RunCoordinator::run()
     results_->abandon();
     for (std::thread& thread : threads)
         thread.join();
-    if (dirty_)
-        append_record("", true);
+    journal_.sync(recorded_);
+    tell_if_restored();
     run_.digest = digest_;
     if (failed_check_) {
         report(true);

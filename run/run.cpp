@@ -6,7 +6,7 @@
 namespace zud {
 
 Run::Run(RunRecord& record, RunEvents& events, RunSettings settings)
-    : record_(record), events_(events), settings_(settings)
+    : record_(record), events_(events), settings_(settings), journal_(settings.folder, record)
 {
 }
 

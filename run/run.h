@@ -1,7 +1,8 @@
 // A run: N sieving threads take chunks of the prime range; a coordinating
-// thread applies their results in ascending p, writes the status file and
-// reports to the front end's RunEvents, ending with exactly one final
-// event. The Run object is the whole of a run's state.
+// thread applies their results in ascending p, writes the status file
+// through the run's journal and reports to the front end's RunEvents,
+// ending with exactly one final event. The Run object is the whole of a
+// run's state.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include "run/priority.h"
 #include "run/run_events.h"
 #include "run/run_record.h"
+#include "run/status_journal.h"
 
 namespace zud {
 
@@ -55,6 +57,12 @@ public:
     void pause() override;
     void resume() override;
     bool change_priority(int nice) override;
+    void checkpoint_now() override { checkpoint_wanted_.store(true); }
+    // After the final event, the end's record in the status file: where a
+    // stop at `p` (stopped()'s) resumes, or "Done". An initial creation asks
+    // once its new candidate file is written; a failure may be tried again.
+    FileResult record_stop(std::int64_t p) { return journal_.record_stop(p); }
+    FileResult record_done() { return journal_.record_done(); }
     bool paused() const;
     bool stop_requested() const { return (interrupt_.load() & kStop) != 0; }
     int nice() const;   // what the run's threads are set to
@@ -83,7 +91,9 @@ private:
     RunRecord& record_;
     RunEvents& events_;
     RunSettings settings_;
+    StatusJournal journal_;   // the coordinator's until the final event, then the front end's
     std::atomic<std::int32_t> interrupt_{0};
+    std::atomic<bool> checkpoint_wanted_{false};
     std::atomic<std::uint32_t> pauses_{0};   // counts pause() and resume() calls
     mutable std::mutex mutex_;
     std::condition_variable resumed_;

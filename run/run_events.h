@@ -79,7 +79,9 @@ public:
     virtual void warning(const RunWarning& warning) = 0;
 
     // Exactly one of these ends every run; nothing comes after it, and the
-    // run no longer touches its record (the front end may write the files).
+    // run no longer touches its record (the front end may write the
+    // candidate file). Its record in the status file is written when the
+    // front end asks for it (Run::record_stop, Run::record_done).
     // Stopped: resume_p is the first prime not sieved.
     virtual void stopped(std::int64_t resume_p) = 0;
     virtual void done() = 0;
@@ -101,6 +103,9 @@ public:
     // The nice value of every thread of the run. False when the system
     // refused it for some thread (an ordinary user may not raise it).
     virtual bool change_priority(int nice) = 0;
+    // A checkpoint at the next progress event: checkpoint_written() tells
+    // when it is on disk.
+    virtual void checkpoint_now() = 0;
 };
 
 }  // namespace zud

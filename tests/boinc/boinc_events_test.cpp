@@ -1,12 +1,13 @@
-// A BOINC task's side of the run's events: a checkpoint asked for (with its
-// work digest) is written only between the run's own writes, never above pmax, and the
-// end of the run is kept for the polling loop.
+// A BOINC task's side of the run's events: a checkpoint asked for is told
+// once it is written, and the end of the run is kept for the polling loop.
+// The records' rules are the journal's (tests/run/status_journal_test.cpp).
 #include <gtest/gtest.h>
 
 #include "temp_dir.h"
 #include "boinc/boinc_events.h"
 #include "boinc/boinc_task.h"
 #include "data/status_file.h"
+#include "run/status_journal.h"
 
 namespace {
 
@@ -14,31 +15,24 @@ using zud::TaskEvents;
 
 class BoincEventsTest : public zud_test::TempDirTest {};
 
-TEST_F(BoincEventsTest, checkpoints_wait_for_progress_and_stay_within_the_range)
+TEST_F(BoincEventsTest, a_checkpoint_asked_for_is_told_once_it_is_written)
 {
-    write_file("ZudStatus.dat", "pmax=1000\npmin=100\n");
-    const zud::DataFolder folder;
-    TaskEvents events(folder, 100, 1000);
-    events.progress({200, 0.1, 0});
+    TaskEvents events(100);
+    events.checkpoint_written(200);
     EXPECT_FALSE(events.take_checkpoint()) << "none was asked for";
     events.want_checkpoint();
-    EXPECT_FALSE(events.take_checkpoint()) << "not before the run's next progress";
     events.progress({300, 0.2, 0, {0xabc, 7}});
+    EXPECT_FALSE(events.take_checkpoint()) << "not before the run has written one";
+    events.checkpoint_written(300);
     EXPECT_TRUE(events.take_checkpoint());
     EXPECT_FALSE(events.take_checkpoint());
-    events.want_checkpoint();
-    events.progress({1009, 1.0, 0, {0xdef, 9}});   // past the last prime of the range
-    EXPECT_TRUE(events.take_checkpoint());
-    // Each checkpoint carries the work digest of the primes below it.
-    EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=1000\npmin=100\npmin=300\ndigest=0000000000000abc primes=7 below=300\n"
-                                          "pmin=1000\ndigest=0000000000000def primes=9 below=1009\n");
+    events.progress({1009, 1.0, 0, {0xdef, 9}});
     EXPECT_EQ(events.resume_p(), 1009);
 }
 
 TEST_F(BoincEventsTest, an_unwritable_status_file_and_the_end_reach_the_loop)
 {
-    const zud::DataFolder folder;
-    TaskEvents events(folder, 100, 1000);
+    TaskEvents events(100);
     std::string why;
     events.warning({zud::WarningKind::priority_refused, "", "no"});
     EXPECT_FALSE(events.status_unwritable(why));
@@ -70,12 +64,13 @@ TEST_F(BoincEventsTest, a_restart_below_the_recorded_lines_never_records_a_step_
     EXPECT_EQ(record.pmin, 3) << "the search goes on from the digest";
     EXPECT_EQ(record.recorded_p, 7);
 
-    TaskEvents events(folder, record.pmin, record.pmax, record.recorded_p);
-    events.want_checkpoint();
-    events.progress({5, 0.01, 0, {0x1, 1}});
-    ASSERT_TRUE(events.take_checkpoint());
+    zud::StatusJournal journal(folder, record);
+    ASSERT_TRUE(journal.checkpoint(5, {0x1, 1}).ok);
+    record.digest = {0x1, 1};
+    ASSERT_TRUE(journal.record_stop(5).ok);
     const std::string text = read_file("ZudStatus.dat");
-    EXPECT_EQ(text.substr(text.find("7 | 5*2^2+1\n")), "7 | 5*2^2+1\npmin=7\ndigest=0000000000000001 primes=1 below=5\n");
+    EXPECT_EQ(text.substr(text.find("7 | 5*2^2+1\n")), "7 | 5*2^2+1\npmin=7\ndigest=0000000000000001 primes=1 below=5\n"
+                                                        "pmin=7\ndigest=0000000000000001 primes=1 below=5\n");
     bool echo = false;
     EXPECT_FALSE(zud::read_status_file(folder, echo, {}).unusable);
 }

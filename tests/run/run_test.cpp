@@ -332,6 +332,65 @@ protected:
     }
 };
 
+// Stopped again and again, each time resumed from what the status file
+// records: every prime is sieved once, and the factors are those of one
+// whole run. With fifty k nearly every prime has a factor line, so a
+// resume point one prime too high loses lines.
+TEST_F(Workers, stops_resume_from_their_record_at_the_first_prime_not_sieved)
+{
+    const std::int64_t pmin = 3001, pmax = 100000;
+    std::vector<int> ks;
+    for (int k = 3; k < 203; k += 2)
+        ks.push_back(k);
+    const std::vector<std::string> whole =
+        zud_test::factor_lines(status_of(zud_test::dense_candidates(4000, ks), pmin, pmax, 2, false));
+    const auto below = [&whole](std::int64_t p) {
+        std::vector<std::string> lines;
+        for (const std::string& line : whole)
+            if (std::stoll(line) < p)
+                lines.push_back(line);
+        return lines;
+    };
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), pmax, pmin).ok);
+    zud::RunSettings settings;
+    settings.workers = 2;
+    for (int start = 0; start < 12; ++start) {
+        zud::RunRecord run;
+        ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), run.candidates).ok);
+        bool echo = false;
+        const zud::StatusRead recorded = zud::read_status_file(zud::DataFolder(), echo, {});
+        ASSERT_FALSE(recorded.unusable) << recorded.damage;
+        if (recorded.completed)
+            break;
+        // The file holds exactly what one whole run finds below its resume point.
+        EXPECT_EQ(zud_test::factor_lines(read_file("ZudStatus.dat")), below(recorded.pmin))
+            << "resumed at " << recorded.pmin;
+        run.candidates.remove(recorded.factors);
+        run.pmin = recorded.pmin;
+        run.pmax = pmax;
+        // Every other run is stopped before it sieves a prime, the others
+        // at their first factor lines: either way the record names the
+        // first prime not sieved.
+        zud_test::RunLog log;
+        zud_test::RunCapture capture(log, [start](char kind, zud::Run& controls) {
+            if (kind == 'f' && start < 10)
+                controls.stop();
+        });
+        zud::Run controls(run, capture, settings);
+        capture.attach(controls);
+        if (start < 10 && start % 2 == 0)
+            controls.stop();
+        controls.run_here();
+        if (log.end() == 's')
+            ASSERT_TRUE(controls.record_stop(log.stopped_at).ok);
+        else
+            ASSERT_TRUE(controls.record_done().ok);
+    }
+    bool echo = false;
+    EXPECT_TRUE(zud::read_status_file(zud::DataFolder(), echo, {}).completed);
+    EXPECT_EQ(zud_test::factor_lines(read_file("ZudStatus.dat")), whole);
+}
+
 TEST_F(Workers, any_number_of_workers_writes_what_one_writes)
 {
     const std::string small = test_data("small_Zud.dat");
