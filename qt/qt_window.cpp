@@ -3,6 +3,7 @@
 
 #include "app/autostart.h"
 
+#include <chrono>
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
@@ -97,6 +98,20 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
     });
     retry->start(1000);
     restore_placement(*parts.profile);
+}
+
+void ZudWindow::display_lost()
+{
+    end_all_questions();
+    logic_->session_ending();
+    logic_->exit_confirmed();
+    // Records that cannot be written yet are not waited for long: nobody
+    // can be asked to give them up.
+    for (int tries = 0; tries < 100 && logic_->running() && !logic_->destroyed(); ++tries) {
+        events_->deliver(*logic_, std::chrono::milliseconds(100));
+        if (logic_->records_pending() && tries % 10 == 9)
+            logic_->retry_records();
+    }
 }
 
 // The logic goes first: it stops a run still going and waits for it, which

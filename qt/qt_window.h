@@ -87,6 +87,11 @@ public:
     void open_folder();
     // Options > "Start hidden in the tray", where there is a tray.
     bool starts_hidden() const;
+    // The connection to the display broke and the program is being ended
+    // from inside Qt's event loop, which cannot run again: the run stops
+    // and records itself here, its events handed over directly, as for
+    // SIGTERM.
+    void display_lost();
     // A second start of the program: comes forward and, given a folder,
     // works there (not during a run). Returns the word for the second start.
     SecondStartAnswer second_start(const std::string& folder);

@@ -352,6 +352,23 @@ void end_on_signals(ZudWindow& window)
     });
 }
 
+ZudWindow* g_window_at_exit = nullptr;
+
+// Our own ends go through _Exit; an exit() in the window's process is Qt's
+// (or Xlib's) answer to a display connection that broke, from inside the
+// event loop. The run records itself first, as it does for SIGTERM.
+extern "C" void record_at_exit()
+{
+    ZudWindow* window = g_window_at_exit;
+    g_window_at_exit = nullptr;
+    if (window == nullptr)
+        return;
+    window->display_lost();
+    std::fflush(nullptr);
+    // The rest of exit() would pull objects from under the run's threads.
+    std::_Exit(1);
+}
+
 }  // namespace
 
 int run_window(int argc, char** argv, const StartOptions& options)
@@ -392,6 +409,8 @@ int run_window(int argc, char** argv, const StartOptions& options)
         std::fprintf(stderr, "zudsieve: the socket '%s' cannot be made: this window does not look for another one.\n",
                      place.socket.toLocal8Bit().constData());
     end_on_signals(window);
+    g_window_at_exit = &window;
+    std::atexit(record_at_exit);
     const int status = serve_window(window);
     // The exit line, the profile and the tray are done with; a worker may
     // still run or be blocked in a send to this window, so end here, before
