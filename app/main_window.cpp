@@ -109,7 +109,7 @@ void MainWindowLogic::start_stop()
 bool MainWindowLogic::begin_run()
 {
     remove_leftover_temporaries(folder_);
-    const FileResult repaired = repair_status_file(folder_);
+    const FileResult repaired = StatusJournal::mend(folder_);
     if (!repaired.ok) {
         services_.box->warn(repaired.message);
         return false;
@@ -145,7 +145,7 @@ bool MainWindowLogic::begin_run()
         if (!results_handed_over())
             return false;
         // The completed file stays where it is until a new range is
-        // confirmed (keep_completed_results): a cancelled range loses nothing.
+        // confirmed (StatusJournal::keep_completed): a cancelled range loses nothing.
         clear_log();
         pmin = pmax = 0;
     }
@@ -187,7 +187,7 @@ bool MainWindowLogic::choose_range(std::int64_t& pmin, std::int64_t& pmax)
     if (!services_.range_dialog->run(pmin, pmax))
         return false;
     if (completed_file_pending_) {
-        const FileResult kept = keep_completed_results(folder_);
+        const FileResult kept = StatusJournal::keep_completed(folder_);
         if (!kept.ok) {
             services_.box->warn(kept.message);
             return false;

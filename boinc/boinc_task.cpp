@@ -116,7 +116,7 @@ TaskStart prepare_task(const DataFolder& folder, RunRecord& record, const char* 
     const TaskRange range = read_range_file(range_path);
     if (range.fault != TaskFault::none)
         return stop_with(range.fault, range.message);
-    const FileResult repaired = repair_status_file(folder);
+    const FileResult repaired = StatusJournal::mend(folder);
     if (!repaired.ok)
         return stop_with(TaskFault::status_file_unwritable, repaired.message);
     TaskStart start = read_candidates(folder, record);

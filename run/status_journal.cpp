@@ -13,6 +13,16 @@ FileResult StatusJournal::begin_range(const DataFolder& folder, std::int64_t pma
     return write_range_header(folder, pmax, pmin);
 }
 
+FileResult StatusJournal::mend(const DataFolder& folder)
+{
+    return repair_status_file(folder);
+}
+
+FileResult StatusJournal::keep_completed(const DataFolder& folder)
+{
+    return keep_completed_results(folder);
+}
+
 std::int64_t StatusJournal::resume_point(std::int64_t p) const
 {
     // A restart from an earlier digest line searches again primes the file

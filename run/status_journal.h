@@ -21,6 +21,12 @@ public:
     // A new range of a normal run: the header, replacing whatever the file
     // held (a completed file has been kept aside by then).
     static FileResult begin_range(const DataFolder& folder, std::int64_t pmax, std::int64_t pmin);
+    // Before anything reads the file: what an interrupted write left of a
+    // last record is cut, any other last line gets its line end.
+    static FileResult mend(const DataFolder& folder);
+    // A completed file (handed over, a new range confirmed) is kept aside
+    // as "ZudStatus.dat~" before the new range's header is written.
+    static FileResult keep_completed(const DataFolder& folder);
 
     // The record gives the range (pmin 0: initial creation), whether the
     // lines carry a work digest, and the point the file already records;

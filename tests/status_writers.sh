@@ -4,7 +4,7 @@
 # makes a record's text. Usage: status_writers.sh SOURCE_DIR
 set -euo pipefail
 cd "$1"
-writers='write_range_header|append_resume_point|write_stop_record|append_done|write_done_initial|append_status_text|restore_status_file|checkpoint_line|digest_line|append_whole|replace_whole'
+writers='repair_status_file|keep_completed_results|delete_status_file|write_range_header|append_resume_point|write_stop_record|append_done|write_done_initial|append_status_text|restore_status_file|checkpoint_line|digest_line|append_whole|replace_whole'
 hits=$(find . -path ./tests -prune -o -path ./run -prune -o -path ./data -prune -o -path './build*' -prune -o \
   \( -name '*.cpp' -o -name '*.h' \) -print | xargs grep -HnwE "($writers)" | grep -v ":#include " || true)
 if [ -n "$hits" ]; then
