@@ -288,6 +288,38 @@ TEST_F(Worker, checkpoints_never_pass_a_factor_that_is_not_yet_written)
     EXPECT_EQ(sorted(factors), sorted(expected_factor_lines(original, 3001, 400000)));
 }
 
+// A front end's checkpoint (a BOINC client's) is written at the next
+// progress point, after every line below it, and told before the progress.
+TEST_F(Worker, a_checkpoint_asked_for_comes_at_the_next_progress_after_the_lines_below_it)
+{
+    run.pmin = 3001;
+    run.pmax = 400000;
+    ASSERT_TRUE(zud::write_range_header(zud::DataFolder(), run.pmax, run.pmin).ok);
+    bool asked = false;
+    const zud_test::RunLog log = zud_test::run_worker(run, {}, [&asked](char kind, zud::Run& controls) {
+        if (kind == 'f' && !asked) {
+            asked = true;
+            controls.checkpoint_now();
+        }
+    });
+    ASSERT_EQ(log.end(), 'C');
+    ASSERT_EQ(log.checkpoints.size(), 1u);
+    const std::size_t told = log.kinds.find('P');
+    ASSERT_LT(told + 1, log.kinds.size());
+    EXPECT_EQ(log.kinds[told + 1], 'S');
+    const std::int64_t at = log.checkpoints[0];
+    EXPECT_EQ(std::count_if(log.progress.begin(), log.progress.end(),
+                            [at](const zud::RunProgress& p) { return p.resume_p == at; }),
+              1);
+    const std::string text = read_file("ZudStatus.dat");
+    const std::size_t line = text.find("pmin=" + std::to_string(at) + "\n");
+    ASSERT_NE(line, std::string::npos) << text;
+    for (const std::string& factor : zud_test::factor_lines(text.substr(0, line)))
+        EXPECT_LT(std::stoll(factor), at);
+    for (const std::string& factor : zud_test::factor_lines(text.substr(line)))
+        EXPECT_GE(std::stoll(factor), at);
+}
+
 }  // namespace
 
 namespace {
