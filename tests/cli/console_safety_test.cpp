@@ -136,9 +136,10 @@ TEST_F(ConsoleSafety, another_user_cannot_keep_the_program_from_starting)
     write_file("ZudStatus.dat", "pmax=3000000000\npmin=3\n");
     // The other user holds every lock the folder itself can carry.
     int ready[2], go[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
     const pid_t holder = as_other_user([&] {
+        close(go[1]);
         const int folder = open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
         const bool held = folder >= 0 && flock(folder, LOCK_EX | LOCK_NB) == 0;
         char byte = held ? 'y' : 'n';
@@ -148,34 +149,40 @@ TEST_F(ConsoleSafety, another_user_cannot_keep_the_program_from_starting)
         const int lock = open((dir_ + "/.ZudSieve.lock").c_str(), O_RDONLY);
         return lock < 0 && errno == EACCES ? 0 : 3;
     });
+    close(go[0]);
+    close(ready[1]);
+    // Closed on every way out, so that the holder never waits forever.
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } go_on{go[1]};
     char held = 0;
     ASSERT_EQ(read(ready[0], &held, 1), 1);
     EXPECT_EQ(held, 'y');
     const pid_t first = start();
-    ASSERT_TRUE(wait_for_output("Sieving...")) << read_file("out.txt");
+    EXPECT_TRUE(wait_for_output("Sieving...")) << read_file("out.txt");
     EXPECT_EQ(read_file("out.txt").find("already running"), std::string::npos);
     struct stat info {};
-    ASSERT_EQ(stat(".ZudSieve.lock", &info), 0);
+    EXPECT_EQ(stat(".ZudSieve.lock", &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(info.st_uid, 0u);
-    ASSERT_EQ(write(go[1], "x", 1), 1);
+    EXPECT_EQ(write(go[1], "x", 1), 1);
     EXPECT_EQ(wait_exit(holder), 0);
     // The owner's second program is still refused.
-    ASSERT_EQ(rename("out.txt", "first.txt"), 0);
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(rename("out.txt", "first.txt"), 0);
+    EXPECT_EQ(wait_exit_within(start(), 30), 1);
     EXPECT_NE(read_file("out.txt").find("ZudSieve is already running in the folder"), std::string::npos);
     kill(first, SIGINT);
     EXPECT_EQ(wait_exit(first), 0);
     EXPECT_FALSE(exists(".ZudSieve.lock"));
-    for (int fd : {ready[0], ready[1], go[0], go[1]})
-        close(fd);
+    close(ready[0]);
 
     // A lock file that is not the owner's is no lock of the owner's: named,
     // and nothing runs.
     const std::string stopped = read_file("ZudStatus.dat");
     write_file(".ZudSieve.lock", "");
     ASSERT_EQ(chown(".ZudSieve.lock", kOtherUser, kOtherUser), 0);
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(wait_exit_within(start(), 30), 1);
     EXPECT_NE(read_file("out.txt").find("cannot be locked (.ZudSieve.lock belongs to another user"),
               std::string::npos)
         << read_file("out.txt");
