@@ -9,10 +9,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <string_view>
 #include <unordered_map>
 
 #include "data/parse.h"
