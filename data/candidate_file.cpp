@@ -106,6 +106,14 @@ public:
                                 line_number_, quoted_line(text, 40).c_str());
                 return {};
             }
+            // The writer never writes a leading zero: "+04" is a damaged
+            // "+44" or "+4", and either would give another set.
+            if (line_[digits] == '0' && size > digits + 1) {
+                badly_formed_ = true;
+                error_ = format("The file 'Zud.dat' is invalid - line %d (\"%s\") has a number with a leading zero!",
+                                line_number_, quoted_line(text, 40).c_str());
+                return {};
+            }
             const ParsedInt parsed = parse_leading_int(line_ + digits);
             if (parsed.overflow || parsed.value > INT32_MAX || parsed.value == 0) {
                 badly_formed_ = bad_value_ = true;

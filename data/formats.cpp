@@ -99,6 +99,8 @@ private:
             fields.back().pop_back();
         if (fields.size() != 5 || !all_digits(fields[0]) || !all_digits(fields[2]) || !all_digits(fields[4]))
             return "a NewPGen header is \"depth:P:1:2:257\"";
+        if (parse_leading_int(fields[0].c_str()).overflow)
+            return "the depth is too large for a p (at most 2^63 - 1)";
         if (fields[1] == "M")
             return "the -1 form (M): only k*2^n+1 (P) is sieved here";
         if (fields[1] != "P")

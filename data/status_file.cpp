@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -289,9 +290,9 @@ FileResult repair_status_file(const DataFolder& folder)
 namespace {
 
 // A line that counts: the range's end, a resume point or a factor, or the
-// end of the range.
+// end of the range; or a line meant as a factor line that does not read as one.
 struct Record {
-    enum Kind : std::uint8_t { pmax, checkpoint, factor, done } kind;
+    enum Kind : std::uint8_t { pmax, checkpoint, factor, done, malformed } kind;
     int number;
     std::int64_t value;   // pmax, the checkpoint, or the factor's p
     std::int32_t k;
@@ -301,6 +302,22 @@ struct Record {
 };
 
 constexpr std::int64_t kPLimit = std::int64_t{1} << 62;
+
+// A line written as a factor line, whole or not: a number and a bar, or a
+// power of 2 after a number or beside a bar. Taken for a note, its factor
+// would be lost without a word.
+bool meant_as_factor_line(const char* begin, const char* end)
+{
+    while (begin < end && (*begin == ' ' || *begin == '\t'))
+        ++begin;
+    const std::string_view line(begin, static_cast<std::size_t>(end - begin));
+    const std::size_t digits = std::min(line.find_first_not_of("0123456789"), line.size());
+    const std::size_t after = std::min(line.find_first_not_of(" \t", digits), line.size());
+    const bool number_and_bar = digits > 0 && after < line.size() && line[after] == '|';
+    const bool power = line.find("*2^") != std::string_view::npos;
+    const bool bar = line.find('|') != std::string_view::npos;
+    return number_and_bar || (power && (bar || digits > 0));
+}
 
 std::uint64_t k_n_key(std::int32_t k, std::int32_t n)
 {
@@ -394,12 +411,19 @@ StatusRead read_status_file(const DataFolder& folder, bool& echo, const StatusRe
             const ParsedInt value = parse_leading_int(begin + 5);
             record.value = all_digits(begin + 5, end) && !value.overflow && value.end == end ? value.value : -1;
         } else if (length == 4 && std::memcmp(begin, "Done", 4) == 0) {
-            record.kind = Record::done;   // the range is complete: nothing after it is read
-            texts.append(begin, length);
-            records.push_back(record);
-            break;
+            record.kind = Record::done;   // the range is complete: no record may follow it
         } else {
             const StatusLine line = classify(begin, end);
+            if (line.kind == StatusLine::other && meant_as_factor_line(begin, end)) {
+                // What an interrupted write left at the end is no damage: the
+                // next write cuts it (repair_status_file), its prime is sieved again.
+                if (buffer[got - 1] != '\n' && cut_factor_line(std::string(begin, end)))
+                    continue;
+                record.kind = Record::malformed;
+                texts.append(begin, length);
+                records.push_back(record);
+                continue;
+            }
             if (line.kind == StatusLine::other) {
                 if (!line.blank)
                     not_records.push_back(line_number);
@@ -428,6 +452,11 @@ StatusRead read_status_file(const DataFolder& folder, bool& echo, const StatusRe
     const Record* done = nullptr;
     bool any_factor = false;
     for (const Record& record : records) {
+        if (record.kind == Record::malformed)
+            return damaged(record, "is not a factor line \"p | k*2^n+1\".");
+        if (done != nullptr)
+            return damaged(record, "comes after \"Done\" (line " + std::to_string(done->number) +
+                                       "), which ends the range.");
         if (record.kind == Record::pmax) {
             if (pmax != nullptr)
                 return damaged(record, "is a second \"pmax=\" line (line " + std::to_string(pmax->number) +
@@ -437,7 +466,7 @@ StatusRead read_status_file(const DataFolder& folder, bool& echo, const StatusRe
             pmax = &record;
         } else if (record.kind == Record::checkpoint && start == nullptr) {
             start = &record;
-        } else if (record.kind == Record::done && done == nullptr) {
+        } else if (record.kind == Record::done) {
             done = &record;
         }
         any_factor = any_factor || record.kind == Record::factor;
@@ -457,7 +486,7 @@ StatusRead read_status_file(const DataFolder& folder, bool& echo, const StatusRe
         // Every record as a run writes it: after the range header, ascending,
         // within the range, and each factor sound, as a new factor is.
         const CandidateLookup candidates(done == nullptr ? hooks.candidates : nullptr);
-        std::unordered_map<std::uint64_t, std::int64_t> recorded;   // (k, n) -> p
+        std::unordered_map<std::uint64_t, const Record*> recorded;   // (k, n) -> its factor line
         recorded.reserve(records.size());
         std::vector<int> repeats;
         const int header_end = std::max(pmax->number, start->number);
@@ -477,7 +506,7 @@ StatusRead read_status_file(const DataFolder& folder, bool& echo, const StatusRe
             if (record.kind == Record::factor) {
                 const std::uint64_t key = k_n_key(record.k, record.n);
                 const auto found = recorded.find(key);
-                if (found != recorded.end() && found->second == record.value) {
+                if (found != recorded.end() && found->second->value == record.value) {
                     repeats.push_back(record.number);   // the same line again: counted once
                     continue;
                 }
@@ -491,14 +520,20 @@ StatusRead read_status_file(const DataFolder& folder, bool& echo, const StatusRe
                     if (!why.empty())
                         return damaged(record, "records no true factor: " + why + ".");
                 }
-                if (found == recorded.end()) {
-                    if (candidates.checks() && !candidates.is_candidate(record.k, record.n))
-                        return damaged(record, "names " + std::to_string(record.k) + "*2^" +
-                                                   std::to_string(record.n) +
-                                                   "+1, which is not a candidate of 'Zud.dat'.");
-                    recorded.emplace(key, record.value);
-                    read.factors.emplace_back(record.k, record.n);
-                }
+                // A run records one factor of each number, never a second:
+                // one after the first moves the resume point past primes
+                // that were never sieved.
+                if (found != recorded.end())
+                    return damaged(record, "records " + std::to_string(record.k) + "*2^" +
+                                               std::to_string(record.n) + "+1 a second time (line " +
+                                               std::to_string(found->second->number) + " gives its factor " +
+                                               std::to_string(found->second->value) +
+                                               "): a range records one factor of each number.");
+                if (candidates.checks() && !candidates.is_candidate(record.k, record.n))
+                    return damaged(record, "names " + std::to_string(record.k) + "*2^" + std::to_string(record.n) +
+                                               "+1, which is not a candidate of 'Zud.dat'.");
+                recorded.emplace(key, &record);
+                read.factors.emplace_back(record.k, record.n);
             } else {
                 // A stop records the prime before the first one not sieved,
                 // which may be the prime of the factor line before it.

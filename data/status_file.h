@@ -54,14 +54,16 @@ FileResult repair_status_file(const DataFolder& folder);
 
 // Reads the file at Start. Only records count: one "pmax=" line below 2^62,
 // a factor line "p | k*2^n+1" or a "pmin=" line of digits, within the range
-// and ascending; the last one is the resume point (a factor line's p itself,
-// since the rest of its prime may not have been written), and only a whole
-// line "Done" ends the range. Other lines are kept and named once in the
-// notes, as are factor lines that repeat an earlier one (counted once);
-// "digest=" lines are a task's own and pass silently. A record that breaks
-// these rules is damage: named with its reason, nothing changes. The factor
-// lines' texts are returned while `echo` is set; it is cleared afterwards,
-// whatever was read.
+// and ascending, each number with one factor; the last one is the resume
+// point (a factor line's p itself, since the rest of its prime may not have
+// been written), and only a whole line "Done", the last record, ends the
+// range. Other lines are kept and named once in the notes, as are factor
+// lines that repeat an earlier one (counted once); "digest=" lines are a
+// task's own and pass silently. A record that breaks these rules, a record
+// after "Done", and a line meant as a factor line that does not read as one
+// are damage, finished range or not: named with the reason, nothing changes.
+// The factor lines' texts are returned while `echo` is set; it is cleared
+// afterwards, whatever was read.
 StatusRead read_status_file(const DataFolder& folder, bool& echo, const StatusReadHooks& hooks);
 
 // The texts of the file's lines.

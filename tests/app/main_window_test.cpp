@@ -7,6 +7,7 @@
 #include <map>
 
 #include "data/status_file.h"
+#include "damaged_status.h"
 #include "status_lines.h"
 #include "app/range_entry.h"
 #include "app/window_fixture.h"
@@ -279,20 +280,41 @@ TEST_F(MainWindow, log_separators)
     EXPECT_EQ(logic->factor_count(), 203);
 }
 
-// A status file edited by hand: a forged factor line stops the window with
-// its reason; a note that begins with "Done" ends nothing.
-TEST_F(MainWindow, a_forged_record_stops_the_window_with_its_reason)
+// A status file edited by hand or damaged on the disk: the damage is named
+// before anything is asked (the completed-results question is never reached,
+// even with Yes ready), nothing runs and no file changes.
+TEST_F(MainWindow, a_damaged_status_file_stops_the_window_with_its_reason)
 {
-    const std::string forged = "pmax=300000\npmin=3001\n299993 | 5*2^109+1\n";
-    write_file("ZudStatus.dat", forged);
+    const std::string range_header = "pmax=300000\npmin=3001\n";
+    write_file("ZudStatus.dat", range_header);
     window().initialize();
-    EXPECT_FALSE(logic->running());
-    ASSERT_FALSE(box.shown.empty());
-    EXPECT_EQ(box.shown.back().text,
-              "The file 'ZudStatus.dat' is damaged - line 3 (\"299993 | 5*2^109+1\") records no true factor: p does "
-              "not divide k*2^n+1. The file has been left unchanged.");
-    EXPECT_EQ(box.shown.back().icon, zud::BoxIcon::warning);
-    EXPECT_EQ(read_file("ZudStatus.dat"), forged);
+    serve_until_idle();
+    const std::vector<std::string> whole = factor_lines(read_file("ZudStatus.dat"));
+    ASSERT_GT(whole.size(), 200u);
+    std::vector<zud_test::DamagedStatus> cases = {
+        {"a forged factor line", range_header + "299993 | 5*2^109+1\n",
+         "The file 'ZudStatus.dat' is damaged - line 3 (\"299993 | 5*2^109+1\") records no true factor: p does "
+         "not divide k*2^n+1. The file has been left unchanged."}};
+    for (const auto& d : zud_test::damaged_status_files(range_header, whole))
+        cases.push_back(d);
+    ASSERT_EQ(cases.size(), 8u);
+    for (const auto& c : cases) {
+        write_file("ZudStatus.dat", c.text);
+        box.shown.clear();
+        box.answers = {BoxAnswer::yes, BoxAnswer::yes};
+        range.runs = 0;
+        logic->start_stop();
+        EXPECT_FALSE(logic->running()) << c.what;
+        ASSERT_EQ(box.shown.size(), 1u) << c.what;
+        EXPECT_EQ(box.shown[0].text, c.message);
+        EXPECT_EQ(box.shown[0].icon, zud::BoxIcon::warning);
+        EXPECT_TRUE(box.asked.empty()) << c.what;
+        EXPECT_EQ(range.runs, 0);
+        EXPECT_NE(logic->outcome(), RunOutcome::completed);
+        EXPECT_EQ(read_file("ZudStatus.dat"), c.text);
+        EXPECT_FALSE(exists("ZudStatus.dat~"));
+        EXPECT_EQ(read_file("Zud.dat"), test_data("small_Zud.dat"));
+    }
 }
 
 TEST_F(MainWindow, a_done_note_ends_nothing)

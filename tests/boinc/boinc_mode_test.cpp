@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "boinc/stand_in_client.h"
+#include "damaged_status.h"
 #include "dense_candidates.h"
 
 using namespace zud_test;
@@ -284,6 +285,31 @@ TEST_F(BoincModeTest, each_input_fault_has_its_own_exit_code)
                   std::string::npos)
             << read_text(slot_ + "/stderr.txt");
         EXPECT_EQ(read_text(slot_ + "/ZudStatus.dat"), "pmax=2000\npmin=1000\n" + forged);
+    }
+    // Damage that a lenient reader would take for a finished task or a
+    // resume point: the input fault, never "finished".
+    const std::string dir = make_folder();
+    write_text(dir + "/Zud.dat", dense_candidates(400));
+    ASSERT_EQ(std::system((kProgram + " --console --range 1000 100000 " + dir + " </dev/null >/dev/null 2>&1").c_str()),
+              0);
+    std::vector<std::string> lines;
+    std::istringstream whole(read_text(dir + "/ZudStatus.dat"));
+    for (std::string line; std::getline(whole, line);)
+        if (line.find(" | ") != std::string::npos)
+            lines.push_back(line);
+    shell("rm -rf " + dir);
+    write_text(slot_ + "/range", "1000 100000\n");
+    write_text(slot_ + "/Zud.dat", dense_candidates(400));
+    const auto damaged = damaged_status_files("pmax=100000\npmin=1000\n", lines);
+    ASSERT_EQ(damaged.size(), 7u);
+    for (const DamagedStatus& d : damaged) {
+        write_text(slot_ + "/ZudStatus.dat", d.text);
+        status = std::system(("cd " + slot_ + " && " + kApplication + " --boinc </dev/null 2>stderr.txt").c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 15) << d.what;
+        EXPECT_NE(read_text(slot_ + "/stderr.txt").find(d.message), std::string::npos)
+            << d.what << ": " << read_text(slot_ + "/stderr.txt");
+        EXPECT_EQ(read_text(slot_ + "/ZudStatus.dat"), d.text);
+        EXPECT_EQ(read_text(slot_ + "/Zud.dat"), dense_candidates(400));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "cli/console_fixture.h"
+#include "damaged_status.h"
 #include "status_lines.h"
 
 namespace {
@@ -63,7 +64,7 @@ TEST_F(ConsoleRecords, a_line_the_range_did_not_record_is_damage_named_and_nothi
         std::string text;
         std::string message;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         // p is prime but does not divide; 266681 divides 5*2^122+1, no candidate.
         {kRange + half_ + "299993 | 5*2^109+1\n",
          "line " + std::to_string(123) + " (\"299993 | 5*2^109+1\") records no true factor: p does not divide "
@@ -81,6 +82,10 @@ TEST_F(ConsoleRecords, a_line_the_range_did_not_record_is_damage_named_and_nothi
         // With "Done" too: the forged line is found before the question.
         {kRange + half_ + "299993 | 5*2^109+1\nDone\n", "records no true factor"},
     };
+    const auto damaged = zud_test::damaged_status_files(kRange, whole_);
+    ASSERT_EQ(damaged.size(), 7u);
+    for (const auto& d : damaged)
+        cases.push_back({d.text, d.message});
     for (const Case& c : cases) {
         write_file("ZudStatus.dat", c.text);
         EXPECT_EQ(wait_exit(start("/dev/null", {"--yes"})), 1) << c.text;
@@ -88,8 +93,27 @@ TEST_F(ConsoleRecords, a_line_the_range_did_not_record_is_damage_named_and_nothi
         EXPECT_NE(out.find("The file 'ZudStatus.dat' is damaged - "), std::string::npos) << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
         EXPECT_NE(out.find("The file has been left unchanged."), std::string::npos) << out;
+        // Named before anything is asked, and nothing completes.
+        EXPECT_EQ(out.find("complete"), std::string::npos) << out;
         EXPECT_EQ(read_file("ZudStatus.dat"), c.text);
         EXPECT_FALSE(exists("ZudStatus.dat~"));
+        EXPECT_EQ(read_file("Zud.dat"), test_data("small_Zud.dat"));
+    }
+}
+
+// A damaged file sieves nothing to export: the damage, and no survivors.
+TEST_F(ConsoleRecords, export_of_a_damaged_status_file_names_the_damage_and_writes_nothing)
+{
+    const auto damaged = zud_test::damaged_status_files(kRange, whole_);
+    ASSERT_EQ(damaged.size(), 7u);
+    for (const auto& d : damaged) {
+        write_file("ZudStatus.dat", d.text);
+        EXPECT_EQ(command({"--export", "abc", "survivors.abc", dir_}), 1) << d.what;
+        const std::string out = read_file("out.txt");
+        EXPECT_NE(out.find(d.message), std::string::npos) << d.what << ": " << out;
+        EXPECT_EQ(out.find("sieved to"), std::string::npos) << out;
+        EXPECT_FALSE(exists("survivors.abc")) << d.what;
+        EXPECT_EQ(read_file("ZudStatus.dat"), d.text);
         EXPECT_EQ(read_file("Zud.dat"), test_data("small_Zud.dat"));
     }
 }

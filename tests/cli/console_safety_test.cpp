@@ -6,6 +6,8 @@
 #include <cmath>
 #include <random>
 #include <set>
+#include <grp.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -105,6 +107,86 @@ TEST_F(ConsoleSafety, a_second_program_in_the_folder_is_refused_and_changes_noth
     const std::string status = read_file("ZudStatus.dat");
     EXPECT_EQ(status.find("Done"), std::string::npos);
     EXPECT_EQ(status.find("pmax=", 1), std::string::npos);   // one range header only
+}
+
+// A user without an account: another local user, as far as the system's
+// permissions go, and nothing to clean up afterwards.
+constexpr uid_t kOtherUser = 61234;
+
+// `body` in a child that has become kOtherUser; its exit status.
+template <typename Body>
+pid_t as_other_user(Body body)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(kOtherUser) != 0 || setuid(kOtherUser) != 0)
+            _exit(100);
+        _exit(body());
+    }
+    return pid;
+}
+
+// Another user may read the folder, and so take any lock on the folder
+// itself; the lock is a file of the owner's that nobody else may open.
+TEST_F(ConsoleSafety, another_user_cannot_keep_the_program_from_starting)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as a second user";
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    write_file("ZudStatus.dat", "pmax=3000000000\npmin=3\n");
+    // The other user holds every lock the folder itself can carry.
+    int ready[2], go[2];
+    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
+    const pid_t holder = as_other_user([&] {
+        close(go[1]);
+        const int folder = open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
+        const bool held = folder >= 0 && flock(folder, LOCK_EX | LOCK_NB) == 0;
+        char byte = held ? 'y' : 'n';
+        if (write(ready[1], &byte, 1) != 1 || read(go[0], &byte, 1) != 1)
+            return 2;
+        // The owner's program is running now: its lock file is closed to us.
+        const int lock = open((dir_ + "/.ZudSieve.lock").c_str(), O_RDONLY);
+        return lock < 0 && errno == EACCES ? 0 : 3;
+    });
+    close(go[0]);
+    close(ready[1]);
+    // Closed on every way out, so that the holder never waits forever.
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } go_on{go[1]};
+    char held = 0;
+    ASSERT_EQ(read(ready[0], &held, 1), 1);
+    EXPECT_EQ(held, 'y');
+    const pid_t first = start();
+    EXPECT_TRUE(wait_for_output("Sieving...")) << read_file("out.txt");
+    EXPECT_EQ(read_file("out.txt").find("already running"), std::string::npos);
+    struct stat info {};
+    EXPECT_EQ(stat(".ZudSieve.lock", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(write(go[1], "x", 1), 1);
+    EXPECT_EQ(wait_exit(holder), 0);
+    // The owner's second program is still refused.
+    EXPECT_EQ(rename("out.txt", "first.txt"), 0);
+    EXPECT_EQ(wait_exit_within(start(), 30), 1);
+    EXPECT_NE(read_file("out.txt").find("ZudSieve is already running in the folder"), std::string::npos);
+    kill(first, SIGINT);
+    EXPECT_EQ(wait_exit(first), 0);
+    EXPECT_FALSE(exists(".ZudSieve.lock"));
+    close(ready[0]);
+
+    // A lock file that is not the owner's is no lock of the owner's: named,
+    // and nothing runs.
+    const std::string stopped = read_file("ZudStatus.dat");
+    write_file(".ZudSieve.lock", "");
+    ASSERT_EQ(chown(".ZudSieve.lock", kOtherUser, kOtherUser), 0);
+    EXPECT_EQ(wait_exit_within(start(), 30), 1);
+    EXPECT_NE(read_file("out.txt").find("cannot be locked (.ZudSieve.lock belongs to another user"),
+              std::string::npos)
+        << read_file("out.txt");
+    EXPECT_EQ(read_file("ZudStatus.dat"), stopped);
 }
 
 TEST_F(ConsoleSafety, a_hang_up_stops_an_initial_creation_and_writes_its_candidate_file)
@@ -222,7 +304,7 @@ TEST_F(ConsoleSafety, a_meaningless_recorded_range_is_reported_and_nothing_is_wr
 TEST_F(ConsoleSafety, notes_in_the_status_file_move_nothing_and_a_resume_point_above_pmax_runs_nothing)
 {
     const std::string range = "pmax=300000\npmin=3001\n";
-    const std::string notes = "9999999999 | checked up to here by hand\n2024-06-01: moved to new PC\nmy note, no newline";
+    const std::string notes = "checked up to 9999999999 by hand\n2024-06-01: moved to new PC\nmy note, no newline";
     write_file("ZudStatus.dat", range + notes);
     EXPECT_EQ(run(), 0) << read_file("out.txt");
     const std::string out = read_file("out.txt");
@@ -232,7 +314,7 @@ TEST_F(ConsoleSafety, notes_in_the_status_file_move_nothing_and_a_resume_point_a
     EXPECT_EQ(status.rfind(range + notes + "\n", 0), 0u) << status.substr(0, 200);
     EXPECT_EQ(status.substr(status.size() - 5), "Done\n");
     auto lines = factor_lines(status);
-    lines.erase(lines.begin(), lines.begin() + 2);   // the notes that begin with digits
+    lines.erase(lines.begin(), lines.begin() + 1);   // the note that begins with digits
     EXPECT_EQ(lines, uninterrupted(test_data("small_Zud.dat"), range));
 
     write_file("ZudStatus.dat", range + "pmin=500000\n");

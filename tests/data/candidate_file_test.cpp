@@ -185,6 +185,11 @@ TEST_F(CandidateFile, damage_that_would_shift_later_values_is_refused_naming_its
         {std::string("1\n10\n20\nk=5\n1\0" "2\n+2\n", 20), "line 5 holds a NUL byte"},
         {"1\n10\n20\nk=5\n12\n+2x\n", "line 6 (\"+2x\") has characters after its number"},
         {"1\n10\n20\nk=5 7\n12\n", "line 4 (\"k=5 7\") has characters after its number"},
+        // A bit flip that turns "+44" into "+04": the writer never writes a
+        // leading zero, so it can only be damage.
+        {"1\n10\n60\nk=5\n12\n+04\n", "line 6 (\"+04\") has a number with a leading zero"},
+        {"1\n10\n60\nk=05\n12\n", "line 4 (\"k=05\") has a number with a leading zero"},
+        {"1\n10\n60\nk=5\n012\n", "line 5 (\"012\") has a number with a leading zero"},
         {"2\n10\n20\nk=5\n12\nk=7\n11\n+1", "it ends inside line 8, without a line end"},
         // 37 s and 7.8 GB before: refused from the file's size alone.
         {"500000000\n1\n2000000000\nk=3\n", "line 1 gives 500000000 k's, more than a file of 27 bytes can hold"},

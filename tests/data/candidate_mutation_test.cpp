@@ -30,7 +30,7 @@ struct Candidates {
 
 // The format as written: every line ends with "\n" ("\r\n" is taken too),
 // blank lines mean nothing, and each other line is exactly digits, "+" and
-// digits, or "k=" and digits, of 1 to 2^31 - 1.
+// digits, or "k=" and digits, of 1 to 2^31 - 1 without a leading zero.
 std::optional<Candidates> strict_read(const std::string& text)
 {
     if (text.find('\0') != std::string::npos || (!text.empty() && text.back() != '\n'))
@@ -59,7 +59,8 @@ std::optional<Candidates> strict_read(const std::string& text)
             digits = 1;
         }
         const std::string number = line.substr(digits);
-        if (number.empty() || number.size() > 10 || number.find_first_not_of("0123456789") != std::string::npos)
+        if (number.empty() || number.size() > 10 || number.find_first_not_of("0123456789") != std::string::npos ||
+            number[0] == '0')
             return std::nullopt;
         const std::int64_t value = std::stoll(number);
         if (value < 1 || value > 2147483647)

@@ -95,6 +95,8 @@ TEST_F(Formats, doubtful_lines_are_refused_by_number)
         {"1000:P:1:10:257\n", "base 10"},
         {"1000:P:1:2:257\n5\n", "two numbers, k and n, were expected"},
         {"1000:P:1:2:257\n5 99999999999999999999\n", "the number is too large"},
+        {"99999999999999999999999:P:1:2:257\n5 109\n", "line 1 (\"99999999999999999999999:P:1:2:257\"): the depth is "
+                                                      "too large"},
     };
     for (const auto& [text, message] : refused) {
         const zud::FileResult read = import(text);

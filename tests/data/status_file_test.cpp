@@ -102,10 +102,10 @@ TEST_F(StatusFile, only_records_move_the_resume_point_and_the_others_are_named_o
 {
     const std::string note(1500, 'x');
     const std::string text = "pmax=2000000000\npmin=1000000000\n1000000007 | 5*2^10+1\n"
-                             "9999999999 | checked up to here by hand\n"
+                             "checked up to 9999999999 by hand\n"
                              "2024-06-01: moved to new PC\n" +
                              note + "1500000000\n" +
-                             "1500000001 | 7*2^12+1 and more\n"
+                             "1500000001 and more\n"
                              "pmin=1500000000x\n"
                              "\n"
                              "1000000009 | 7*2^10+1\n";
@@ -177,9 +177,9 @@ TEST_F(StatusFile, echoes_factor_lines_on_the_first_read_only)
     EXPECT_TRUE(zud::read_status_file(zud::DataFolder(), echo_flag, {}).echo_lines.empty());
 }
 
-TEST_F(StatusFile, done_completes_the_range_and_nothing_after_it_is_read)
+TEST_F(StatusFile, done_as_the_last_record_completes_the_range)
 {
-    const std::string text = "pmax=50\npmin=3\n7 | 5*2^2+1\nDone\npmax=99\n";
+    const std::string text = "pmax=50\npmin=3\n7 | 5*2^2+1\nDone\nsent on 2024-06-01\n\n";
     write_file("ZudStatus.dat", text);
     auto r = read(true);
     EXPECT_TRUE(r.completed);
@@ -381,6 +381,55 @@ TEST_F(StatusFile, a_replaced_file_keeps_its_mode_and_a_new_one_takes_the_umask)
     ASSERT_EQ(stat("ZudStatus.dat", &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0664u);
     umask(old_mask);
+}
+
+// What a run never writes is damage, in a finished range as in one still
+// going: a record after "Done" (the range would end early, or its rest be
+// lost), a second factor of one number (its prime would move the resume
+// point past primes never sieved), and a factor line that does not read as
+// one (its factor would be lost as a note).
+TEST_F(StatusFile, a_record_after_done_a_second_factor_and_a_broken_factor_line_are_damage)
+{
+    const std::string range = "pmax=50\npmin=3\n7 | 5*2^2+1\n";
+    const std::string after_done = "\") comes after \"Done\" (line ";
+    const std::string broken = "\") is not a factor line \"p | k*2^n+1\".";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {range + "Done\n13 | 7*2^3+1\n", "line 5 (\"13 | 7*2^3+1" + after_done + "4), which ends the range."},
+        {range + "Done\n7 | 5*2^2+1\n", "line 5 (\"7 | 5*2^2+1" + after_done + "4)"},
+        {range + "Done\npmin=40\n", "line 5 (\"pmin=40" + after_done + "4)"},
+        {range + "Done\nDone\n", "line 5 (\"Done" + after_done + "4)"},
+        {"Done\n" + range, "line 2 (\"pmax=50" + after_done + "1)"},
+        {range + "13 | 5*2^2+1\n", "line 4 (\"13 | 5*2^2+1\") records 5*2^2+1 a second time (line 3 gives its "
+                                    "factor 7): a range records one factor of each number."},
+        {range + "13 | 5*2^2+1\nDone\n", "records 5*2^2+1 a second time"},
+        {range + "13 | 7*2^3\nDone\n", "line 4 (\"13 | 7*2^3" + broken},
+        {range + "13 | 7*2^3+1=0\n", "line 4 (\"13 | 7*2^3+1=0" + broken},
+        {range + "13 | 7*2^3+117 | 5*2^4+1\nDone\n", "line 4 (\"13 | 7*2^3+117 | 5*2^4+1" + broken},
+        {range + " 13 | seven\n", broken},
+        {range + "1e | 7*2^3+1\n", broken},
+        {range + "x3 | 7*2^3+1\nDone\n", broken},
+        {range + "13 7*2^3+1\n", broken},
+        {range + "-13 | 7*2^3+1\n", broken},
+        {"pmin=5\n13 | 7*2^3\n", "line 2 (\"13 | 7*2^3" + broken},
+    };
+    for (const auto& [text, message] : cases) {
+        write_file("ZudStatus.dat", text);
+        const auto r = read(true);
+        EXPECT_TRUE(r.unusable) << text;
+        EXPECT_FALSE(r.completed) << text;
+        EXPECT_NE(r.damage.find(message), std::string::npos) << r.damage;
+        EXPECT_NE(r.damage.find("The file has been left unchanged."), std::string::npos) << r.damage;
+        EXPECT_TRUE(r.notes.empty());
+        EXPECT_TRUE(r.factors.empty());
+        EXPECT_TRUE(r.echo_lines.empty());
+        EXPECT_EQ(read_file("ZudStatus.dat"), text);
+    }
+    // Notes that only share a number, a bar or a power with a factor line
+    // stay notes, and what follows "Done" may be a note too.
+    write_file("ZudStatus.dat", range + "13 is unlucky\n2^10 | 1024\nsent | 2024\npmin=12x\nDone\nsent, 2024\n");
+    const auto r = read();
+    EXPECT_FALSE(r.unusable) << r.damage;
+    EXPECT_TRUE(r.completed);
 }
 
 TEST_F(StatusFile, a_meaningless_range_is_damage_and_left_alone)
