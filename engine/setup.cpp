@@ -37,13 +37,19 @@ std::int32_t residue_limit(std::int32_t k)
     return static_cast<std::int32_t>(60.0 - std::log(static_cast<double>(k)) / std::log(2.0));
 }
 
-std::int64_t filter_value(std::int32_t k)
+std::int64_t filter_value(std::int32_t k, std::int32_t spacing, std::int64_t first_n, bool sieves_three)
 {
     if (k <= 0)
         return kNeverActive;
     if (k % 3 == 0 || k % 2 == 0)
         return kAlwaysActive;
-    const std::int64_t s = -static_cast<std::int64_t>(k % 3) * k;
+    std::int64_t s = 0;
+    if (spacing % 2 == 0)
+        s = first_n % 2 == 0 ? -static_cast<std::int64_t>(k) : -2 * static_cast<std::int64_t>(k);
+    else if (sieves_three)
+        s = -static_cast<std::int64_t>(k % 3) * k;
+    else
+        return kAlwaysActive;   // a file never sieved by 3: both parities can have factors
     return s < INT32_MIN ? kAlwaysActive : s;
 }
 

@@ -19,10 +19,16 @@ std::int32_t residue_limit(std::int32_t k);
 // a mod d in [0, d), for d >= 1.
 std::int32_t non_negative_mod(std::int64_t a, std::int32_t d);
 
-// -(k mod 3) * k, the search's quadratic-residue test;
-// kAlwaysActive for a k that test cannot judge (a multiple of 3, even, or
-// -2k beyond 32 bits), kNeverActive for a k that is not positive.
-std::int64_t filter_value(std::int32_t k);
+// The search's quadratic-residue test of a k: -k when every remaining n is
+// even (2^n is then a square, so p | k*2^n+1 needs -k to be one), -2k when
+// every n is odd. The parity comes from the k's spacing and the class of its
+// n (first_n, any remaining n); a k whose n have both parities is judged by
+// -(k mod 3) * k only when the run sieves from 3 on (sieves_three), because
+// then 3 is the smallest factor of every n of the other parity and is found.
+// kAlwaysActive for a k the test cannot judge (a multiple of 3, even, -2k
+// beyond 32 bits, both parities left above 3), kNeverActive for a k that is
+// not positive.
+std::int64_t filter_value(std::int32_t k, std::int32_t spacing, std::int64_t first_n, bool sieves_three);
 
 // Stride m: the smallest multiple of lcm not below floor(sqrt(R * alpha)),
 // at least lcm; stride count g = R / m + 1. 64-bit throughout. Needs the

@@ -148,7 +148,17 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     // Residues arrive counted from nmin; the search counts from nmin_eff.
     const std::int64_t nmin_eff = nmin < 2 ? 2 : nmin;
     const std::int64_t rebase = nmin_eff - nmin;
+    auto* active = blocks.get<std::int32_t>(count);
+    auto* filters = blocks.get<std::int64_t>(count);
+    if (filters == nullptr) {
+        report_alloc_failure(on_text, blocks.failed_bytes());
+        return false;
+    }
     for (std::uint32_t i = 0; i < count; ++i) {
+        // The parity of the k's n is read before the spacing is reduced,
+        // which may take its factor 2 away.
+        filters[i] = filter_value(k_values[i], spacings[i] < 1 ? 1 : spacings[i],
+                                  static_cast<std::int64_t>(nmin) + residues[i], pmin <= 3);
         std::int32_t d = spacings[i] < 1 ? 1 : reduce_spacing(spacings[i], 48);
         if (d > 48) {
             report_spacing_failure(on_text, d);
@@ -175,12 +185,6 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     }
     if (nmax < nmin_eff)
         return true;   // nothing to search: has_work() says so
-    auto* active = blocks.get<std::int32_t>(count);
-    auto* filters = blocks.get<std::int64_t>(count);
-    if (filters == nullptr) {
-        report_alloc_failure(on_text, blocks.failed_bytes());
-        return false;
-    }
     // The primes come from a segmented sieve of Eratosthenes below 2^48
     // (the same primes as the sieve of Atkin, far cheaper near 2^48) and
     // from the prime library above. They must be right up to the first
@@ -203,8 +207,6 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
     const std::int64_t table_capacity = filtered_table_capacity(s.geometry);
     auto* stride_table = blocks.get<std::int64_t>(static_cast<std::uint64_t>(table_capacity));
     auto* links = blocks.get<std::uint32_t>(static_cast<std::uint64_t>(table_capacity));
-    for (std::uint32_t i = 0; i < count; ++i)
-        filters[i] = filter_value(k_values[i]);
     void* filter_block = blocks.get<unsigned char>(power_filter_bytes(count, filters));
     auto* buckets = blocks.get<std::uint32_t>(kBucketWords);
     if (buckets == nullptr) {

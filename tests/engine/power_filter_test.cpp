@@ -35,7 +35,7 @@ TEST(PowerFilter, the_quadratic_rule_before_the_exponentiation_is_the_rule)
     ks.push_back(1 << 20);   // even: no parity filter
     std::vector<std::int64_t> filters;
     for (const std::int32_t k : ks)
-        filters.push_back(zud::filter_value(k));
+        filters.push_back(zud::filter_value(k, 2, k % 3 == 1 ? 2 : 1, false));   // the parity 3 leaves
     const auto count = static_cast<std::uint32_t>(ks.size());
     void* block = std::calloc(zud::power_filter_bytes(count, filters.data()), 1);
     const zud::PowerFilter* f = zud::init_power_filter(block, count, filters.data(), 1000, 1000);

@@ -48,12 +48,12 @@ TEST(Mont64, products_powers_and_halves_agree_with_exact_arithmetic)
     }
 }
 
-// The exponents that must be found: those of the k's class up to nmax, of
-// the parity that survives the prime 3.
+// The exponents that must be found: those of the k's class up to nmax (of
+// the parity that survives the prime 3 where the run sieves 3 over both).
 bool in_class(const SieveCase& c, std::size_t i, std::int32_t n)
 {
     const std::int64_t k = c.k[i];
-    const bool parity = k % 3 == 0 || (k % 3 == 1) == (n % 2 == 0);
+    const bool parity = k % 3 == 0 || c.spacings[i] % 2 == 0 || c.pmin > 3 || (k % 3 == 1) == (n % 2 == 0);
     return n >= 2 && n <= c.nmax && (n - c.nmin - c.residues[i]) % c.spacings[i] == 0 && parity;
 }
 
