@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <numeric>
 #include <string>
@@ -99,6 +100,7 @@ struct DeviceEngine::State {
     bool has_work = false;
     bool broken = false;
     bool fail_next = false;
+    long launches_before_failure = -1;   // ZUDSIEVE_DEVICE_FAIL_AT: a lost device, for the tests
 };
 
 void DeviceEngine::State::release()
@@ -145,6 +147,10 @@ bool DeviceEngine::State::make_buffers(Batch& batch, std::size_t prime_capacity,
 
 bool DeviceEngine::State::launch(Batch& batch)
 {
+    if (launches_before_failure == 0)
+        fail_next = true;
+    if (launches_before_failure >= 0)
+        --launches_before_failure;
     if (fail_next) {
         fail_next = false;
         return check(CL_OUT_OF_RESOURCES, "launch");
@@ -286,6 +292,8 @@ try {
     s.on_factor = std::move(callbacks.on_factor);
     s.on_text = std::move(callbacks.on_text);
     s.nmin = nmin;
+    if (const char* fail_at = std::getenv("ZUDSIEVE_DEVICE_FAIL_AT"); fail_at != nullptr && *fail_at != '\0')
+        s.launches_before_failure = std::strtol(fail_at, nullptr, 10);
     // The classes exactly as the processor searches take them.
     const std::int64_t nmin_eff = nmin < 2 ? 2 : nmin;
     struct KEntry {

@@ -53,7 +53,8 @@ public:
     std::int64_t sieve_range(std::int64_t lo, std::int64_t hi, const std::atomic<std::int32_t>* interrupt,
                              const ProgressCallback& on_progress) noexcept;
 
-    // For the tests: the next launch fails as a lost device would.
+    // For the tests: the next launch fails as a lost device would (so does
+    // launch N + 1 of an engine prepared with ZUDSIEVE_DEVICE_FAIL_AT=N set).
     void fail_next_launch();
 
     struct State;
