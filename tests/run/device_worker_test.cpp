@@ -22,6 +22,11 @@ protected:
     void SetUp() override
     {
         TempDirTest::SetUp();
+#if defined(__SANITIZE_THREAD__)
+        // As with the BOINC library: PoCL's threads are not built for
+        // ThreadSanitizer, which would miss or misread their accesses.
+        GTEST_SKIP() << "the OpenCL implementation is not built for ThreadSanitizer";
+#endif
         if (zud::list_devices().empty())
             GTEST_SKIP() << "no OpenCL platform or device on this machine";
     }
