@@ -256,6 +256,8 @@ void MainWindowLogic::launch_worker()
     settings.set_nice = services_.set_nice;
     settings.folder = folder_;
     settings.instruction_set = services_.instruction_set;
+    settings.device = device_;
+    settings.processor_workers = !device_alone_;
     if (tray_added_)
         services_.tray->mark(TrayMark::running);
     services_.view->show_pause(true, false);

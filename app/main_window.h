@@ -124,6 +124,12 @@ public:
     // Worker threads: the profile's choice, which the command line may
     // override for this run (before initialize) and the Workers menu changes.
     void override_workers(int workers) { workers_override_ = workers; }
+    // The OpenCL device of the runs (-1: none), alone or beside the workers.
+    void use_device(int device, bool alone)
+    {
+        device_ = device;
+        device_alone_ = alone && device >= 0;
+    }
     void choose_workers(int workers);
     int workers() const { return workers_; }
     int processors() const { return processors_; }
@@ -233,6 +239,8 @@ private:
     int workers_ = 1;
     int saved_workers_ = 1;
     int workers_override_ = 0;
+    int device_ = -1;
+    bool device_alone_ = false;
 
     PriorityClass priority_class_ = PriorityClass::normal;
     ThreadPriority thread_priority_ = ThreadPriority::lowest;

@@ -26,6 +26,8 @@ struct StartOptions {
     std::int64_t pmin = 0;
     std::int64_t pmax = 0;
     bool yes = false;            // --yes
+    int device = -1;             // --device N or ZUDSIEVE_DEVICE: the OpenCL device beside the workers
+    bool device_alone = false;   // --workers 0: the device without processor workers
     // Decided in main (ZUDSIEVE_ISA caps the processor's); the runs use it.
     InstructionSet instruction_set = processor_instruction_set();
 };

@@ -174,9 +174,13 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
             line.action = CommandLine::Action::self_test;
             return line;
         }
+        if (arg == "--list-devices") {
+            line.action = CommandLine::Action::list_devices;
+            return line;
+        }
         // One value per option: a second one would quietly replace the
         // first, and a range decides which file is replaced.
-        if ((arg == "--workers" || arg == "--range") && !given.insert(arg).second)
+        if ((arg == "--workers" || arg == "--range" || arg == "--device") && !given.insert(arg).second)
             return refuse(arg + " may be given only once");
         if (arg == "--console") {
             line.console = true;
@@ -186,12 +190,21 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
             if (i + 1 == args.size() || i + 1 >= operands_from)
                 return refuse("--workers needs a number from 1 to " + std::to_string(processors));
             // A number out of range is no reason to sieve nothing: say so
-            // and go on with the Workers setting.
-            if (!parse_workers(args[i + 1], processors, line.start.workers)) {
+            // and go on with the Workers setting. 0 leaves the sieving to
+            // the OpenCL device.
+            if (args[i + 1] == "0") {
+                line.start.device_alone = true;
+            } else if (!parse_workers(args[i + 1], processors, line.start.workers)) {
                 line.start.workers = 0;
                 line.warning = "--workers needs a number from 1 to " + std::to_string(processors) + ", not '" +
                                args[i + 1] + "': the Workers setting is used";
             }
+            ++i;
+        } else if (arg == "--device") {
+            const std::string value = i + 1 < args.size() && i + 1 < operands_from ? args[i + 1] : std::string();
+            if (value.empty() || value.size() > 3 || value.find_first_not_of("0123456789") != std::string::npos)
+                return refuse("--device needs the number of an OpenCL device, as --list-devices shows them");
+            line.start.device = std::stoi(value);
             ++i;
         } else if (arg == "--range") {
             if (i + 2 >= args.size() || i + 2 >= operands_from)
@@ -225,11 +238,11 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
 
 std::string usage_text()
 {
-    return "Usage: zudsieve [--console] [--workers N] [--range FROM TO] [--yes] [--] [DIR]\n"
+    return "Usage: zudsieve [--console] [--workers N] [--device N] [--range FROM TO] [--yes] [--] [DIR]\n"
            "       zudsieve --export abcd|abc|newpgen [FILE] [DIR]\n"
            "       zudsieve --import FILE --nmin A --nmax B [DIR]\n"
            "       zudsieve --apply FILE [DIR]\n"
-           "       zudsieve --self-test | -h | --help | -V | --version\n";
+           "       zudsieve --self-test | --list-devices | -h | --help | -V | --version\n";
 }
 
 std::string help_text()
@@ -246,7 +259,10 @@ std::string help_text()
            "Options:\n"
            "  --console        run without a window (also chosen when there is no display)\n"
            "  --workers N      sieve with N worker threads, 1 to the number of processors;\n"
-           "                   for this run only (Options > Workers keeps a choice)\n"
+           "                   for this run only (Options > Workers keeps a choice); 0 with\n"
+           "                   --device: the OpenCL device alone\n"
+           "  --device N       sieve on OpenCL device N (see --list-devices) beside the\n"
+           "                   workers; ZUDSIEVE_DEVICE=N does the same\n"
            "  --range FROM TO  the range of p for a run that would ask for one, as digits\n"
            "                   or with an exponent (3e9, 1.5e12); the range dialog's rules\n"
            "  --yes            answer Yes when asked whether completed results have been\n"
@@ -263,6 +279,8 @@ std::string help_text()
            "  --self-test      check that this processor gives exact answers: each of its\n"
            "                   instruction sets sieves fixed cases whose factors are known\n"
            "                   (a line each); ends with 0 when all are exact, 1 otherwise\n"
+           "  --list-devices   list the OpenCL devices: platform, device, compute units,\n"
+           "                   memory, OpenCL version\n"
            "  -h, --help       show this text\n"
            "  -V, --version    show the version and the licence\n"
            "  --               what follows is the folder, even if it begins with '-'\n"

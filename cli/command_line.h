@@ -1,7 +1,7 @@
 // The program's command line:
 //   zudsieve [--console] [--workers N] [--range FROM TO] [--yes] [DIR]
 //   zudsieve --export FORMAT [FILE] | --import FILE --nmin A --nmax B | --apply FILE  [DIR]
-//   zudsieve --self-test | --help | --version
+//   zudsieve --self-test | --list-devices | --help | --version
 #pragma once
 
 #include <cstdint>
@@ -24,7 +24,7 @@ struct FileCommand {
 };
 
 struct CommandLine {
-    enum class Action { run, help, version, self_test, refused, file_command } action = Action::run;
+    enum class Action { run, help, version, self_test, refused, file_command, list_devices } action = Action::run;
     bool console = false;
     std::string folder;    // DIR; empty when not given
     StartOptions start;

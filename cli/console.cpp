@@ -315,6 +315,7 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
                             monotonic_ms, &events, {}, nullptr, options.instruction_set};
     MainWindowLogic logic(services);
     logic.override_workers(options.workers);
+    logic.use_device(options.device, options.device_alone);
     logic.set_folder(folder);
     // Nothing here copies the log: a little of it is enough.
     logic.set_log_limit(std::size_t{1} << 20);

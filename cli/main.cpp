@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/search/instruction_set.h"
+#include "engine/opencl/devices.h"
 #include "run/self_test.h"
 #include "run/worker_count.h"
 #include "cli/boinc_slot.h"
@@ -110,6 +111,18 @@ int hand_to_boinc_application(char** argv)
                               "which could not be started (") + std::strerror(errno) + ")");
 }
 
+// --list-devices: a line for each OpenCL device, or why there is none.
+int list_devices()
+{
+    const std::vector<zud::DeviceInfo> devices = zud::list_devices();
+    if (devices.empty())
+        return print_text(std::string(zud::kNoDeviceText) + "\n");
+    std::string text;
+    for (const zud::DeviceInfo& device : devices)
+        text += zud::describe_device(device) + "\n";
+    return print_text(text);
+}
+
 int run(int argc, char** argv)
 {
     // The one choice of search, before anything runs; ZUDSIEVE_ISA may cap it.
@@ -125,6 +138,8 @@ int run(int argc, char** argv)
         return print_text(zud::version_text(instruction_set));
     case zud::CommandLine::Action::self_test:
         return zud::run_self_test(instruction_set, [](const std::string& text) { print_text(text + "\n"); }) ? 0 : 1;
+    case zud::CommandLine::Action::list_devices:
+        return list_devices();
     case zud::CommandLine::Action::refused:
         return refuse(line.error);
     case zud::CommandLine::Action::file_command:
@@ -134,8 +149,13 @@ int run(int argc, char** argv)
     }
     zud::StartOptions start = line.start;
     start.instruction_set = instruction_set;
+    start.device = zud::device_from_environment(start.device);
     if (!line.warning.empty())
         std::cerr << "zudsieve: " << line.warning << "\n";
+    if (start.device_alone && start.device < 0) {
+        std::cerr << "zudsieve: --workers 0 needs an OpenCL device (--device N): the Workers setting is used\n";
+        start.device_alone = false;
+    }
     if (!line.folder.empty())
         if (const std::string unusable = zud::folder_unusable(line.folder); !unusable.empty())
             return refuse("cannot work in the folder '" + line.folder + "' (" + unusable + ")");

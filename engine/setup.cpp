@@ -53,6 +53,28 @@ std::int64_t filter_value(std::int32_t k, std::int32_t spacing, std::int64_t fir
     return s < INT32_MIN ? kAlwaysActive : s;
 }
 
+bool reduce_class(std::int32_t k, std::int32_t residue, std::int32_t spacing, std::int64_t rebase, KClass& out)
+{
+    std::int32_t d = spacing < 1 ? 1 : reduce_spacing(spacing, 48);
+    out.spacing = d;
+    if (d > 48)
+        return false;
+    std::int32_t r = non_negative_mod(residue, d);
+    std::int32_t r_eff = non_negative_mod(static_cast<std::int64_t>(r) - rebase, d);
+    const std::int32_t limit = k <= 1 ? 60 : residue_limit(k);
+    if (r_eff > limit) {
+        d = reduce_spacing(d, limit);
+        out.spacing = d;
+        if (d > limit)
+            return false;
+        r = r % d;
+        r_eff = r_eff % d;
+    }
+    out.residue = r;
+    out.search_residue = r_eff;
+    return true;
+}
+
 SearchGeometry plan_geometry(std::int64_t nmin_eff, std::int32_t nmax, std::int64_t lcm, double alpha)
 {
     const std::int64_t range = static_cast<std::int64_t>(nmax) + 1 - nmin_eff;

@@ -30,6 +30,17 @@ std::int32_t non_negative_mod(std::int64_t a, std::int32_t d);
 // not positive.
 std::int64_t filter_value(std::int32_t k, std::int32_t spacing, std::int64_t first_n, bool sieves_three);
 
+// One k's class as the searches take it: spacing d at most 48 and small
+// enough that k * 2^r_eff stays within 2^60; residue r counted from nmin,
+// r_eff from nmin_eff (rebase = nmin_eff - nmin). False when the spacing
+// cannot be reduced: `spacing` then holds the value that failed.
+struct KClass {
+    std::int32_t residue;
+    std::int32_t spacing;
+    std::int32_t search_residue;
+};
+bool reduce_class(std::int32_t k, std::int32_t residue, std::int32_t spacing, std::int64_t rebase, KClass& out);
+
 // Stride m: the smallest multiple of lcm not below floor(sqrt(R * alpha)),
 // at least lcm; stride count g = R / m + 1. 64-bit throughout. Needs the
 // worker's floating-point environment.

@@ -159,25 +159,14 @@ bool SieveEngine::prepare(std::int32_t nmin, std::int32_t nmax, std::int64_t pmi
         // which may take its factor 2 away.
         filters[i] = filter_value(k_values[i], spacings[i] < 1 ? 1 : spacings[i],
                                   static_cast<std::int64_t>(nmin) + residues[i], pmin <= 3);
-        std::int32_t d = spacings[i] < 1 ? 1 : reduce_spacing(spacings[i], 48);
-        if (d > 48) {
-            report_spacing_failure(on_text, d);
+        KClass c{};
+        if (!reduce_class(k_values[i], residues[i], spacings[i], rebase, c)) {
+            report_spacing_failure(on_text, c.spacing);
             return false;
         }
-        std::int32_t r = non_negative_mod(residues[i], d);
-        std::int32_t r_eff = non_negative_mod(static_cast<std::int64_t>(r) - rebase, d);
         const std::int32_t k = k_values[i];
-        const std::int32_t limit = k <= 1 ? 60 : residue_limit(k);
-        if (r_eff > limit) {
-            d = reduce_spacing(d, limit);
-            if (d > limit) {
-                report_spacing_failure(on_text, d);
-                return false;
-            }
-            r = r % d;
-            r_eff = r_eff % d;
-        }
-        residues[i] = r;
+        const std::int32_t d = c.spacing, r_eff = c.search_residue;
+        residues[i] = c.residue;
         spacings[i] = d;
         search_residues[i] = r_eff;
         base_terms[i] = static_cast<std::int64_t>(static_cast<std::uint64_t>(k) << r_eff);

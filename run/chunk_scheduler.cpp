@@ -17,12 +17,17 @@ ChunkScheduler::ChunkScheduler(std::int64_t pmin, std::int64_t pmax, int workers
 
 bool ChunkScheduler::next(std::int64_t& lo, std::int64_t& hi)
 {
+    return next(lo, hi, -1);
+}
+
+bool ChunkScheduler::next(std::int64_t& lo, std::int64_t& hi, std::int64_t own_span)
+{
     std::int64_t start = next_lo_.load(std::memory_order_relaxed);
     for (;;) {
         if (start > pmax_)
             return false;
         const std::int64_t left = pmax_ - start + 1;
-        std::int64_t span = span_.load(std::memory_order_relaxed);
+        std::int64_t span = own_span > 0 ? own_span : span_.load(std::memory_order_relaxed);
         const std::int64_t share = left / workers_;
         if (span > share)
             span = share < kMinSpan ? kMinSpan : share;
@@ -45,11 +50,15 @@ constexpr double kGrowth = 1.0625;
 
 void ChunkScheduler::record(std::int64_t span, double seconds)
 {
-    if (span <= 0)
-        return;
-    double factor = seconds > 0 ? kTargetSeconds / seconds : kGrowth;
-    if (factor > kGrowth)
-        factor = kGrowth;
+    if (span > 0)
+        span_.store(adjusted_span(span, seconds, kTargetSeconds, kGrowth), std::memory_order_relaxed);
+}
+
+std::int64_t ChunkScheduler::adjusted_span(std::int64_t span, double seconds, double target, double growth)
+{
+    double factor = seconds > 0 ? target / seconds : growth;
+    if (factor > growth)
+        factor = growth;
     if (factor < 0.5)
         factor = 0.5;
     auto next = static_cast<std::int64_t>(static_cast<double>(span) * factor);
@@ -57,7 +66,7 @@ void ChunkScheduler::record(std::int64_t span, double seconds)
         next = kMinSpan;
     if (next > (std::int64_t{1} << 40))
         next = std::int64_t{1} << 40;
-    span_.store(next, std::memory_order_relaxed);
+    return next;
 }
 
 }  // namespace zud

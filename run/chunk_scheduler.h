@@ -16,6 +16,12 @@ public:
 
     // The next chunk [lo, hi]; false once the range is handed out.
     bool next(std::int64_t& lo, std::int64_t& hi);
+    // As next(), with a span of the caller's own: an OpenCL device sieves
+    // many times faster than a processor worker and learns its own.
+    bool next(std::int64_t& lo, std::int64_t& hi, std::int64_t span);
+    // The span after a whole chunk of `span` p took `seconds`, toward
+    // `target` seconds, growing by at most `growth` at a time.
+    static std::int64_t adjusted_span(std::int64_t span, double seconds, double target, double growth);
     // A whole chunk of `span` p took `seconds`: the next chunks aim at the
     // target time from that rate.
     void record(std::int64_t span, double seconds);

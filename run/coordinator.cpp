@@ -1,6 +1,7 @@
 // The coordinator of a run and its sieving workers. Only the coordinator
 // writes the status file (through the run's journal) and calls the front
 // end's events, so the front end hears one caller, in order.
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -10,9 +11,11 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 #include "data/file_io.h"
+#include "engine/opencl/device_search.h"
 #include "engine/sieve.h"
 #include "run/chunk_scheduler.h"
 #include "run/factor_check.h"
@@ -39,7 +42,11 @@ struct WorkerSlot {
     std::vector<std::int32_t> spacings;
     std::atomic<std::uint64_t> bytes{0};
     SieveEngine engine;
+    std::unique_ptr<DeviceEngine> device;   // the OpenCL device's slot, until the device fails
 };
+
+// A device chunk aims at this long: the pipeline of batches drains at its end.
+constexpr double kDeviceChunkSeconds = 1.0;
 
 // What the coordinator has applied but not yet written.
 struct Pending {
@@ -66,6 +73,9 @@ public:
 private:
     bool prepare(int wanted);
     bool prepare_slot(WorkerSlot& slot);
+    std::unique_ptr<WorkerSlot> prepare_device();
+    bool device_failed(WorkerSlot& slot);
+    void tell_notes();
     void sieve(WorkerSlot& slot);
     void commit_loop();
     void collect(std::vector<ChunkResult> chunks);
@@ -97,6 +107,8 @@ private:
     std::int64_t reported_p_ = 0;        // the resume point of the last progress event
     bool failed_check_ = false;
     bool write_trouble_told_ = false;
+    std::mutex notes_mutex_;
+    std::vector<std::string> notes_;   // from the sieving threads, for the log
 };
 
 std::int64_t RunCoordinator::seconds_now() const
@@ -115,6 +127,7 @@ void RunCoordinator::warn(WarningKind kind, std::string file, std::string why, s
 // the resume point crosses a multiple of 65,536, after the lines below it.
 void RunCoordinator::report(bool now)
 {
+    tell_notes();
     {
         bool refused = false;
         {
@@ -173,8 +186,47 @@ bool RunCoordinator::prepare_slot(WorkerSlot& slot)
                                std::move(callbacks));
 }
 
+// The device's slot, or nullptr when none was asked for or it cannot
+// sieve (said once; the processor workers sieve).
+std::unique_ptr<WorkerSlot> RunCoordinator::prepare_device()
+{
+    const int index = owner_.settings_.device;
+    if (index < 0)
+        return nullptr;
+    const std::vector<DeviceInfo> devices = list_devices();
+    if (devices.empty() || static_cast<std::size_t>(index) >= devices.size()) {
+        warn(WarningKind::engine, {},
+             devices.empty() ? std::string(kNoDeviceText)
+                             : "There is no OpenCL device " + std::to_string(index) + ": sieving on the processor.");
+        return nullptr;
+    }
+    auto slot = std::make_unique<WorkerSlot>();
+    slot->device = std::make_unique<DeviceEngine>();
+    const CandidateSet& set = run_.candidates;
+    std::string& engine_text = slot->engine_text;
+    DeviceEngine::Callbacks callbacks{[](std::int32_t, std::int32_t, std::int64_t) {},
+                                      [&engine_text](const char* text) {
+                                          if (engine_text.empty())
+                                              engine_text = text;
+                                      }};
+    if (!slot->device->prepare(devices[static_cast<std::size_t>(index)], set.nmin, set.nmax, run_.pmin, run_.pmax,
+                               set.k_values.data(), set.residues.data(), set.spacings.data(),
+                               static_cast<std::uint32_t>(set.kcount), std::move(callbacks))) {
+        warn(WarningKind::engine, {}, slot->engine_text + "\nSieving on the processor.");
+        return nullptr;
+    }
+    return slot;
+}
+
 bool RunCoordinator::prepare(int wanted)
 {
+    std::unique_ptr<WorkerSlot> device = prepare_device();
+    if (device != nullptr && !owner_.settings_.processor_workers) {
+        if (!device->device->has_work())
+            return false;
+        slots_.push_back(std::move(device));
+        return true;
+    }
     slots_.push_back(std::make_unique<WorkerSlot>());
     if (!prepare_slot(*slots_[0]) || !slots_[0]->engine.has_work())
         return false;
@@ -195,7 +247,33 @@ bool RunCoordinator::prepare(int wanted)
             break;   // the memory ran short after all: fewer workers
         slots_.push_back(std::move(slot));
     }
+    if (device != nullptr)
+        slots_.push_back(std::move(device));
     return true;
+}
+
+// The device failed mid-chunk (its batch reported nothing): this thread
+// goes on as a processor worker from the first prime not searched.
+bool RunCoordinator::device_failed(WorkerSlot& slot)
+{
+    {
+        std::lock_guard<std::mutex> lock(notes_mutex_);
+        notes_.push_back(slot.engine_text + ": the run goes on with its processor workers.");
+    }
+    slot.engine_text.clear();
+    slot.device.reset();
+    return prepare_slot(slot) && slot.engine.has_work();
+}
+
+void RunCoordinator::tell_notes()
+{
+    std::vector<std::string> notes;
+    {
+        std::lock_guard<std::mutex> lock(notes_mutex_);
+        notes.swap(notes_);
+    }
+    for (const std::string& note : notes)
+        events_.warning({WarningKind::engine, {}, note, 0});
 }
 
 void RunCoordinator::sieve(WorkerSlot& slot)
@@ -206,10 +284,23 @@ void RunCoordinator::sieve(WorkerSlot& slot)
     const FactorCallback on_factor = [&screen](std::int32_t k_index, std::int32_t n, std::int64_t p) {
         screen(k_index, n, p);
     };
-    slot.engine.set_factor_callback(on_factor);
     WorkDigest digest;
-    if (run_.digest_wanted)
-        slot.engine.set_digest(&digest);
+    auto connect = [&] {
+        slot.engine.set_factor_callback(on_factor);
+        if (run_.digest_wanted)
+            slot.engine.set_digest(&digest);
+        if (slot.device != nullptr) {
+            slot.device->set_factor_callback(on_factor);
+            if (run_.digest_wanted)
+                slot.device->set_digest(&digest);
+        }
+    };
+    connect();
+    auto search = [&slot, this](std::int64_t from, std::int64_t to) {
+        return slot.device != nullptr ? slot.device->sieve_range(from, to, &owner_.interrupt_, {})
+                                      : slot.engine.sieve_range(from, to, &owner_.interrupt_, {});
+    };
+    std::int64_t device_span = ChunkScheduler::kFirstSpan;
     std::int64_t lo = 0, hi = 0;
     while (!owner_.ending()) {
         // Pause and resume both count: a count that moved since before the
@@ -217,27 +308,48 @@ void RunCoordinator::sieve(WorkerSlot& slot)
         std::uint32_t controls = owner_.pauses_.load();
         owner_.wait_while_paused();
         results_->wait_for_room();
-        if (owner_.ending() || !scheduler_->next(lo, hi))
+        const bool on_device = slot.device != nullptr;
+        if (owner_.ending() || !(on_device ? scheduler_->next(lo, hi, device_span) : scheduler_->next(lo, hi)))
             break;
         hits.clear();
         digest = WorkDigest();
         const Clock::time_point begin = Clock::now();
-        std::int64_t ended_at = slot.engine.sieve_range(lo, hi, &owner_.interrupt_, {});
+        std::int64_t ended_at = search(lo, hi);
         // A pause leaves the engine at its next prime: the same chunk goes
         // on from there once resumed.
         bool was_paused = false;
-        while (ended_at <= hi && !owner_.ending() && slot.engine_text.empty() && owner_.pauses_.load() != controls) {
-            was_paused = true;
-            controls = owner_.pauses_.load();
-            owner_.wait_while_paused();
-            if (owner_.ending())
+        for (;;) {
+            while (ended_at <= hi && !owner_.ending() && slot.engine_text.empty() &&
+                   owner_.pauses_.load() != controls) {
+                was_paused = true;
+                controls = owner_.pauses_.load();
+                owner_.wait_while_paused();
+                if (owner_.ending())
+                    break;
+                ended_at = search(ended_at, hi);
+            }
+            if (!(slot.device != nullptr && ended_at <= hi && !slot.engine_text.empty() && !owner_.ending()))
                 break;
-            ended_at = slot.engine.sieve_range(ended_at, hi, &owner_.interrupt_, {});
+            if (!device_failed(slot))
+                break;
+            connect();
+            was_paused = true;   // the chunk's time says nothing of either
+            ended_at = search(ended_at, hi);
         }
-        if (ended_at > hi && !was_paused)
-            scheduler_->record(hi - lo + 1, std::chrono::duration<double>(Clock::now() - begin).count());
-        else if (ended_at <= hi && !owner_.ending())
+        const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+        if (ended_at > hi && !was_paused) {
+            if (on_device)
+                device_span = ChunkScheduler::adjusted_span(hi - lo + 1, seconds, kDeviceChunkSeconds, 2.0);
+            else
+                scheduler_->record(hi - lo + 1, seconds);
+        } else if (ended_at <= hi && !owner_.ending()) {
             owner_.raise(Run::kAbort);   // the engine's prime limit: the run ends there
+        }
+        // Within one p the lines go by k index, then n, whichever engine
+        // found them: the device and every instruction set write one file.
+        std::sort(hits.begin(), hits.end(), [](const ChunkHit& a, const ChunkHit& b) {
+            return std::tie(a.p, a.k_index, a.n) < std::tie(b.p, b.k_index, b.n);
+        });
         results_->hand_in({lo, hi, ended_at, std::move(hits), digest});
         hits = std::vector<ChunkHit>();
         if (ended_at <= hi)

@@ -30,7 +30,7 @@ struct ChunkResult {
     std::int64_t hi = 0;
     // The first prime not searched: above hi when the chunk is whole.
     std::int64_t ended_at = 0;
-    std::vector<ChunkHit> hits;   // ascending p; within one p in the engine's order
+    std::vector<ChunkHit> hits;   // ascending p; within one p by k index, then n
     WorkDigest digest{};          // of the primes searched, when the run asks for it
 };
 

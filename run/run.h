@@ -34,6 +34,10 @@ struct RunSettings {
     // tests and benchmarks: the processor's best).
     InstructionSet instruction_set = processor_instruction_set();
     DataFolder folder;                 // where the run's records go
+    // The OpenCL device (as --list-devices numbers them) that sieves beside
+    // the workers, -1 for none; without processor workers it sieves alone.
+    int device = -1;
+    bool processor_workers = true;
 };
 
 class Run : public RunControls {

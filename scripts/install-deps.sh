@@ -12,7 +12,11 @@ set -euo pipefail
 # dpkg-dev and checks them with lintian; qemu-user runs the program on
 # emulated processors without AVX-512 or AVX2; ccache keeps compiled objects
 # between builds (CI's clean clones rebuild in a fraction of the time).
+# The OpenCL search builds against opencl-headers and opens the ICD loader
+# (ocl-icd-opencl-dev) at run time; its tests run on PoCL (pocl-opencl-icd),
+# an OpenCL device on the processor; clinfo shows what the loader finds.
 packages=(g++ cmake make python3 qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libprimesieve-dev fonts-dejavu-core
+          opencl-headers ocl-icd-opencl-dev pocl-opencl-icd clinfo
           libboinc-app-dev boinc-client
           xvfb xauth trayer xdotool dbus-daemon desktop-file-utils dpkg-dev lintian appstream man-db qemu-user ccache)
 

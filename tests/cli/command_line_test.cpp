@@ -73,7 +73,7 @@ TEST(CommandLine, refusals_say_what_was_wrong)
     EXPECT_NE(zud::help_text().find("--workers N"), std::string::npos);
     EXPECT_EQ(zud::usage_text().rfind("Usage: zudsieve", 0), 0u);
     // A worker count out of range is set aside for the Workers setting, with a word.
-    for (const char* bad : {"0", "5", "2x"}) {
+    for (const char* bad : {"5", "2x"}) {
         const CommandLine line = parse({"--workers", bad, "--console"});
         EXPECT_EQ(line.action, CommandLine::Action::run) << bad;
         EXPECT_TRUE(line.console);
@@ -82,6 +82,16 @@ TEST(CommandLine, refusals_say_what_was_wrong)
                   std::string("--workers needs a number from 1 to 4, not '") + bad + "': the Workers setting is used");
     }
     EXPECT_GE(zud::default_worker_count(), 1);
+    // 0 workers: the OpenCL device alone (main sets it aside without a device).
+    const CommandLine alone = parse({"--workers", "0", "--device", "1"});
+    EXPECT_EQ(alone.action, CommandLine::Action::run);
+    EXPECT_TRUE(alone.start.device_alone);
+    EXPECT_EQ(alone.start.device, 1);
+    EXPECT_EQ(alone.start.workers, 0);
+    EXPECT_EQ(alone.warning, "");
+    EXPECT_EQ(parse({"--device", "x"}).error,
+              "--device needs the number of an OpenCL device, as --list-devices shows them");
+    EXPECT_EQ(parse({"--list-devices"}).action, CommandLine::Action::list_devices);
 }
 
 TEST(PValue, digits_and_exponent_forms)
