@@ -75,12 +75,15 @@ protected:
     }
 
     // The device's hits in range, less those the reference's quadratic rule
-    // never looks for: n where 3 divides k*2^n+1, never a candidate.
+    // never looks for (n of the parity the k's class does not have, or that
+    // 3 takes in a run that sieves 3).
     static std::vector<Hit> device_hits(const SieveCase& c, const std::vector<Hit>& hits)
     {
         std::vector<Hit> kept;
         for (const Hit& h : hits) {
-            const std::int64_t s = zud::filter_value(c.k[static_cast<std::size_t>(h.k_index)]);
+            const auto i = static_cast<std::size_t>(h.k_index);
+            const std::int64_t s = zud::filter_value(c.k[i], c.spacings[i], std::int64_t{c.nmin} + c.residues[i],
+                                                     c.pmin <= 3);
             const bool active =
                 s != zud::kNeverActive && (h.p == 3 || s == zud::kAlwaysActive || zud::jacobi(s, h.p) == 1);
             if (h.n <= c.nmax && active)
