@@ -6,6 +6,7 @@
 #include "data/status_file.h"
 #include "run/factor_check.h"
 #include "app/range_entry.h"
+#include "app/shown_numbers.h"
 
 namespace zud {
 
@@ -150,6 +151,7 @@ bool MainWindowLogic::begin_run()
         pmin = pmax = 0;
     }
     completed_file_pending_ = status.completed;
+    range_factors_before_ = status.completed || pmax == 0 ? 0 : static_cast<std::int32_t>(status.factors.size());
     if (pmax == 0) {
         if (!choose_range(pmin, pmax))
             return false;
@@ -163,7 +165,7 @@ bool MainWindowLogic::begin_run()
         // just what one uninterrupted run would have.
         run_.candidates.remove(status.factors);
     }
-    services_.view->show_range_line(range_line(pmin, pmax));
+    services_.view->show_range_line(range_line(shown_range_start(folder_, pmin), pmax));
     run_.pmin = pmin;
     run_.pmax = pmax;
     set_status_text("Sieving...");
@@ -239,6 +241,7 @@ bool MainWindowLogic::initial_creation_allowed()
 void MainWindowLogic::launch_worker()
 {
     rate_.reset();
+    set_display(0, kIdleRate);
     factor_count_ = 0;
     exit_after_stop_ = false;
     restart_after_stop_ = false;
@@ -426,6 +429,7 @@ void MainWindowLogic::folder_changed(const DataFolder& folder)
     const std::string shown = folder_.shown();
     services_.view->show_folder(shown);
     clear_log();
+    show_idle();
     log_append("Data folder: " + shown, LogKind::info);
     // The new folder's recorded factors are shown, as at the program's start.
     status_echo_ = true;
@@ -504,7 +508,7 @@ void MainWindowLogic::tray_activated()
 
 void MainWindowLogic::minimized()
 {
-    if (tray_added_)
+    if (tray_added_ && services_.tray->available())
         services_.view->hide_window();
 }
 

@@ -120,6 +120,10 @@ public:
     void select_thread_priority(ThreadPriority priority);
     void tray_activated();   // a double-click on the tray icon
     void minimized();        // hides the window when the tray can bring it back
+    // Whether the desktop has a tray now, asked again and again: a panel
+    // that comes after the program gets the icon, and a window hidden in a
+    // tray that went away comes back.
+    void tray_presence(bool available);
 
     // Worker threads: the profile's choice, which the command line may
     // override for this run (before initialize) and the Workers menu changes.
@@ -186,6 +190,8 @@ private:
     void destroy();
     void save_choices();
     void show_paused();
+    void show_stopped();
+    void show_idle();
     void restart_run();
 
     WindowServices services_;
@@ -224,6 +230,7 @@ private:
     int status_choice_ = 0;
     std::int64_t last_reported_p_ = 0;
     std::int32_t factor_count_ = 0;
+    std::int32_t range_factors_before_ = 0;   // recorded for the range before this run
     RateDisplay rate_;
     ProgressEstimate progress_;
 

@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/progress_display.h"
 #include "app/range_entry.h"
+#include "app/shown_numbers.h"
 #include "app/start_options.h"
 
 namespace zud {
@@ -48,7 +49,7 @@ void MainWindowLogic::factors_recorded(const std::vector<FactorRecord>& batch)
 
 void MainWindowLogic::progress(const RunProgress& progress)
 {
-    const std::string text = progress_text(progress.resume_p);
+    const std::string text = sieved_up_to_text(progress.resume_p);
     set_status_text(text, StatusKind::progress);
     last_reported_p_ = progress.resume_p;
     rate_.on_progress(last_reported_p_, services_.clock_ms());
@@ -94,6 +95,7 @@ void MainWindowLogic::error(const RunError& error)
             log_append(error.text, LogKind::plain);
         services_.view->set_start_caption("&Start");
         set_status_text("Stopped");
+        show_stopped();
         outcome_ = RunOutcome::nothing_sieved;
         end_of_run();
         return;
@@ -155,12 +157,15 @@ void MainWindowLogic::announce_completion()
     // On the status line too, whichever display it shows; the next click
     // goes back to the displays.
     services_.view->show_status_line("Sieving complete! The results are in 'ZudStatus.dat'.");
+    // Every factor of the range, whatever restarts (a new worker count, a
+    // priority) split it into runs.
+    const std::int32_t range_factors = range_factors_before_ + factor_count_;
     if (tray_added_ && !services_.view->window_visible())
         services_.tray->notify(kProgramTitle, "Sieving complete: " +
                                                   range_line(recorded_range_start(folder_, run_.pmin), run_.pmax) + ", " +
-                                                  with_commas(factor_count_) +
-                                                  (factor_count_ == 1 ? " factor" : " factors") +
-                                                  " found in this run. The results are in 'ZudStatus.dat' in " +
+                                                  with_commas(range_factors) +
+                                                  (range_factors == 1 ? " factor" : " factors") +
+                                                  " found in the range. The results are in 'ZudStatus.dat' in " +
                                                   folder_.shown() + ".");
 }
 
@@ -179,6 +184,7 @@ void MainWindowLogic::stopped(std::int64_t p)
     }
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
+    show_stopped();
     if (tray_added_)
         services_.tray->mark(TrayMark::stopped);
     const bool restart = restart_after_stop_ && !exit_after_stop_ && outcome_ == RunOutcome::stopped;
@@ -264,6 +270,7 @@ void MainWindowLogic::abandon_records()
     outcome_ = RunOutcome::results_not_saved;
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
+    show_stopped();
     services_.box->warn(candidates_written_
                             ? "The new 'Zud.dat' has been written, but 'ZudStatus.dat' does not record what it "
                               "covers."

@@ -89,11 +89,13 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
                             parts.start_run,     nullptr,           options_.instruction_set};
     logic_ = std::make_unique<MainWindowLogic>(services);
     logic_->override_workers(options_.workers);
-    // Records that could not be written are tried again every second.
+    // Records that could not be written are tried again every second, and
+    // the tray is looked for as often: a panel may come at any time.
     auto* retry = new QTimer(this);
     connect(retry, &QTimer::timeout, this, [this] {
         if (logic_->records_pending())
             logic_->retry_records();
+        logic_->tray_presence(tray_->available());
     });
     retry->start(1000);
     restore_placement(*parts.profile);

