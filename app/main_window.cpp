@@ -82,7 +82,7 @@ void MainWindowLogic::start_stop()
         return;
     if (running_ && saving_) {
         const BoxAnswer answer =
-            services_.box->show(kGiveUpQuestion, BoxIcon::question, BoxButtons::ok_cancel, BoxAnswer::cancel);
+            services_.box->ask_named(kGiveUpQuestion, "Give them up", "Keep trying", BoxAnswer::cancel);
         if (answer == BoxAnswer::ok && saving_)
             abandon_records();
         return;
@@ -234,8 +234,7 @@ bool MainWindowLogic::initial_creation_allowed()
     const std::string question = "The new 'Zud.dat' may need up to " + std::to_string((needed >> 20) + 1) +
                                  " MB, and only " + std::to_string(free_bytes >> 20) +
                                  " MB are free in this folder. Start the initial creation anyway?";
-    return services_.box->show(question, BoxIcon::question, BoxButtons::ok_cancel, BoxAnswer::cancel) ==
-           BoxAnswer::ok;
+    return services_.box->ask_named(question, "Start anyway", "Cancel", BoxAnswer::cancel) == BoxAnswer::ok;
 }
 
 void MainWindowLogic::launch_worker()
@@ -289,6 +288,8 @@ void MainWindowLogic::pause()
     if (active_run_)
         active_run_->pause();
     show_paused();
+    const std::string where = last_reported_p_ > 0 ? ", sieved up to p=" + with_commas(last_reported_p_ - 1) : "";
+    log_append("Paused" + where + ": the sieve uses no processor time until Resume.", LogKind::plain);
 }
 
 // Every display says so while the threads wait: the last rate would claim
@@ -317,6 +318,7 @@ void MainWindowLogic::resume()
     set_display(2, progress_.remaining_text());
     if (active_run_)
         active_run_->resume();
+    log_append("Resumed.", LogKind::plain);
     set_status_text("Sieving...");
     services_.view->show_pause(true, false);
     if (tray_added_)
@@ -399,20 +401,22 @@ void MainWindowLogic::destroy()
     services_.view->close_window();
 }
 
-// The profile changes by the user's choices alone, each as it is made: a
-// session that ends, a cancelled dialog or a failed start leaves it as it was.
-void MainWindowLogic::save_choices()
+// The profile changes by the user's choices alone, each as it is made and
+// each under its own key: a session that ends, a cancelled dialog or a
+// failed start leaves it as it was, and a value never chosen (a worker
+// count from this machine's processors) is never written.
+void MainWindowLogic::save_choice(const std::string& key, const std::string& value)
 {
     if (!initialized_ || destroyed_)
         return;
-    services_.profile->set_int("workers", saved_workers_);
-    save_settings(*services_.profile, run_.alpha, status_choice_, priority_class_);
+    services_.profile->set_string(key, value);
+    services_.profile->save();
 }
 
 void MainWindowLogic::set_alpha(double alpha)
 {
     run_.alpha = alpha;
-    save_choices();
+    save_choice("factor", format_alpha(alpha));
 }
 
 void MainWindowLogic::status_line_clicked()
@@ -420,7 +424,7 @@ void MainWindowLogic::status_line_clicked()
     status_choice_ = (status_choice_ + 1) % 3;
     services_.view->show_status_line(display_[status_choice_]);
     services_.view->focus_log();
-    save_choices();
+    save_choice("statusval", std::to_string(status_choice_));
 }
 
 void MainWindowLogic::folder_changed(const DataFolder& folder)
@@ -438,7 +442,7 @@ void MainWindowLogic::folder_changed(const DataFolder& folder)
 
 void MainWindowLogic::report_priority_refusal()
 {
-    if (priority_refusal_told_)
+    if (priority_refusal_told_ || !services_.view->shows_priority())
         return;
     priority_refusal_told_ = true;
     services_.box->warn(kPriorityRefused);
@@ -485,7 +489,9 @@ void MainWindowLogic::select_priority_class(PriorityClass cls)
     if (change_worker_priority(cls, thread_priority_))
         priority_class_ = cls;
     services_.view->show_priority_class(priority_class_);
-    save_choices();
+    save_choice("priority", priority_class_ == PriorityClass::high     ? "H"
+                            : priority_class_ == PriorityClass::normal ? "N"
+                                                                       : "I");
 }
 
 void MainWindowLogic::select_thread_priority(ThreadPriority priority)

@@ -124,6 +124,9 @@ public:
     // that comes after the program gets the icon, and a window hidden in a
     // tray that went away comes back.
     void tray_presence(bool available);
+    // File > Copy results: the whole status file onto the clipboard, and a
+    // log line that says what went there.
+    void copy_results();
 
     // Worker threads: the profile's choice, which the command line may
     // override for this run (before initialize) and the Workers menu changes.
@@ -188,7 +191,7 @@ private:
     bool apply_worker_nice(int nice);
     bool change_worker_priority(PriorityClass cls, ThreadPriority thread);
     void destroy();
-    void save_choices();
+    void save_choice(const std::string& key, const std::string& value);
     void show_paused();
     void show_stopped();
     void show_idle();

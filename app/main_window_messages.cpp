@@ -188,6 +188,9 @@ void MainWindowLogic::stopped(std::int64_t p)
     if (tray_added_)
         services_.tray->mark(TrayMark::stopped);
     const bool restart = restart_after_stop_ && !exit_after_stop_ && outcome_ == RunOutcome::stopped;
+    if (!restart && outcome_ == RunOutcome::stopped)
+        log_append("Stopped: sieved up to p=" + with_commas(p - 1) + "; the next Start goes on from there.",
+                   LogKind::plain);
     restart_after_stop_ = false;
     end_of_run();
     if (restart)

@@ -10,7 +10,7 @@ void MainWindowLogic::choose_workers(int workers)
     workers_ = usable_workers(workers, processors_);
     saved_workers_ = workers_;
     services_.view->show_workers(workers_);
-    save_choices();
+    save_choice("workers", std::to_string(saved_workers_));
     // Like a priority, a new count takes effect at once: the run restarts
     // from its resume point with it.
     if (running_ && !saving_ && active_run_ && !active_run_->stop_requested() && workers_ != before) {

@@ -228,7 +228,7 @@ QDialog* make_about_box(QWidget* parent, InstructionSet set)
     auto* licence = label(dialog,
                           QStringLiteral("Free software under the <a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">"
                                          "GNU GPL version 3 or later</a>.<br>"
-                                         "<a href=\"https://zud.example.org/\">zud.example.org</a>"),
+                                         "The manual: <tt>man zudsieve</tt>; Help &gt; Contents."),
                           du.rect(40, 48, 185, 26));
     licence->setObjectName(QStringLiteral("licence"));
     licence->setTextFormat(Qt::RichText);

@@ -147,7 +147,10 @@ void ZudWindow::build_controls()
     status_ = new QLineEdit(this);
     status_->setObjectName(QStringLiteral("status"));
     status_->setReadOnly(true);
-    status_->setToolTip(QStringLiteral("Click to show the rate, the status or the share done"));
+    status_->setToolTip(QStringLiteral(
+        "Click to show the rate, the status or the share done and time left.\n"
+        "p/sec: how far p advances each second.\n"
+        "sec/n/k: the seconds between two factors times the number of k, the time one k takes to lose one n."));
     status_->installEventFilter(this);
 
     range_ = new QLineEdit(this);
@@ -246,6 +249,11 @@ void ZudWindow::show_pause(bool enabled, bool paused)
 {
     pause_->setEnabled(enabled);
     pause_->setText(paused ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
+    // The button is usable exactly while a run goes, and a run holds its
+    // folder: the menu item says so rather than refuse after a click.
+    folder_action_->setEnabled(!enabled);
+    folder_action_->setToolTip(enabled ? QStringLiteral("Stop the sieve first: a running sieve keeps its data folder")
+                                       : QStringLiteral("Work in another folder of Zud.dat and ZudStatus.dat"));
 }
 
 // The title names the folder, with the home folder as "~".

@@ -42,6 +42,8 @@ TEST_F(HonestNumbers, a_stopped_run_and_a_new_folder_show_no_figure_of_the_old_r
         logic->status_line_clicked();
     }
     EXPECT_EQ(tray.tooltip, "ZudSieve: Stopped, 30.0% done");
+    EXPECT_NE(logic->log_text().find("Stopped: sieved up to p=303,000; the next Start goes on from there."),
+              std::string::npos);
     EXPECT_EQ(view.permille, 300);
 
     // Another folder where nothing has been sieved: nothing of the old

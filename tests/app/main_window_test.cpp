@@ -563,8 +563,24 @@ TEST_F(MainWindow, settings_come_from_the_profile_and_go_back_to_it)
     logic->set_alpha(0.0996);
     logic->close_request();
     EXPECT_EQ(profile.values["factor"], "0.100");
-    EXPECT_EQ(profile.values["statusval"], "0");
+    EXPECT_EQ(profile.values["statusval"], "7");   // never chosen: as it was
     EXPECT_EQ(profile.values["priority"], "I");
+
+    // A fresh profile: each click writes its own key and nothing else (a
+    // worker count written unasked would hold on a machine with more cores).
+    zud::WindowServices services{&view, &box, &cursor, &tray, &clipboard, &range, &profile,
+                                 [] { return 0; }, &events, [](zud::Run&) {}, nullptr};
+    profile.values.clear();
+    zud::MainWindowLogic fresh(services);
+    fresh.initialize();
+    EXPECT_TRUE(profile.values.empty());
+    fresh.select_priority_class(zud::PriorityClass::idle);
+    EXPECT_EQ(profile.values, (std::map<std::string, std::string>{{"priority", "I"}}));
+    fresh.status_line_clicked();
+    fresh.set_alpha(3);
+    EXPECT_EQ(profile.values,
+              (std::map<std::string, std::string>{{"priority", "I"}, {"statusval", "1"}, {"factor", "3.000"}}));
+    fresh.close_request();
 }
 
 TEST_F(MainWindow, the_tray_hides_and_shows_the_window)

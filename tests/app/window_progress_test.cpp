@@ -123,8 +123,11 @@ TEST_F(WindowProgress, a_pause_looks_paused_and_a_new_worker_count_restarts_the_
     }
     logic->progress({223001, 0.22, 10000.0});
     EXPECT_EQ(view.status_line, shown[logic->status_choice()]);
+    EXPECT_NE(logic->log_text().find("Paused, sieved up to p=203,000: the sieve uses no processor time until Resume."),
+              std::string::npos);
     logic->pause_resume();
     EXPECT_FALSE(active->paused());
+    EXPECT_EQ(logic->log_text().substr(logic->log_text().size() - 8), "Resumed.");
     EXPECT_FALSE(view.pause_shown);
     EXPECT_EQ(tray.marks.back(), zud::TrayMark::running);
     EXPECT_EQ(view.status_line.find("Paused"), std::string::npos);
