@@ -165,7 +165,16 @@ bool MainWindowLogic::begin_run()
         // just what one uninterrupted run would have.
         run_.candidates.remove(status.factors);
     }
-    services_.view->show_range_line(range_line(shown_range_start(folder_, pmin), pmax));
+    const std::int64_t range_start = shown_range_start(folder_, pmin);
+    services_.view->show_range_line(range_line(range_start, pmax));
+    const std::string workers = ", " + std::to_string(workers_) + (workers_ == 1 ? " worker" : " workers");
+    // After a restart of the program (or of the run) the pane says where
+    // the sieve took up the range again.
+    if (pmin > range_start && pmin > 1)
+        log_append("Resumed at p=" + with_commas(pmin) + " (range " + range_line(range_start, pmax) + ")" + workers + ".",
+                   LogKind::plain);
+    else
+        record("Start: range " + range_line(range_start, pmax) + workers);
     run_.pmin = pmin;
     run_.pmax = pmax;
     set_status_text("Sieving...");

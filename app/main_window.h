@@ -194,6 +194,7 @@ private:
     void save_choice(const std::string& key, const std::string& value);
     void show_paused();
     void show_stopped();
+    void record(const std::string& text);   // a line of the record on disk
     void show_idle();
     void restart_run();
 
@@ -234,6 +235,7 @@ private:
     std::int64_t last_reported_p_ = 0;
     std::int32_t factor_count_ = 0;
     std::int32_t range_factors_before_ = 0;   // recorded for the range before this run
+    std::int32_t progress_recorded_ms_ = 0;   // when the record last took a progress line
     RateDisplay rate_;
     ProgressEstimate progress_;
 

@@ -8,6 +8,7 @@
 #include "app/progress_display.h"
 #include "app/range_entry.h"
 #include "app/shown_numbers.h"
+#include "app/sieve_log.h"
 #include "app/start_options.h"
 
 namespace zud {
@@ -55,6 +56,13 @@ void MainWindowLogic::progress(const RunProgress& progress)
     rate_.on_progress(last_reported_p_, services_.clock_ms());
     set_display(0, rate_.rate_text());
     show_progress(last_reported_p_);
+    // A line a minute is picture enough of how the run went.
+    const std::int32_t now = services_.clock_ms();
+    if (progress_recorded_ms_ == 0 || static_cast<std::int32_t>(static_cast<std::uint32_t>(now) -
+                                                                 static_cast<std::uint32_t>(progress_recorded_ms_)) >= 60000) {
+        progress_recorded_ms_ = now == 0 ? 1 : now;
+        record("Progress: sieved up to p=" + with_commas(last_reported_p_ - 1) + ", " + progress_.share_text());
+    }
     if (!paused_)
         tray_modify(progress_.active() ? text + " - " + progress_.share_text() : text);
 }
@@ -105,6 +113,7 @@ void MainWindowLogic::error(const RunError& error)
     // "p does not divide k*2^n+1!"
     const std::string::size_type bar = text.find(" | ");
     text.replace(bar, 3, " does not divide ");
+    record(text);
     outcome_ = RunOutcome::verification_failed;
     services_.box->warn(text);
     destroy();
@@ -131,6 +140,8 @@ void MainWindowLogic::done()
     if (run_.pmin != 0) {
         const FileResult done = append_done(folder_);
         warn_if_failed(done);
+        record("Complete: " + range_line(shown_range_start(folder_, run_.pmin), run_.pmax) + ", " +
+               with_commas(range_factors_before_ + factor_count_) + " factors in the range");
         outcome_ = done.ok ? RunOutcome::completed : RunOutcome::results_not_saved;
         if (done.ok)
             announce_completion();
@@ -311,6 +322,14 @@ void MainWindowLogic::log_factors(const std::vector<FactorRecord>& batch)
         insert = "\r\n";
     for (const FactorRecord& f : batch)
         append_factor_line(insert, f.p, f.k, f.n, "\r\n");
+    // An initial creation's lines are shown, not found: only the range's
+    // factors go into the record.
+    if (run_.pmin != 0)
+        for (const FactorRecord& f : batch) {
+            std::string line = "Factor: ";
+            append_factor_line(line, f.p, f.k, f.n, "");
+            record(line);
+        }
     insert.resize(insert.size() - 2);
     log_text_ += insert;
     services_.view->log_appended(insert);
@@ -333,6 +352,8 @@ void MainWindowLogic::log_append(const std::string& text, LogKind kind)
         log_text_.erase(0, cut);
         log_truncated_ = true;
     }
+    if (kind != LogKind::echoed && !text.empty())
+        record(text);
     const bool separate = !log_text_.empty() && (kind != LogKind::info || !text.empty());
     const std::string insert = separate ? "\r\n" + text : text;
     log_text_ += insert;

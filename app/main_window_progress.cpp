@@ -1,6 +1,7 @@
 // The window's progress display and the Workers setting.
 #include "app/main_window.h"
 #include "app/shown_numbers.h"
+#include "app/sieve_log.h"
 
 namespace zud {
 
@@ -33,6 +34,11 @@ void MainWindowLogic::show_progress(std::int64_t p)
     progress_.on_progress(p, services_.clock_ms());
     set_display(2, progress_.remaining_text());
     services_.view->show_progress(progress_.permille());
+}
+
+void MainWindowLogic::record(const std::string& text)
+{
+    append_sieve_log(folder_, text);
 }
 
 // A stopped run does no work: a rate or a time left would claim some.
