@@ -2,6 +2,7 @@
 #include "qt/qt_window.h"
 
 #include "app/autostart.h"
+#include "qt/qt_accessibility.h"
 
 #include <QAction>
 #include <QApplication>
@@ -99,6 +100,7 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
     });
     retry->start(1000);
     restore_placement(*parts.profile);
+    describe_controls(*this);
 }
 
 // The logic goes first: it stops a run still going and waits for it, which
