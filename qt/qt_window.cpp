@@ -3,6 +3,7 @@
 
 #include "app/autostart.h"
 #include "qt/qt_accessibility.h"
+#include "qt/qt_record_views.h"
 
 #include <QAction>
 #include <QApplication>
@@ -100,6 +101,7 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
     });
     retry->start(1000);
     restore_placement(*parts.profile);
+    add_record_views(*this);
     describe_controls(*this);
 }
 

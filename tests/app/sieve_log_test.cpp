@@ -5,6 +5,7 @@
 #include <regex>
 #include <sstream>
 
+#include "app/sieve_history.h"
 #include "app/sieve_log.h"
 #include "app/window_fixture.h"
 
@@ -55,6 +56,52 @@ TEST_F(SieveLog, a_run_stopped_and_resumed_leaves_its_whole_story)
         "Complete: p=3,001 to p=1,003,001, 0 factors in the range",
     };
     EXPECT_EQ(recorded(), expected);
+}
+
+// A real range, stopped once and resumed: the history read back has both
+// runs, and every factor of the status file with the time it was found.
+TEST_F(SieveLog, the_history_read_back_has_each_run_and_every_factor_with_its_time)
+{
+    range.lower = 3001;
+    range.upper = 400000;
+    bool stopped = false;
+    after_event = [&](char kind) {
+        if (!stopped && kind == 'f' && logic->last_reported_p() > 100000) {
+            stopped = true;
+            box.answers = {zud::BoxAnswer::ok};
+            logic->start_stop();
+        }
+    };
+    window().initialize();
+    serve_until_idle();
+    ASSERT_TRUE(stopped);
+    logic->start_stop();
+    serve_until_idle();
+    ASSERT_EQ(logic->outcome(), zud::RunOutcome::completed);
+
+    const zud::SieveHistory history = zud::read_sieve_history(zud::DataFolder());
+    const std::vector<zud::FoundFactor> factors = zud::range_factors(zud::DataFolder(), history);
+    std::size_t lines = 0;
+    for (const char c : read_file("ZudStatus.dat"))
+        lines += c == '|';
+    ASSERT_GT(lines, 50u);
+    EXPECT_EQ(factors.size(), lines);
+    EXPECT_EQ(history.factors.size(), lines);
+    for (const zud::FoundFactor& f : factors) {
+        EXPECT_NE(f.when, 0) << zud::factor_text(f);
+    }
+    int runs = 0;
+    for (std::size_t i = 0; i < history.reached.size(); ++i) {
+        runs += history.reached[i].run_begins;
+        if (i > 0) {
+            EXPECT_GE(history.reached[i].p, history.reached[i - 1].p);
+        }
+    }
+    EXPECT_EQ(runs, 2);
+    ASSERT_FALSE(history.reached.empty());
+    EXPECT_EQ(history.reached.front().p, 3001);
+    EXPECT_EQ(history.reached.back().p, 400000);
+    EXPECT_EQ(zud::factor_text(factors.front()) + "\n", read_file("ZudStatus.dat").substr(22, zud::factor_text(factors.front()).size() + 1));
 }
 
 TEST_F(SieveLog, a_full_record_moves_aside_and_a_new_one_begins)
