@@ -132,6 +132,9 @@ void MainWindowLogic::done()
     set_status_text("Complete!");
     progress_.complete();
     set_display(2, progress_.remaining_text());
+    // Nothing goes on: the last rate would claim work that is not being done.
+    set_display(0, "Rate: complete");
+    tray_modify("ZudSieve: Complete, " + progress_.share_text());
     services_.view->show_progress(progress_.permille());
     if (tray_added_)
         services_.tray->mark(TrayMark::done);

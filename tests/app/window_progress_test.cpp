@@ -37,6 +37,8 @@ TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
     logic->minimized();
     logic->done();
     EXPECT_EQ(logic->display_text(2), "100.0% done");
+    EXPECT_EQ(logic->display_text(0), "Rate: complete");
+    EXPECT_EQ(tray.tooltip, "ZudSieve: Complete, 100.0% done");
     EXPECT_EQ(view.permille, 1000);
     ASSERT_EQ(tray.notices.size(), 1u);
     EXPECT_EQ(tray.notices[0], "ZudSieve 1.24: Sieving complete: p=3,001 to p=1,003,001, 1 factor found in the "
