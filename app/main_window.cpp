@@ -250,6 +250,7 @@ void MainWindowLogic::launch_worker()
 {
     rate_.reset();
     set_display(0, kIdleRate);
+    suspended_.clear();   // a new run starts unpaused; the preferences are asked again
     factor_count_ = 0;
     exit_after_stop_ = false;
     restart_after_stop_ = false;
@@ -298,28 +299,36 @@ void MainWindowLogic::pause()
         active_run_->pause();
     show_paused();
     const std::string where = last_reported_p_ > 0 ? ", sieved up to p=" + with_commas(last_reported_p_ - 1) : "";
-    log_append("Paused" + where + ": the sieve uses no processor time until Resume.", LogKind::plain);
+    log_append(suspended_.empty() ? "Paused" + where + ": the sieve uses no processor time until Resume."
+                                  : suspended_ + where + ".",
+               LogKind::plain);
 }
 
 // Every display says so while the threads wait: the last rate would claim
 // work that is not being done.
 void MainWindowLogic::show_paused()
 {
+    const std::string why = suspended_.empty() ? std::string("Paused") : suspended_;
     display_[0] = "Rate: paused";
-    display_[1] = "Paused";
+    display_[1] = why;
     status_kind_ = StatusKind::other;
-    display_[2] = "Paused, " + progress_.share_text();
+    display_[2] = why + ", " + progress_.share_text();
     services_.view->show_status_line(display_[status_choice_]);
     services_.view->show_pause(true, true);
     if (tray_added_)
         services_.tray->mark(TrayMark::paused);
-    tray_modify("ZudSieve: Paused, " + progress_.share_text());
+    tray_modify("ZudSieve: " + why + ", " + progress_.share_text());
 }
 
 void MainWindowLogic::resume()
 {
     if (!running_ || !paused_)
         return;
+    if (!suspended_.empty()) {
+        // The user's Resume while a preference holds: the user wins.
+        suspension_overridden_ = true;
+        suspended_.clear();
+    }
     paused_ = false;
     // The pause is no part of the rate.
     rate_.reset();

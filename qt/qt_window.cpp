@@ -4,6 +4,7 @@
 #include "app/autostart.h"
 #include "qt/qt_accessibility.h"
 #include "qt/qt_record_views.h"
+#include "qt/qt_computing_prefs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -102,6 +103,7 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
     retry->start(1000);
     restore_placement(*parts.profile);
     add_record_views(*this);
+    add_computing_prefs(*this);
     describe_controls(*this);
 }
 
