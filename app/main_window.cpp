@@ -6,6 +6,7 @@
 #include "data/status_file.h"
 #include "run/factor_check.h"
 #include "app/range_entry.h"
+#include "app/shown_numbers.h"
 
 namespace zud {
 
@@ -81,7 +82,7 @@ void MainWindowLogic::start_stop()
         return;
     if (running_ && saving_) {
         const BoxAnswer answer =
-            services_.box->show(kGiveUpQuestion, BoxIcon::question, BoxButtons::ok_cancel, BoxAnswer::cancel);
+            services_.box->ask_named(kGiveUpQuestion, "Give them up", "Keep trying", BoxAnswer::cancel);
         if (answer == BoxAnswer::ok && saving_)
             abandon_records();
         return;
@@ -150,6 +151,7 @@ bool MainWindowLogic::begin_run()
         pmin = pmax = 0;
     }
     completed_file_pending_ = status.completed;
+    range_factors_before_ = status.completed || pmax == 0 ? 0 : static_cast<std::int32_t>(status.factors.size());
     if (pmax == 0) {
         if (!choose_range(pmin, pmax))
             return false;
@@ -163,7 +165,16 @@ bool MainWindowLogic::begin_run()
         // just what one uninterrupted run would have.
         run_.candidates.remove(status.factors);
     }
-    services_.view->show_range_line(range_line(pmin, pmax));
+    const std::int64_t range_start = shown_range_start(folder_, pmin);
+    services_.view->show_range_line(range_line(range_start, pmax));
+    const std::string workers = ", " + std::to_string(workers_) + (workers_ == 1 ? " worker" : " workers");
+    // After a restart of the program (or of the run) the pane says where
+    // the sieve took up the range again.
+    if (pmin > range_start && pmin > 1)
+        log_append("Resumed at p=" + with_commas(pmin) + " (range " + range_line(range_start, pmax) + ")" + workers + ".",
+                   LogKind::plain);
+    else
+        record("Start: range " + range_line(range_start, pmax) + workers);
     run_.pmin = pmin;
     run_.pmax = pmax;
     set_status_text("Sieving...");
@@ -232,13 +243,14 @@ bool MainWindowLogic::initial_creation_allowed()
     const std::string question = "The new 'Zud.dat' may need up to " + std::to_string((needed >> 20) + 1) +
                                  " MB, and only " + std::to_string(free_bytes >> 20) +
                                  " MB are free in this folder. Start the initial creation anyway?";
-    return services_.box->show(question, BoxIcon::question, BoxButtons::ok_cancel, BoxAnswer::cancel) ==
-           BoxAnswer::ok;
+    return services_.box->ask_named(question, "Start anyway", "Cancel", BoxAnswer::cancel) == BoxAnswer::ok;
 }
 
 void MainWindowLogic::launch_worker()
 {
     rate_.reset();
+    set_display(0, kIdleRate);
+    suspended_.clear();   // a new run starts unpaused; the preferences are asked again
     factor_count_ = 0;
     exit_after_stop_ = false;
     restart_after_stop_ = false;
@@ -288,27 +300,37 @@ void MainWindowLogic::pause()
     if (active_run_)
         active_run_->pause();
     show_paused();
+    const std::string where = last_reported_p_ > 0 ? ", sieved up to p=" + with_commas(last_reported_p_ - 1) : "";
+    log_append(suspended_.empty() ? "Paused" + where + ": the sieve uses no processor time until Resume."
+                                  : suspended_ + where + ".",
+               LogKind::plain);
 }
 
 // Every display says so while the threads wait: the last rate would claim
 // work that is not being done.
 void MainWindowLogic::show_paused()
 {
+    const std::string why = suspended_.empty() ? std::string("Paused") : suspended_;
     display_[0] = "Rate: paused";
-    display_[1] = "Paused";
+    display_[1] = why;
     status_kind_ = StatusKind::other;
-    display_[2] = "Paused, " + progress_.share_text();
+    display_[2] = why + ", " + progress_.share_text();
     services_.view->show_status_line(display_[status_choice_]);
     services_.view->show_pause(true, true);
     if (tray_added_)
         services_.tray->mark(TrayMark::paused);
-    tray_modify("ZudSieve: Paused, " + progress_.share_text());
+    tray_modify("ZudSieve: " + why + ", " + progress_.share_text());
 }
 
 void MainWindowLogic::resume()
 {
     if (!running_ || !paused_)
         return;
+    if (!suspended_.empty()) {
+        // The user's Resume while a preference holds: the user wins.
+        suspension_overridden_ = true;
+        suspended_.clear();
+    }
     paused_ = false;
     // The pause is no part of the rate.
     rate_.reset();
@@ -316,6 +338,7 @@ void MainWindowLogic::resume()
     set_display(2, progress_.remaining_text());
     if (active_run_)
         active_run_->resume();
+    log_append("Resumed.", LogKind::plain);
     set_status_text("Sieving...");
     services_.view->show_pause(true, false);
     if (tray_added_)
@@ -398,20 +421,22 @@ void MainWindowLogic::destroy()
     services_.view->close_window();
 }
 
-// The profile changes by the user's choices alone, each as it is made: a
-// session that ends, a cancelled dialog or a failed start leaves it as it was.
-void MainWindowLogic::save_choices()
+// The profile changes by the user's choices alone, each as it is made and
+// each under its own key: a session that ends, a cancelled dialog or a
+// failed start leaves it as it was, and a value never chosen (a worker
+// count from this machine's processors) is never written.
+void MainWindowLogic::save_choice(const std::string& key, const std::string& value)
 {
     if (!initialized_ || destroyed_)
         return;
-    services_.profile->set_int("workers", saved_workers_);
-    save_settings(*services_.profile, run_.alpha, status_choice_, priority_class_);
+    services_.profile->set_string(key, value);
+    services_.profile->save();
 }
 
 void MainWindowLogic::set_alpha(double alpha)
 {
     run_.alpha = alpha;
-    save_choices();
+    save_choice("factor", format_alpha(alpha));
 }
 
 void MainWindowLogic::status_line_clicked()
@@ -419,7 +444,7 @@ void MainWindowLogic::status_line_clicked()
     status_choice_ = (status_choice_ + 1) % 3;
     services_.view->show_status_line(display_[status_choice_]);
     services_.view->focus_log();
-    save_choices();
+    save_choice("statusval", std::to_string(status_choice_));
 }
 
 void MainWindowLogic::folder_changed(const DataFolder& folder)
@@ -428,6 +453,7 @@ void MainWindowLogic::folder_changed(const DataFolder& folder)
     const std::string shown = folder_.shown();
     services_.view->show_folder(shown);
     clear_log();
+    show_idle();
     log_append("Data folder: " + shown, LogKind::info);
     // The new folder's recorded factors are shown, as at the program's start.
     status_echo_ = true;
@@ -436,7 +462,7 @@ void MainWindowLogic::folder_changed(const DataFolder& folder)
 
 void MainWindowLogic::report_priority_refusal()
 {
-    if (priority_refusal_told_)
+    if (priority_refusal_told_ || !services_.view->shows_priority())
         return;
     priority_refusal_told_ = true;
     services_.box->warn(kPriorityRefused);
@@ -483,7 +509,9 @@ void MainWindowLogic::select_priority_class(PriorityClass cls)
     if (change_worker_priority(cls, thread_priority_))
         priority_class_ = cls;
     services_.view->show_priority_class(priority_class_);
-    save_choices();
+    save_choice("priority", priority_class_ == PriorityClass::high     ? "H"
+                            : priority_class_ == PriorityClass::normal ? "N"
+                                                                       : "I");
 }
 
 void MainWindowLogic::select_thread_priority(ThreadPriority priority)
@@ -506,7 +534,7 @@ void MainWindowLogic::tray_activated()
 
 void MainWindowLogic::minimized()
 {
-    if (tray_added_)
+    if (tray_added_ && services_.tray->available())
         services_.view->hide_window();
 }
 

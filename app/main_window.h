@@ -120,6 +120,19 @@ public:
     void select_thread_priority(ThreadPriority priority);
     void tray_activated();   // a double-click on the tray icon
     void minimized();        // hides the window when the tray can bring it back
+    // Whether the desktop has a tray now, asked again and again: a panel
+    // that comes after the program gets the icon, and a window hidden in a
+    // tray that went away comes back.
+    void tray_presence(bool available);
+    // File > Copy results: the whole status file onto the clipboard, and a
+    // log line that says what went there.
+    void copy_results();
+    // The computing preferences' verdict, asked again and again: a reason
+    // ("Suspended: computer on battery") pauses the run as Pause does and
+    // shows the reason; empty lets a run it paused go on. The user's own
+    // Resume overrides a reason until it has gone.
+    void computing_state(const std::string& reason);
+    const std::string& suspended_by() const { return suspended_; }
 
     // Worker threads: the profile's choice, which the command line may
     // override for this run (before initialize) and the Workers menu changes.
@@ -192,8 +205,12 @@ private:
     bool apply_worker_nice(int nice);
     bool change_worker_priority(PriorityClass cls, ThreadPriority thread);
     void destroy();
-    void save_choices();
+    void save_choice(const std::string& key, const std::string& value);
     void show_paused();
+    void show_stopped();
+    void resume_after_suspension();
+    void record(const std::string& text);   // a line of the record on disk
+    void show_idle();
     void restart_run();
 
     WindowServices services_;
@@ -232,6 +249,10 @@ private:
     int status_choice_ = 0;
     std::int64_t last_reported_p_ = 0;
     std::int32_t factor_count_ = 0;
+    std::int32_t range_factors_before_ = 0;   // recorded for the range before this run
+    std::int32_t progress_recorded_ms_ = 0;   // when the record last took a progress line
+    std::string suspended_;                   // why the preferences paused the run; empty: they did not
+    bool suspension_overridden_ = false;      // the user resumed while a reason held
     RateDisplay rate_;
     ProgressEstimate progress_;
 

@@ -7,6 +7,8 @@
 #include "app/main_window.h"
 #include "app/progress_display.h"
 #include "app/range_entry.h"
+#include "app/shown_numbers.h"
+#include "app/sieve_log.h"
 #include "app/start_options.h"
 
 namespace zud {
@@ -48,12 +50,19 @@ void MainWindowLogic::factors_recorded(const std::vector<FactorRecord>& batch)
 
 void MainWindowLogic::progress(const RunProgress& progress)
 {
-    const std::string text = progress_text(progress.resume_p);
+    const std::string text = sieved_up_to_text(progress.resume_p);
     set_status_text(text, StatusKind::progress);
     last_reported_p_ = progress.resume_p;
     rate_.on_progress(last_reported_p_, services_.clock_ms());
     set_display(0, rate_.rate_text());
     show_progress(last_reported_p_);
+    // A line a minute is picture enough of how the run went.
+    const std::int32_t now = services_.clock_ms();
+    if (progress_recorded_ms_ == 0 || static_cast<std::int32_t>(static_cast<std::uint32_t>(now) -
+                                                                 static_cast<std::uint32_t>(progress_recorded_ms_)) >= 60000) {
+        progress_recorded_ms_ = now == 0 ? 1 : now;
+        record("Progress: sieved up to p=" + with_commas(last_reported_p_ - 1) + ", " + progress_.share_text());
+    }
     if (!paused_)
         tray_modify(progress_.active() ? text + " - " + progress_.share_text() : text);
 }
@@ -94,6 +103,7 @@ void MainWindowLogic::error(const RunError& error)
             log_append(error.text, LogKind::plain);
         services_.view->set_start_caption("&Start");
         set_status_text("Stopped");
+        show_stopped();
         outcome_ = RunOutcome::nothing_sieved;
         end_of_run();
         return;
@@ -103,6 +113,7 @@ void MainWindowLogic::error(const RunError& error)
     // "p does not divide k*2^n+1!"
     const std::string::size_type bar = text.find(" | ");
     text.replace(bar, 3, " does not divide ");
+    record(text);
     outcome_ = RunOutcome::verification_failed;
     services_.box->warn(text);
     destroy();
@@ -120,6 +131,9 @@ void MainWindowLogic::done()
     set_status_text("Complete!");
     progress_.complete();
     set_display(2, progress_.remaining_text());
+    // Nothing goes on: the last rate would claim work that is not being done.
+    set_display(0, "Rate: complete");
+    tray_modify("ZudSieve: Complete, " + progress_.share_text());
     services_.view->show_progress(progress_.permille());
     if (tray_added_)
         services_.tray->mark(TrayMark::done);
@@ -128,6 +142,8 @@ void MainWindowLogic::done()
     if (run_.pmin != 0) {
         const FileResult done = end_record(0);
         warn_if_failed(done);
+        record("Complete: " + range_line(shown_range_start(folder_, run_.pmin), run_.pmax) + ", " +
+               with_commas(range_factors_before_ + factor_count_) + " factors in the range");
         outcome_ = done.ok ? RunOutcome::completed : RunOutcome::results_not_saved;
         if (done.ok)
             announce_completion();
@@ -154,12 +170,15 @@ void MainWindowLogic::announce_completion()
     // On the status line too, whichever display it shows; the next click
     // goes back to the displays.
     services_.view->show_status_line("Sieving complete! The results are in 'ZudStatus.dat'.");
+    // Every factor of the range, whatever restarts (a new worker count, a
+    // priority) split it into runs.
+    const std::int32_t range_factors = range_factors_before_ + factor_count_;
     if (tray_added_ && !services_.view->window_visible())
         services_.tray->notify(kProgramTitle, "Sieving complete: " +
                                                   range_line(recorded_range_start(folder_, run_.pmin), run_.pmax) + ", " +
-                                                  with_commas(factor_count_) +
-                                                  (factor_count_ == 1 ? " factor" : " factors") +
-                                                  " found in this run. The results are in 'ZudStatus.dat' in " +
+                                                  with_commas(range_factors) +
+                                                  (range_factors == 1 ? " factor" : " factors") +
+                                                  " found in the range. The results are in 'ZudStatus.dat' in " +
                                                   folder_.shown() + ".");
 }
 
@@ -178,9 +197,13 @@ void MainWindowLogic::stopped(std::int64_t p)
     }
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
+    show_stopped();
     if (tray_added_)
         services_.tray->mark(TrayMark::stopped);
     const bool restart = restart_after_stop_ && !exit_after_stop_ && outcome_ == RunOutcome::stopped;
+    if (!restart && outcome_ == RunOutcome::stopped)
+        log_append("Stopped: sieved up to p=" + with_commas(p - 1) + "; the next Start goes on from there.",
+                   LogKind::plain);
     restart_after_stop_ = false;
     end_of_run();
     if (restart)
@@ -268,6 +291,7 @@ void MainWindowLogic::abandon_records()
     outcome_ = RunOutcome::results_not_saved;
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
+    show_stopped();
     services_.box->warn(candidates_written_
                             ? "The new 'Zud.dat' has been written, but 'ZudStatus.dat' does not record what it "
                               "covers."
@@ -306,6 +330,14 @@ void MainWindowLogic::log_factors(const std::vector<FactorRecord>& batch)
         insert = "\r\n";
     for (const FactorRecord& f : batch)
         append_factor_line(insert, f.p, f.k, f.n, "\r\n");
+    // An initial creation's lines are shown, not found: only the range's
+    // factors go into the record.
+    if (run_.pmin != 0)
+        for (const FactorRecord& f : batch) {
+            std::string line = "Factor: ";
+            append_factor_line(line, f.p, f.k, f.n, "");
+            record(line);
+        }
     insert.resize(insert.size() - 2);
     log_text_ += insert;
     services_.view->log_appended(insert);
@@ -328,6 +360,8 @@ void MainWindowLogic::log_append(const std::string& text, LogKind kind)
         log_text_.erase(0, cut);
         log_truncated_ = true;
     }
+    if (kind != LogKind::echoed && !text.empty())
+        record(text);
     const bool separate = !log_text_.empty() && (kind != LogKind::info || !text.empty());
     const std::string insert = separate ? "\r\n" + text : text;
     log_text_ += insert;

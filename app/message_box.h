@@ -26,6 +26,16 @@ public:
         return show(text, icon, buttons, default_answer);
     }
 
+    // A question of the program's own whose two answers are named on their
+    // buttons ("Start anyway", "Cancel"): `ok_label` answers ok, the other
+    // cancel. Where buttons cannot be named, the OK/Cancel box.
+    virtual BoxAnswer ask_named(const std::string& text, const std::string& ok_label, const std::string& cancel_label,
+                                BoxAnswer default_answer)
+    {
+        (void)ok_label, (void)cancel_label;
+        return show(text, BoxIcon::question, BoxButtons::ok_cancel, default_answer);
+    }
+
     void warn(const std::string& text) { show(text, BoxIcon::warning, BoxButtons::ok, BoxAnswer::ok); }
     void inform(const std::string& text) { show(text, BoxIcon::none, BoxButtons::ok, BoxAnswer::ok); }
     // A problem the program works around by itself (it keeps retrying): a

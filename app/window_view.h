@@ -46,6 +46,8 @@ public:
     // True when the front end tells of a completed range by itself (a log
     // line, a notice) rather than by a message box.
     virtual bool announces_completion() const { return false; }
+    // False where no priority is shown (the console): nothing is said of one.
+    virtual bool shows_priority() const { return true; }
 };
 
 // The small mark on the tray icon: how the sieve stands.

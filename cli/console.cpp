@@ -152,6 +152,7 @@ public:
     void set_start_caption(const std::string&) override {}
     void show_priority_class(PriorityClass) override {}
     void show_thread_priority(ThreadPriority) override {}
+    bool shows_priority() const override { return false; }
     bool window_visible() const override { return true; }
     void show_window() override {}
     void hide_window() override {}

@@ -1,5 +1,6 @@
 // Dialog layouts and their OK rules.
 #include "qt/qt_dialogs.h"
+#include "qt/qt_accessibility.h"
 
 #include <QFile>
 #include <QFontMetrics>
@@ -142,6 +143,7 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
     auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(308, 24, 50, 14), false);
     connect(ok, &QPushButton::clicked, this, &RangeDialogQt::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    describe_controls(*this);
 }
 
 void RangeDialogQt::accept()
@@ -195,6 +197,7 @@ AlphaDialog::AlphaDialog(QWidget* parent, double alpha) : QDialog(parent), value
     auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(254, 24, 50, 14), false);
     connect(ok, &QPushButton::clicked, this, &AlphaDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    describe_controls(*this);
     field_->setFocus();
 }
 
@@ -228,7 +231,7 @@ QDialog* make_about_box(QWidget* parent, InstructionSet set)
     auto* licence = label(dialog,
                           QStringLiteral("Free software under the <a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">"
                                          "GNU GPL version 3 or later</a>.<br>"
-                                         "<a href=\"https://zud.example.org/\">zud.example.org</a>"),
+                                         "The manual: <tt>man zudsieve</tt>; Help &gt; Contents."),
                           du.rect(40, 48, 185, 26));
     licence->setObjectName(QStringLiteral("licence"));
     licence->setTextFormat(Qt::RichText);

@@ -154,6 +154,21 @@ BoxAnswer QtMessageBox::show(const std::string& text, BoxIcon icon, BoxButtons b
     return default_answer;   // closed otherwise: the cautious answer
 }
 
+BoxAnswer QtMessageBox::ask_named(const std::string& text, const std::string& ok_label,
+                                  const std::string& cancel_label, BoxAnswer default_answer)
+{
+    if (questions_ended())
+        return default_answer;
+    QMessageBox box(QMessageBox::Question, QStringLiteral("ZudSieve"), from_log_text(text), QMessageBox::NoButton,
+                    parent_);
+    QPushButton* ok = box.addButton(QString::fromStdString(ok_label), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QString::fromStdString(cancel_label), QMessageBox::RejectRole);
+    box.setDefaultButton(default_answer == BoxAnswer::ok ? ok : cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == ok ? BoxAnswer::ok : BoxAnswer::cancel;
+}
+
 void QtWaitCursor::begin()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -41,6 +41,8 @@ class QtMessageBox : public MessageBox {
 public:
     explicit QtMessageBox(QWidget* parent) : parent_(parent) {}
     BoxAnswer show(const std::string& text, BoxIcon icon, BoxButtons buttons, BoxAnswer default_answer) override;
+    BoxAnswer ask_named(const std::string& text, const std::string& ok_label, const std::string& cancel_label,
+                        BoxAnswer default_answer) override;
 
 private:
     QWidget* parent_;

@@ -2,6 +2,9 @@
 #include "qt/qt_window.h"
 
 #include "app/autostart.h"
+#include "qt/qt_accessibility.h"
+#include "qt/qt_record_views.h"
+#include "qt/qt_computing_prefs.h"
 
 #include <chrono>
 #include <QAction>
@@ -91,14 +94,19 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
     logic_ = std::make_unique<MainWindowLogic>(services);
     logic_->override_workers(options_.workers);
     logic_->use_device(options_.device, options_.device_alone);
-    // Records that could not be written are tried again every second.
+    // Records that could not be written are tried again every second, and
+    // the tray is looked for as often: a panel may come at any time.
     auto* retry = new QTimer(this);
     connect(retry, &QTimer::timeout, this, [this] {
         if (logic_->records_pending())
             logic_->retry_records();
+        logic_->tray_presence(tray_->available());
     });
     retry->start(1000);
     restore_placement(*parts.profile);
+    add_record_views(*this);
+    add_computing_prefs(*this);
+    describe_controls(*this);
 }
 
 void ZudWindow::display_lost()
@@ -161,7 +169,10 @@ void ZudWindow::build_controls()
     status_ = new QLineEdit(this);
     status_->setObjectName(QStringLiteral("status"));
     status_->setReadOnly(true);
-    status_->setToolTip(QStringLiteral("Click to show the rate, the status or the share done"));
+    status_->setToolTip(QStringLiteral(
+        "Click to show the rate, the status or the share done and time left.\n"
+        "p/sec: how far p advances each second.\n"
+        "sec/n/k: the seconds between two factors times the number of k, the time one k takes to lose one n."));
     status_->installEventFilter(this);
 
     range_ = new QLineEdit(this);
@@ -260,6 +271,11 @@ void ZudWindow::show_pause(bool enabled, bool paused)
 {
     pause_->setEnabled(enabled);
     pause_->setText(paused ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
+    // The button is usable exactly while a run goes, and a run holds its
+    // folder: the menu item says so rather than refuse after a click.
+    folder_action_->setEnabled(!enabled);
+    folder_action_->setToolTip(enabled ? QStringLiteral("Stop the sieve first: a running sieve keeps its data folder")
+                                       : QStringLiteral("Work in another folder of Zud.dat and ZudStatus.dat"));
 }
 
 // The title names the folder, with the home folder as "~".

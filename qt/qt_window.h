@@ -100,6 +100,7 @@ public:
     QAction* hidden_action() const { return hidden_action_; }
     QAction* quit_action() const { return quit_action_; }
     QAction* copy_action() const { return copy_action_; }
+    Profile& profile() const { return *profile_; }
 
 protected:
     void accept() override;   // Enter: Start/Stop through the default button

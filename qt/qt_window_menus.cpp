@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -51,7 +53,8 @@ void ZudWindow::build_menu()
     alpha_action_ = options->addAction(QStringLiteral("&Set alpha..."));
     connect(alpha_action_, &QAction::triggered, this, &ZudWindow::open_alpha_dialog);
     options->addSeparator();
-    folder_action_ = options->addAction(QStringLiteral("&Data folder…"));
+    folder_action_ = options->addAction(QStringLiteral("&Data folder..."));
+    options->setToolTipsVisible(true);
     connect(folder_action_, &QAction::triggered, this, &ZudWindow::choose_data_folder);
     connect(options->addAction(QStringLiteral("&Open data folder")), &QAction::triggered, this,
             &ZudWindow::open_folder);
@@ -74,26 +77,44 @@ void ZudWindow::build_menu()
 
 // Help > Check this processor: the self-test of `zudsieve --self-test`. The
 // thread keeps its outcome alive by itself, so a window closed meanwhile
-// loses nothing; a timer of the window collects it.
+// loses nothing; a timer of the window collects it. It takes some twenty
+// seconds: a small window shows each instruction set's answer as it comes.
 void ZudWindow::check_processor(QAction* action)
 {
     struct Outcome {
         std::atomic<bool> done{false};
         bool exact = false;
-        std::string lines;
+        std::mutex lock;
+        std::string lines;   // under lock
     };
     action->setEnabled(false);
     auto outcome = std::make_shared<Outcome>();
     std::thread([outcome, top = options_.instruction_set] {
-        outcome->exact = run_self_test(top, [&outcome](const std::string& line) { outcome->lines += line + "\n"; });
+        const bool exact = run_self_test(top, [&outcome](const std::string& line) {
+            const std::lock_guard<std::mutex> hold(outcome->lock);
+            outcome->lines += line + "\n";
+        });
+        outcome->exact = exact;
         outcome->done.store(true);
     }).detach();
+    auto* progress = new QProgressDialog(QStringLiteral("Checking this processor..."), QString(), 0, 0, this);
+    progress->setObjectName(QStringLiteral("check_progress"));
+    progress->setWindowTitle(QStringLiteral("Check this processor"));
+    progress->setMinimumDuration(0);
+    progress->setWindowModality(Qt::NonModal);
+    progress->show();
     auto* poll = new QTimer(this);
-    connect(poll, &QTimer::timeout, this, [this, poll, action, outcome] {
-        if (!outcome->done.load())
+    connect(poll, &QTimer::timeout, this, [this, poll, action, outcome, progress] {
+        if (!outcome->done.load()) {
+            const std::lock_guard<std::mutex> hold(outcome->lock);
+            progress->setLabelText(QStringLiteral("Checking this processor...\n\n") +
+                                   QString::fromStdString(outcome->lines).trimmed());
             return;
+        }
         poll->stop();
         poll->deleteLater();
+        progress->close();
+        progress->deleteLater();
         action->setEnabled(true);
         const QString text =
             QStringLiteral("Each instruction set of this processor sieved cases whose factors are known:\n\n") +
@@ -114,7 +135,7 @@ void ZudWindow::build_file_menu(QMenuBar* bar)
 {
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     copy_action_ = file->addAction(QStringLiteral("&Copy results"));
-    connect(copy_action_, &QAction::triggered, this, [this] { copy_results(logic_->folder()); });
+    connect(copy_action_, &QAction::triggered, this, [this] { logic_->copy_results(); });
     file->addSeparator();
     quit_action_ = file->addAction(QStringLiteral("&Quit"));
     quit_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -185,7 +206,7 @@ void ZudWindow::show_workers(int workers)
         action->setChecked(true);
 }
 
-// Show/Hide, Start/Stop, Pause/Resume and Exit, with the window's own
+// Show/Hide, Start/Stop, Pause/Resume and Quit, with the window's own
 // questions.
 void ZudWindow::build_tray_menu()
 {
@@ -198,8 +219,8 @@ void ZudWindow::build_tray_menu()
     QAction* pause = tray_menu_->addAction(QStringLiteral("Pause"));
     pause->setObjectName(QStringLiteral("pause_resume"));
     tray_menu_->addSeparator();
-    QAction* exit = tray_menu_->addAction(QStringLiteral("E&xit"));
-    exit->setObjectName(QStringLiteral("exit"));
+    QAction* exit = tray_menu_->addAction(QStringLiteral("&Quit"));
+    exit->setObjectName(QStringLiteral("quit"));
     connect(tray_menu_, &QMenu::aboutToShow, this, [this, show_hide, start_stop, pause] {
         show_hide->setText(window_visible() ? QStringLiteral("&Hide") : QStringLiteral("&Show"));
         start_stop->setText(start_->text());

@@ -56,7 +56,7 @@ TEST_F(MainWindow, a_new_range_runs_to_completion_and_hands_over_the_results)
     EXPECT_EQ(logic->display_text(1), "Complete!");
     EXPECT_EQ(logic->outcome(), RunOutcome::completed);
     EXPECT_GE(logic->last_reported_p(), std::stoll(lines.back()));
-    EXPECT_EQ(tray.tooltip.substr(0, 13), "Sieved up to ");
+    EXPECT_EQ(tray.tooltip, "ZudSieve: Complete, 100.0% done");
     EXPECT_EQ(cursor.depth, 0);
 }
 
@@ -65,8 +65,9 @@ TEST_F(MainWindow, a_recorded_range_resumes_without_asking_and_echoes_its_factor
     write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n3041 | 5*2^1549+1\npmin=200000\n");
     window().initialize();
     EXPECT_EQ(range.runs, 0);
-    EXPECT_EQ(view.range_line, "p=200,000 to p=400,000");
-    EXPECT_EQ(logic->log_text().substr(0, 18), "3041 | 5*2^1549+1");
+    EXPECT_EQ(view.range_line, "p=3,001 to p=400,000");
+    // The recorded factors, then where the sieve takes the range up again.
+    EXPECT_EQ(logic->log_text().substr(0, 68), "3041 | 5*2^1549+1\r\nResumed at p=200,000 (range p=3,001 to p=400,000)");
     serve_until_idle();
     for (const auto& line : factor_lines(read_file("ZudStatus.dat"))) {
         if (line != "3041 | 5*2^1549+1") {
@@ -77,7 +78,8 @@ TEST_F(MainWindow, a_recorded_range_resumes_without_asking_and_echoes_its_factor
     write_file("ZudStatus.dat", "pmax=400000\npmin=3001\n3041 | 5*2^1549+1\npmin=399000\n");
     const std::string before = logic->log_text();
     logic->start_stop();
-    EXPECT_EQ(logic->log_text(), before);
+    EXPECT_EQ(logic->log_text().substr(0, before.size() + 51),
+              before + "\r\nResumed at p=399,000 (range p=3,001 to p=400,000)");
     serve_until_idle();
 }
 
@@ -153,7 +155,7 @@ TEST_F(MainWindow, a_confirmed_stop_records_the_resume_point_and_the_next_start_
     after_event = nullptr;
     logic->start_stop();
     EXPECT_EQ(range.runs, 1);
-    EXPECT_EQ(view.range_line, "p=" + zud::with_commas(p - 1) + " to p=40,000,000");
+    EXPECT_EQ(view.range_line, "p=3,001 to p=40,000,000");
     serve_until_idle();
     EXPECT_EQ(logic->outcome(), RunOutcome::completed);
 }
@@ -585,8 +587,24 @@ TEST_F(MainWindow, settings_come_from_the_profile_and_go_back_to_it)
     logic->set_alpha(0.0996);
     logic->close_request();
     EXPECT_EQ(profile.values["factor"], "0.100");
-    EXPECT_EQ(profile.values["statusval"], "0");
+    EXPECT_EQ(profile.values["statusval"], "7");   // never chosen: as it was
     EXPECT_EQ(profile.values["priority"], "I");
+
+    // A fresh profile: each click writes its own key and nothing else (a
+    // worker count written unasked would hold on a machine with more cores).
+    zud::WindowServices services{&view, &box, &cursor, &tray, &clipboard, &range, &profile,
+                                 [] { return 0; }, &events, [](zud::Run&) {}, nullptr};
+    profile.values.clear();
+    zud::MainWindowLogic fresh(services);
+    fresh.initialize();
+    EXPECT_TRUE(profile.values.empty());
+    fresh.select_priority_class(zud::PriorityClass::idle);
+    EXPECT_EQ(profile.values, (std::map<std::string, std::string>{{"priority", "I"}}));
+    fresh.status_line_clicked();
+    fresh.set_alpha(3);
+    EXPECT_EQ(profile.values,
+              (std::map<std::string, std::string>{{"priority", "I"}, {"statusval", "1"}, {"factor", "3.000"}}));
+    fresh.close_request();
 }
 
 TEST_F(MainWindow, the_tray_hides_and_shows_the_window)
@@ -614,7 +632,7 @@ TEST_F(MainWindow, a_long_progress_text_is_cut_for_the_tooltip)
     range.upper = 5000;
     window().initialize();
     logic->progress({4611686018427387847, 0.5, 1000.0});
-    EXPECT_EQ(tray.tooltip, "Sieved up to 4611686018427387847 (4611686.0 trillion) - 100.0% ");
+    EXPECT_EQ(tray.tooltip, "Sieved up to 4,611,686,018,427,387,846 (4611686.0 trillion) - 1");
 }
 
 // The kernel as an ordinary user meets it: a thread may lower its
@@ -660,7 +678,7 @@ TEST_F(MainWindow, every_priority_an_ordinary_user_may_have_takes_effect_and_the
     EXPECT_EQ(started_nices, (std::vector<int>{5, 5}));
     EXPECT_TRUE(logic->running());
     EXPECT_EQ(read_file("ZudStatus.dat"), "pmax=500000\npmin=3001\npmin=4000\n");
-    EXPECT_EQ(view.range_line, "p=4,000 to p=500,000");
+    EXPECT_EQ(view.range_line, "p=3,001 to p=500,000");
 
     logic->select_thread_priority(zud::ThreadPriority::normal);
     EXPECT_EQ(view.check_mark, zud::ThreadPriority::normal);

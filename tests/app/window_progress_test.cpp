@@ -25,7 +25,7 @@ TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
     logic->progress({103001, 0.1, 10000.0});
     EXPECT_EQ(view.status_line, "10.0% done, about 1 min left");   // 90 s
     EXPECT_EQ(view.permille, 100);
-    EXPECT_EQ(tray.tooltip, "Sieved up to 103001 - 10.0% done");
+    EXPECT_EQ(tray.tooltip, "Sieved up to 103,000 - 10.0% done");
     clock_ms = 20000;
     logic->progress({203001, 0.2, 10000.0});   // 10,000 p/s since the start: 80 s left
     EXPECT_EQ(view.status_line, "20.0% done, about 1 min left");
@@ -37,10 +37,12 @@ TEST_F(WindowProgress, remaining_shows_share_and_time_left_everywhere)
     logic->minimized();
     logic->done();
     EXPECT_EQ(logic->display_text(2), "100.0% done");
+    EXPECT_EQ(logic->display_text(0), "Rate: complete");
+    EXPECT_EQ(tray.tooltip, "ZudSieve: Complete, 100.0% done");
     EXPECT_EQ(view.permille, 1000);
     ASSERT_EQ(tray.notices.size(), 1u);
-    EXPECT_EQ(tray.notices[0], "ZudSieve 1.24: Sieving complete: p=3,001 to p=1,003,001, 1 factor found in this "
-                               "run. The results are in 'ZudStatus.dat' in " + zud::current_folder() + ".");
+    EXPECT_EQ(tray.notices[0], "ZudSieve 1.24: Sieving complete: p=3,001 to p=1,003,001, 1 factor found in the "
+                               "range. The results are in 'ZudStatus.dat' in " + zud::current_folder() + ".");
 }
 
 TEST_F(WindowProgress, a_resumed_range_counts_from_its_recorded_start)
@@ -123,8 +125,11 @@ TEST_F(WindowProgress, a_pause_looks_paused_and_a_new_worker_count_restarts_the_
     }
     logic->progress({223001, 0.22, 10000.0});
     EXPECT_EQ(view.status_line, shown[logic->status_choice()]);
+    EXPECT_NE(logic->log_text().find("Paused, sieved up to p=203,000: the sieve uses no processor time until Resume."),
+              std::string::npos);
     logic->pause_resume();
     EXPECT_FALSE(active->paused());
+    EXPECT_EQ(logic->log_text().substr(logic->log_text().size() - 8), "Resumed.");
     EXPECT_FALSE(view.pause_shown);
     EXPECT_EQ(tray.marks.back(), zud::TrayMark::running);
     EXPECT_EQ(view.status_line.find("Paused"), std::string::npos);
@@ -141,7 +146,7 @@ TEST_F(WindowProgress, a_pause_looks_paused_and_a_new_worker_count_restarts_the_
     EXPECT_EQ(workers_started, 2);
     EXPECT_TRUE(logic->running());
     EXPECT_EQ(active->workers(), 2);
-    EXPECT_EQ(view.range_line, "p=223,000 to p=1,003,001");
+    EXPECT_EQ(view.range_line, "p=3,001 to p=1,003,001");
     const std::string status = read_file("ZudStatus.dat");
     EXPECT_EQ(status, "pmax=1003001\npmin=3001\npmin=223000\n");
     EXPECT_NE(logic->log_text().find("Workers: 2 from now on"), std::string::npos);

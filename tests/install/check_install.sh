@@ -29,6 +29,7 @@ for size in 16 22 24 32 48 64 128 256; do
   icon="$work/usr/share/icons/hicolor/${size}x${size}/apps/zudsieve.png"
   [ -f "$icon" ] || fail "no ${size}x${size} icon"
 done
+[ -f "$work/usr/share/icons/hicolor/scalable/apps/zudsieve.svg" ] || fail "no scalable icon"
 desktop-file-validate "$work/usr/share/applications/zudsieve.desktop"
 appstreamcli validate --no-net "$work/usr/share/metainfo/org.example.zud.ZudSieve.metainfo.xml" >/dev/null
 "$work/usr/bin/zudsieve" --version | grep -qx "ZudSieve [0-9.]*"

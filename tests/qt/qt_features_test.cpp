@@ -2,6 +2,7 @@
 // tray's menu, the folder chooser, reasons in the dialogs, a window that
 // grows, the Workers menu.
 #include <QAction>
+#include <QProgressDialog>
 #include <QApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -112,16 +113,16 @@ TEST_F(QtWindow, the_tray_menu_shows_hides_stops_and_exits_with_the_window_quest
     EXPECT_EQ(box.shown[0].text, "The sieve is still running - are you sure you wish to stop it?");
     EXPECT_FALSE(window.logic().stop_requested());
 
-    // Exit brings the hidden window back and asks the window's exit question.
+    // Quit brings the hidden window back and asks the window's exit question.
     box.answers = {zud::BoxAnswer::cancel};
-    tray_action(window, "exit")->trigger();
+    tray_action(window, "quit")->trigger();
     QCoreApplication::processEvents();
     ASSERT_EQ(box.shown.size(), 2u);
     EXPECT_EQ(box.shown[1].text.substr(0, 59), "The sieve is still running - are you sure you wish to exit?");
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.logic().destroyed());
     window.logic().stopped(5000);
-    tray_action(window, "exit")->trigger();
+    tray_action(window, "quit")->trigger();
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.logic().destroyed());
 }
@@ -200,7 +201,7 @@ TEST_F(QtWindow, the_chooser_takes_a_data_file_or_its_folder_and_refuses_an_empt
     EXPECT_EQ(dialog.folder().toStdString(), dir_ + "/data");
 }
 
-TEST_F(QtWindow, the_data_folder_menu_item_is_refused_during_a_run_and_starts_in_the_new_folder)
+TEST_F(QtWindow, the_data_folder_menu_item_is_disabled_during_a_run_and_starts_in_the_new_folder)
 {
     struct Chooser : zud::FolderChooser {
         std::optional<std::string> choose(const std::string&) override { return ++asked, answer; }
@@ -217,12 +218,15 @@ TEST_F(QtWindow, the_data_folder_menu_item_is_refused_during_a_run_and_starts_in
     ZudWindow window(p);
     window.logic().initialize();
     ASSERT_TRUE(window.logic().running());
+    // Disabled, and its tooltip says why, rather than a refusal after a click.
+    EXPECT_FALSE(window.folder_action()->isEnabled());
+    EXPECT_TRUE(window.folder_action()->toolTip().startsWith(QStringLiteral("Stop the sieve first")));
     window.folder_action()->trigger();
     EXPECT_EQ(chooser.asked, 0);
-    ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].text, "The data folder cannot be changed while the sieve is running: stop it first.");
+    EXPECT_TRUE(box.shown.empty());
     window.logic().stopped(5000);
     ASSERT_FALSE(window.logic().running());
+    EXPECT_TRUE(window.folder_action()->isEnabled());
     window.folder_action()->trigger();
     EXPECT_EQ(chooser.asked, 1);
     EXPECT_EQ(window.logic().folder().shown(), dir_ + "/data");
@@ -239,7 +243,8 @@ TEST_F(QtWindow, the_data_folder_menu_item_is_refused_during_a_run_and_starts_in
     write_file(dir_ + "/more/Zud.dat", test_data("small_Zud.dat"));
     write_file(dir_ + "/more/ZudStatus.dat", "pmax=300000\npmin=3001\n3011 | 7*2^410+1\npmin=4000\n");
     window.folder_action()->trigger();
-    EXPECT_EQ(window.log_pane()->toPlainText().toStdString(), "Data folder: " + dir_ + "/more\n3011 | 7*2^410+1");
+    EXPECT_EQ(window.log_pane()->toPlainText().toStdString().substr(0, dir_.size() + 83),
+              "Data folder: " + dir_ + "/more\n3011 | 7*2^410+1\nResumed at p=4,000 (range p=3,001 to p=300,000)");
 }
 
 TEST(QtDialogReasons, the_range_and_alpha_dialogs_say_why)
@@ -315,7 +320,7 @@ TEST_F(QtWindow, the_session_items_quit_and_a_folder_no_file_manager_opens)
     setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
     ZudWindow window(parts(false));
     window.logic().initialize();
-    EXPECT_EQ(window.folder_action()->text(), "&Data folder…");
+    EXPECT_EQ(window.folder_action()->text(), "&Data folder...");
     // Start with the session: an autostart entry while ticked, none after.
     EXPECT_FALSE(window.autostart_action()->isChecked());
     window.autostart_action()->trigger();
@@ -381,6 +386,10 @@ TEST_F(QtWindow, help_checks_this_processor_and_shows_each_line)
     answer.start(50);
     check->trigger();
     EXPECT_FALSE(check->isEnabled());   // while the check runs
+    auto* progress = window.findChild<QProgressDialog*>(QStringLiteral("check_progress"));
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(progress->isVisible());
+    EXPECT_TRUE(progress->labelText().startsWith(QStringLiteral("Checking this processor...")));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !text.isEmpty() && check->isEnabled(); }, 60000));
     EXPECT_EQ(title, QStringLiteral("Check this processor"));
     EXPECT_TRUE(QRegularExpression(QStringLiteral("\\n\\ngeneric: [0-9,]+ factors, all exact\\n\\nAll answers were exact\\.$"))
@@ -398,12 +407,16 @@ TEST(QtInformation, help_and_about_name_the_licence_with_links_that_open)
     EXPECT_TRUE(text->openExternalLinks());
     EXPECT_TRUE(text->toPlainText().startsWith(QStringLiteral("ZudSieve " ZUD_VERSION)));
     EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("GNU General Public License")));
-    EXPECT_TRUE(text->toHtml().contains(QStringLiteral("https://zud.example.org/results/")));
+    // What they point to exists: the manual page, no placeholder address.
+    EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("man zudsieve")));
+    EXPECT_FALSE(text->toHtml().contains(QStringLiteral("example.org")));
     std::unique_ptr<QDialog> about(zud::qt::make_about_box(nullptr, zud::processor_instruction_set()));
     auto* licence = about->findChild<QLabel*>(QStringLiteral("licence"));
     ASSERT_NE(licence, nullptr);
     EXPECT_TRUE(licence->openExternalLinks());
     EXPECT_TRUE(licence->text().contains(QStringLiteral("gpl-3.0.html")));
+    EXPECT_TRUE(licence->text().contains(QStringLiteral("man zudsieve")));
+    EXPECT_FALSE(licence->text().contains(QStringLiteral("example.org")));
 }
 
 // The window reads and writes the profile through the console's reader/

@@ -57,6 +57,13 @@ TEST_F(QtWindow, start_asks_for_a_range_and_the_range_completes_in_the_log_pane)
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "the user's own");
     window.copy_action()->trigger();
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), status);
+    const auto count = [&status](const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = status.find(what); at != std::string::npos; at = status.find(what, at + 1))
+            ++n;
+        return std::to_string(n);
+    };
+    expected_log += "\nCopied 'ZudStatus.dat' to the clipboard: " + count("\n") + " lines, " + count(" | ") + " factors.";
     EXPECT_EQ(window.log_pane()->toPlainText().toStdString(), expected_log);
     EXPECT_EQ(window.start_button()->text(), "&Start");
     EXPECT_EQ(window.range_line_field()->text(), "p=3,001 to p=300,000");

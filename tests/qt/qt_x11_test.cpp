@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 
 #include "qt/qt_fixture.h"
+#include "qt/qt_record_views.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ TEST_F(QtScreenshots, pictures_for_the_readme)
     const QString dir = QString::fromLocal8Bit(out);
     const QStringList pictures{"progress-window.png", "tray-menu.png",           "range-window.png",
                                "alpha-window.png",    "folder-chooser.png",      "progress-window-dark.png",
-                               "range-window-dark.png"};
+                               "range-window-dark.png", "factors-view.png",      "progress-view.png"};
     for (const QString& picture : pictures)
         QFile::remove(dir + "/" + picture);
     auto grab = [](QWidget* widget, const QString& file) {
@@ -165,6 +166,24 @@ TEST_F(QtScreenshots, pictures_for_the_readme)
         .save(dir + "/tray-menu.png");
     menu->hide();
     window.logic().resume();
+
+    // The views from the record of a real run (tests/testdata/record: 3,001
+    // to 6 billion, stopped once and resumed, one worker).
+    ::mkdir("record", 0755);
+    write_file("record/ZudStatus.dat", test_data("record/ZudStatus.dat"));
+    write_file("record/zudsieve.log", test_data("record/zudsieve.log"));
+    zud::qt::FactorsView factors(&window, zud::DataFolder("record"));
+    factors.move(60, 80);
+    factors.show();
+    QTest::qWait(300);
+    grab(&factors, dir + "/factors-view.png");
+    factors.hide();
+    zud::qt::ProgressView progress(&window, zud::DataFolder("record"));
+    progress.move(60, 80);
+    progress.show();
+    QTest::qWait(300);
+    grab(&progress, dir + "/progress-view.png");
+    progress.hide();
 
     zud_test::ScriptedBox quiet;
     zud::qt::RangeDialogQt range_dialog(&window, quiet);
