@@ -65,6 +65,8 @@ void MainWindowLogic::initialize()
     const bool override_usable = usable_workers(workers_override_, processors_) == workers_override_;
     workers_ = override_usable ? workers_override_ : saved_workers_;
     services_.view->show_workers(workers_);
+    load_stop_seconds();
+    services_.range_dialog->set_estimate([this](std::int64_t pmin, std::int64_t pmax) { return range_estimate(pmin, pmax); });
     run_.candidates.release();
     priority_class_ = PriorityClass::normal;
     select_priority_class(priority_from_profile(*services_.profile));
@@ -246,6 +248,7 @@ void MainWindowLogic::launch_worker()
     candidates_written_ = false;
     saving_told_.clear();
     pending_final_ = 0;
+    start_factor_cost();
     start_progress();
     running_ = true;
     outcome_ = RunOutcome::running;

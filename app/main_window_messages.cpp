@@ -42,6 +42,7 @@ void MainWindowLogic::factors_recorded(const std::vector<FactorRecord>& batch)
     rate_.on_factor(factor_count_, run_.candidates.kcount, services_.clock_ms());
     set_display(0, rate_.rate_text());
     ++factor_count_;
+    factor_cost_.on_factors(batch.size(), services_.clock_ms());
     if (running_)
         show_progress(last_reported_p_);
 }
@@ -53,6 +54,7 @@ void MainWindowLogic::progress(const RunProgress& progress)
     last_reported_p_ = progress.resume_p;
     rate_.on_progress(last_reported_p_, services_.clock_ms());
     set_display(0, rate_.rate_text());
+    factor_cost_progress(progress);
     show_progress(last_reported_p_);
     if (!paused_)
         tray_modify(progress_.active() ? text + " - " + progress_.share_text() : text);
@@ -119,6 +121,7 @@ void MainWindowLogic::done()
     }
     services_.view->set_start_caption("&Start");
     set_status_text("Complete!");
+    end_factor_cost(-1);
     progress_.complete();
     set_display(2, progress_.remaining_text());
     services_.view->show_progress(progress_.permille());
@@ -179,6 +182,7 @@ void MainWindowLogic::stopped(std::int64_t p)
     }
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
+    end_factor_cost(p);
     if (tray_added_)
         services_.tray->mark(TrayMark::stopped);
     const bool restart = restart_after_stop_ && !exit_after_stop_ && outcome_ == RunOutcome::stopped;

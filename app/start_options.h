@@ -26,6 +26,7 @@ struct StartOptions {
     std::int64_t pmin = 0;
     std::int64_t pmax = 0;
     bool yes = false;            // --yes
+    double stop_seconds = 0;     // --stop-seconds S; 0: the profile's
     // Decided in main (ZUDSIEVE_ISA caps the processor's); the runs use it.
     InstructionSet instruction_set = processor_instruction_set();
 };
@@ -110,6 +111,7 @@ public:
     {
     }
     bool run(std::int64_t& pmin, std::int64_t& pmax) override;
+    void set_estimate(Estimate estimate) override { inner_.set_estimate(std::move(estimate)); }
 
 private:
     RangeDialog& inner_;

@@ -89,6 +89,7 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
                             parts.start_run,     nullptr,           options_.instruction_set};
     logic_ = std::make_unique<MainWindowLogic>(services);
     logic_->override_workers(options_.workers);
+    logic_->override_stop_seconds(options_.stop_seconds);
     // Records that could not be written are tried again every second.
     auto* retry = new QTimer(this);
     connect(retry, &QTimer::timeout, this, [this] {
