@@ -184,7 +184,12 @@ std::string FactorCost::status_text() const
         return {};
     const double cost = seconds_per_factor();
     std::string text = cost > 0 ? "a factor about " + rounded_seconds(cost) + " s; " : std::string();
-    return text + figure(static_cast<double>(found_)) + " found, " + figure(expected_so_far()) + " expected";
+    // Below 10 a whole number would hide the start of a range.
+    const double expected = expected_so_far();
+    char few[32];
+    std::snprintf(few, sizeof few, "%.1f", expected);
+    return text + figure(static_cast<double>(found_)) + " found, " + (expected < 10 ? std::string(few) : figure(expected)) +
+           " expected";
 }
 
 bool FactorCost::past(double seconds) const

@@ -229,6 +229,9 @@ void ZudWindow::focus_log()
 void ZudWindow::show_status_line(const std::string& text)
 {
     status_->setText(QString::fromStdString(text));
+    // A long display shows its start; the whole text is the tooltip.
+    status_->setCursorPosition(0);
+    status_->setToolTip(QString::fromStdString(text));
 }
 
 void ZudWindow::show_range_line(const std::string& text)
