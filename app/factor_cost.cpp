@@ -76,6 +76,8 @@ std::string duration_words(double seconds)
 {
     char text[64];
     const double minutes = seconds / 60;
+    if (minutes < 1)
+        return "less than a minute";
     if (minutes < 1.5)
         return "a minute";
     if (minutes < 90)

@@ -1120,6 +1120,8 @@ def depth_stretches(project, ledger, below):
 
 def duration_words(seconds):
     minutes = seconds / 60
+    if minutes < 1:
+        return "less than a minute"
     if minutes < 1.5:
         return "a minute"
     if minutes < 90:
