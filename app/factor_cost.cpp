@@ -149,9 +149,21 @@ void FactorCost::on_factors(std::size_t count, std::int32_t now_ms)
 
 double FactorCost::expected_seconds_per_factor() const
 {
+    return expected_seconds_per_factor_at(p_);
+}
+
+double FactorCost::expected_seconds_per_factor_at(std::int64_t p) const
+{
     if (!active() || rate() <= 0)
         return 0;
-    return zud::seconds_per_factor(rate(), expected_survivors(candidates_, p1_, p_), p_);
+    return zud::seconds_per_factor(rate(), expected_survivors(candidates_, p1_, p), p);
+}
+
+std::int64_t FactorCost::depth_where(double seconds) const
+{
+    if (!active() || rate() <= 0 || !(seconds > 0))
+        return 0;
+    return depth_where_factor_takes(seconds, rate(), candidates_, p1_);
 }
 
 double FactorCost::observed_seconds_per_factor() const
@@ -203,7 +215,7 @@ bool FactorCost::past(double seconds) const
 std::string FactorCost::stop_text(std::int64_t resume_p, double seconds) const
 {
     return "Stopped at p=" + with_commas(resume_p) + ": a factor now takes about " +
-           rounded_seconds(expected_seconds_per_factor()) + " s, longer than the " + rounded_seconds(seconds) +
+           rounded_seconds(expected_seconds_per_factor_at(resume_p)) + " s, longer than the " + rounded_seconds(seconds) +
            " s a test takes.";
 }
 

@@ -54,6 +54,9 @@ public:
     // The seconds of one core a factor costs at the current p, by the
     // estimate; 0 without a rate.
     double expected_seconds_per_factor() const;
+    double expected_seconds_per_factor_at(std::int64_t p) const;
+    // Where a factor is expected to take `seconds`; 0 without a rate.
+    std::int64_t depth_where(double seconds) const;
     // The same from the last factors found; 0 until there are enough.
     double observed_seconds_per_factor() const;
     // Whichever of the two is steadier.

@@ -263,6 +263,7 @@ void MainWindowLogic::launch_worker()
         services_.tray->mark(TrayMark::running);
     services_.view->show_pause(true, false);
     active_run_ = std::make_unique<Run>(run_, *services_.run_events, settings);
+    update_stop_depth();
     services_.start_run(*active_run_);
 }
 

@@ -200,6 +200,7 @@ private:
     void load_stop_seconds();
     void start_factor_cost();
     void factor_cost_progress(const RunProgress& progress);
+    void update_stop_depth();
     std::string factor_cost_text() const;
     void end_factor_cost(std::int64_t resume_p);
 
@@ -252,6 +253,7 @@ private:
     double stop_seconds_ = 0;
     double stop_seconds_override_ = 0;
     std::string depth_stop_text_;   // why the run stopped by itself; "pending" until it has
+    std::int64_t stop_depth_ = 0;   // where the run is told to stop; 0: nowhere
 
     PriorityClass priority_class_ = PriorityClass::normal;
     ThreadPriority thread_priority_ = ThreadPriority::lowest;

@@ -55,6 +55,10 @@ public:
     void pause() override;
     void resume() override;
     bool change_priority(int nice) override;
+    // Stops as stop() does once every prime below `p` is recorded (checked
+    // as the resume point crosses each multiple of 65,536); 0: never. The
+    // sieve-depth stop: past p a factor costs more than a primality test.
+    void set_stop_depth(std::int64_t p) { stop_depth_.store(p > 0 ? p : INT64_MAX); }
     bool paused() const;
     bool stop_requested() const { return (interrupt_.load() & kStop) != 0; }
     int nice() const;   // what the run's threads are set to
@@ -84,6 +88,7 @@ private:
     RunEvents& events_;
     RunSettings settings_;
     std::atomic<std::int32_t> interrupt_{0};
+    std::atomic<std::int64_t> stop_depth_{INT64_MAX};
     std::atomic<std::uint32_t> pauses_{0};   // counts pause() and resume() calls
     mutable std::mutex mutex_;
     std::condition_variable resumed_;

@@ -44,13 +44,13 @@ TEST_F(ConsoleDepth, the_confirmation_says_what_the_range_should_give)
 }
 
 // A factor at p costs c * p / survivors seconds of one core; with the
-// kept c = 0.01 s a prime and 679 candidates sieved to 3,001 it passes 25 s
-// where p ln p = 25 * 679 * ln 3001 / 0.01, at p = 984,800.
+// kept c = 0.01 s a prime and 679 candidates sieved to 3,001 it passes 300 s
+// where p ln p = 300 * 679 * ln 3001 / 0.01, at p = 10,111,865.
 TEST_F(ConsoleDepth, stop_seconds_stops_where_a_factor_passes_the_tests_time)
 {
     prepare("0.01");
     const int status = wait_exit_within(
-        start("/dev/null", {"--workers", "1", "--range", "3001", "3000000", "--stop-seconds", "25"}), 60);
+        start("/dev/null", {"--workers", "1", "--range", "3001", "50000000", "--stop-seconds", "300"}), 60);
     EXPECT_EQ(status, 0);
     const std::string out = read_file("out.txt");
     const std::string recorded = read_file("ZudStatus.dat");
@@ -58,13 +58,14 @@ TEST_F(ConsoleDepth, stop_seconds_stops_where_a_factor_passes_the_tests_time)
     const std::size_t last = recorded.rfind("pmin=");
     ASSERT_NE(last, std::string::npos);
     const std::int64_t resume = std::stoll(recorded.substr(last + 5)) + 1;
-    // Checked at every 65,536 of p: the first check past the crossing.
-    EXPECT_GE(resume, 984800);
-    EXPECT_LE(resume, 984800 + 65536 + 1000);
+    // The run checks as its resume point passes each multiple of 65,536,
+    // which moves a chunk (a fifth of a second of sieving) at a time.
+    EXPECT_GE(resume, 10111865);
+    EXPECT_LE(resume, 15000000);
     const std::string said = "Stopped at p=" + zud::with_commas(resume) + ": a factor now takes about ";
     const std::size_t at = out.find(said);
     ASSERT_NE(at, std::string::npos) << out;
-    EXPECT_NE(out.find(" s, longer than the 25 s a test takes.", at), std::string::npos) << out;
+    EXPECT_NE(out.find(" s, longer than the 300 s a test takes.", at), std::string::npos) << out;
     // Resumed without the option, the range goes on from there to Done.
     EXPECT_EQ(wait_exit_within(start(), 60), 0);
     EXPECT_NE(read_file("ZudStatus.dat").find("Done\n"), std::string::npos);
