@@ -66,6 +66,8 @@ void MainWindowLogic::initialize()
     const bool override_usable = usable_workers(workers_override_, processors_) == workers_override_;
     workers_ = override_usable ? workers_override_ : saved_workers_;
     services_.view->show_workers(workers_);
+    load_stop_seconds();
+    services_.range_dialog->set_estimate([this](std::int64_t pmin, std::int64_t pmax) { return range_estimate(pmin, pmax); });
     run_.candidates.release();
     priority_class_ = PriorityClass::normal;
     select_priority_class(priority_from_profile(*services_.profile));
@@ -258,6 +260,7 @@ void MainWindowLogic::launch_worker()
     candidates_written_ = false;
     saving_told_.clear();
     pending_final_ = 0;
+    start_factor_cost();
     start_progress();
     running_ = true;
     outcome_ = RunOutcome::running;
@@ -274,6 +277,7 @@ void MainWindowLogic::launch_worker()
         services_.tray->mark(TrayMark::running);
     services_.view->show_pause(true, false);
     active_run_ = std::make_unique<Run>(run_, *services_.run_events, settings);
+    update_stop_depth();
     services_.start_run(*active_run_);
 }
 

@@ -18,6 +18,7 @@
 #include "run/run_events.h"
 #include "run/run_record.h"
 #include "run/worker_count.h"
+#include "app/factor_cost.h"
 #include "app/message_box.h"
 #include "app/progress_display.h"
 #include "app/rate_display.h"
@@ -145,6 +146,15 @@ public:
     }
     void choose_workers(int workers);
     int workers() const { return workers_; }
+    // Stop when a factor is expected to take longer than this many seconds
+    // of one core (a primality test's time); 0: never. The command line's
+    // holds for this run (before initialize); the Options item is kept.
+    void override_stop_seconds(double seconds) { stop_seconds_override_ = seconds; }
+    void set_stop_seconds(double seconds);
+    double stop_seconds() const { return stop_seconds_; }
+    const FactorCost& factor_cost() const { return factor_cost_; }
+    // "About 35 factors expected; ..." for a range of the candidates read.
+    std::string range_estimate(std::int64_t pmin, std::int64_t pmax);
     int processors() const { return processors_; }
     const ProgressEstimate& progress() const { return progress_; }
 
@@ -212,6 +222,12 @@ private:
     void record(const std::string& text);   // a line of the record on disk
     void show_idle();
     void restart_run();
+    void load_stop_seconds();
+    void start_factor_cost();
+    void factor_cost_progress(const RunProgress& progress);
+    void update_stop_depth();
+    std::string factor_cost_text() const;
+    void end_factor_cost(std::int64_t resume_p);
 
     WindowServices services_;
     RunRecord run_;
@@ -262,6 +278,13 @@ private:
     int workers_override_ = 0;
     int device_ = -1;
     bool device_alone_ = false;
+
+    FactorCost factor_cost_;
+    std::string fingerprint_;
+    double stop_seconds_ = 0;
+    double stop_seconds_override_ = 0;
+    std::string depth_stop_text_;   // why the run stopped by itself; "pending" until it has
+    std::int64_t stop_depth_ = 0;   // where the run is told to stop; 0: nowhere
 
     PriorityClass priority_class_ = PriorityClass::normal;
     ThreadPriority thread_priority_ = ThreadPriority::lowest;

@@ -44,6 +44,7 @@ void MainWindowLogic::factors_recorded(const std::vector<FactorRecord>& batch)
     rate_.on_factor(factor_count_, run_.candidates.kcount, services_.clock_ms());
     set_display(0, rate_.rate_text());
     ++factor_count_;
+    factor_cost_.on_factors(batch.size(), services_.clock_ms());
     if (running_)
         show_progress(last_reported_p_);
 }
@@ -55,6 +56,7 @@ void MainWindowLogic::progress(const RunProgress& progress)
     last_reported_p_ = progress.resume_p;
     rate_.on_progress(last_reported_p_, services_.clock_ms());
     set_display(0, rate_.rate_text());
+    factor_cost_progress(progress);
     show_progress(last_reported_p_);
     // A line a minute is picture enough of how the run went.
     const std::int32_t now = services_.clock_ms();
@@ -129,6 +131,7 @@ void MainWindowLogic::done()
     }
     services_.view->set_start_caption("&Start");
     set_status_text("Complete!");
+    end_factor_cost(-1);
     progress_.complete();
     set_display(2, progress_.remaining_text());
     // Nothing goes on: the last rate would claim work that is not being done.
@@ -198,6 +201,7 @@ void MainWindowLogic::stopped(std::int64_t p)
     services_.view->set_start_caption("&Start");
     set_status_text("Stopped");
     show_stopped();
+    end_factor_cost(p);
     if (tray_added_)
         services_.tray->mark(TrayMark::stopped);
     const bool restart = restart_after_stop_ && !exit_after_stop_ && outcome_ == RunOutcome::stopped;

@@ -32,7 +32,7 @@ void MainWindowLogic::start_progress()
 void MainWindowLogic::show_progress(std::int64_t p)
 {
     progress_.on_progress(p, services_.clock_ms());
-    set_display(2, progress_.remaining_text());
+    set_display(2, progress_.remaining_text() + factor_cost_text());
     services_.view->show_progress(progress_.permille());
 }
 

@@ -28,6 +28,7 @@ struct StartOptions {
     bool yes = false;            // --yes
     int device = -1;             // --device N or ZUDSIEVE_DEVICE: the OpenCL device beside the workers
     bool device_alone = false;   // --workers 0: the device without processor workers
+    double stop_seconds = 0;     // --stop-seconds S; 0: the profile's
     // Decided in main (ZUDSIEVE_ISA caps the processor's); the runs use it.
     InstructionSet instruction_set = processor_instruction_set();
 };
@@ -112,6 +113,7 @@ public:
     {
     }
     bool run(std::int64_t& pmin, std::int64_t& pmax) override;
+    void set_estimate(Estimate estimate) override { inner_.set_estimate(std::move(estimate)); }
 
 private:
     RangeDialog& inner_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "run/priority.h"
@@ -38,6 +39,8 @@ public:
     virtual void show_workers(int workers) { (void)workers; }   // the Workers menu
     // The Pause/Resume button: usable while a run goes, "Resume" while paused.
     virtual void show_pause(bool enabled, bool paused) { (void)enabled, (void)paused; }
+    // What the run's range should give ("About 35 factors expected; ...").
+    virtual void show_estimate(const std::string& text) { (void)text; }
     // The folder the program works in (the window's title names it).
     virtual void show_folder(const std::string& folder) { (void)folder; }
     // Where the window is, for the profile ("x y width height [max]");
@@ -78,6 +81,10 @@ class RangeDialog {
 public:
     virtual ~RangeDialog() = default;
     virtual bool run(std::int64_t& pmin, std::int64_t& pmax) = 0;
+    // What a range would give, for the dialog to show beside its fields and
+    // under its confirmation; empty when there is nothing to say.
+    using Estimate = std::function<std::string(std::int64_t pmin, std::int64_t pmax)>;
+    virtual void set_estimate(Estimate estimate) { (void)estimate; }
 };
 
 }  // namespace zud

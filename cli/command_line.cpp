@@ -2,6 +2,7 @@
 #include "cli/command_line.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <set>
 
 #include "engine/search/instruction_set.h"
@@ -19,6 +20,16 @@ bool parse_workers(const std::string& text, int processors, int& workers)
         return false;
     workers = std::stoi(text);
     return usable_workers(workers, processors) == workers;
+}
+
+// --stop-seconds S: a positive number of seconds, with a fraction if need be.
+bool parse_stop_seconds(const std::string& text, double& seconds)
+{
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos)
+        return false;
+    char* end = nullptr;
+    seconds = std::strtod(text.c_str(), &end);
+    return *end == '\0' && seconds > 0 && seconds < 1e12;
 }
 
 // --range FROM TO: the dialog's rules on plain p values, and its reasons.
@@ -124,9 +135,10 @@ std::string check_file_command(const CommandLine& line)
     const bool bounds = files.nmin != 0 || files.nmax != 0;
     if (files.kind == FileCommand::Kind::none || (files.kind != FileCommand::Kind::import_candidates && bounds))
         return bounds ? "--nmin and --nmax go with --import" : std::string();
-    if (line.console || line.start.workers != 0 || !line.warning.empty() || line.start.has_range || line.start.yes)
-        return "--export, --import and --apply sieve nothing: --console, --workers, --range and --yes do not go "
-               "with them";
+    if (line.console || line.start.workers != 0 || !line.warning.empty() || line.start.has_range || line.start.yes ||
+        line.start.stop_seconds > 0)
+        return "--export, --import and --apply sieve nothing: --console, --workers, --range, --stop-seconds and --yes "
+               "do not go with them";
     if (files.kind == FileCommand::Kind::import_candidates) {
         if (files.nmin == 0 || files.nmax == 0)
             return "--import needs --nmin A and --nmax B, the range of n of the new Zud.dat";
@@ -180,7 +192,8 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
         }
         // One value per option: a second one would quietly replace the
         // first, and a range decides which file is replaced.
-        if ((arg == "--workers" || arg == "--range" || arg == "--device") && !given.insert(arg).second)
+        if ((arg == "--workers" || arg == "--range" || arg == "--device" || arg == "--stop-seconds") &&
+            !given.insert(arg).second)
             return refuse(arg + " may be given only once");
         if (arg == "--console") {
             line.console = true;
@@ -213,6 +226,10 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
             if (!error.empty())
                 return refuse(error);
             i += 2;
+        } else if (arg == "--stop-seconds") {
+            if (i + 1 == args.size() || i + 1 >= operands_from || !parse_stop_seconds(args[i + 1], line.start.stop_seconds))
+                return refuse("--stop-seconds needs a number of seconds above 0, the time one primality test takes");
+            ++i;
         } else if (arg == "--export" || arg == "--import" || arg == "--apply") {
             if (const std::string error = take_file_command(args, i, line.files); !error.empty())
                 return refuse(error);
@@ -238,7 +255,7 @@ CommandLine parse_command_line(const std::vector<std::string>& raw_args, int pro
 
 std::string usage_text()
 {
-    return "Usage: zudsieve [--console] [--workers N] [--device N] [--range FROM TO] [--yes] [--] [DIR]\n"
+    return "Usage: zudsieve [--console] [--workers N] [--device N] [--range FROM TO] [--stop-seconds S] [--yes] [--] [DIR]\n"
            "       zudsieve --export abcd|abc|newpgen [FILE] [DIR]\n"
            "       zudsieve --import FILE --nmin A --nmax B [DIR]\n"
            "       zudsieve --apply FILE [DIR]\n"
@@ -265,6 +282,12 @@ std::string help_text()
            "                   workers; ZUDSIEVE_DEVICE=N does the same\n"
            "  --range FROM TO  the range of p for a run that would ask for one, as digits\n"
            "                   or with an exponent (3e9, 1.5e12); the range dialog's rules\n"
+           "  --stop-seconds S stop, with the resume point recorded, once a factor is expected\n"
+           "                   to take longer than S seconds of one core: the time one\n"
+           "                   primality test of a candidate takes on one core of this\n"
+           "                   machine (time the tester on one number of the file's n);\n"
+           "                   past that depth a test removes a candidate sooner than the\n"
+           "                   sieve does\n"
            "  --yes            answer Yes when asked whether completed results have been\n"
            "                   sent to the Zud team\n"
            "  --export FORMAT [FILE]\n"

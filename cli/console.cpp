@@ -149,6 +149,11 @@ public:
     void focus_log() override {}
     void show_status_line(const std::string&) override {}
     void show_range_line(const std::string& text) override { out_.line(text); }
+    void show_estimate(const std::string& text) override
+    {
+        if (!text.empty())
+            out_.line(text);
+    }
     void set_start_caption(const std::string&) override {}
     void show_priority_class(PriorityClass) override {}
     void show_thread_priority(ThreadPriority) override {}
@@ -225,13 +230,17 @@ public:
                 out_.diagnostic("(the upper end is not accepted: " + check.reason + ")");
                 continue;
             }
-            if (box_.show(check.question, BoxIcon::question, BoxButtons::yes_no, BoxAnswer::no) == BoxAnswer::yes) {
+            // The estimate goes under the question, a line of its own.
+            const std::string estimate = estimate_ ? estimate_(check.pmin, check.pmax) : std::string();
+            const std::string question = estimate.empty() ? check.question : check.question + "\n" + estimate;
+            if (box_.show(question, BoxIcon::question, BoxButtons::yes_no, BoxAnswer::no) == BoxAnswer::yes) {
                 pmin = check.pmin;
                 pmax = check.pmax;
                 return true;
             }
         }
     }
+    void set_estimate(Estimate estimate) override { estimate_ = std::move(estimate); }
 
 private:
     bool ask_end(const char* prompt, const char* which, std::string& answer)
@@ -258,6 +267,7 @@ private:
     std::istream& in_;
     ConsoleOutput& out_;
     MessageBox& box_;
+    Estimate estimate_;
 };
 
 class NoTray : public Tray {
@@ -317,6 +327,7 @@ int run_console(std::istream& in, std::ostream& out, bool terminal, const StartO
     MainWindowLogic logic(services);
     logic.override_workers(options.workers);
     logic.use_device(options.device, options.device_alone);
+    logic.override_stop_seconds(options.stop_seconds);
     logic.set_folder(folder);
     // Nothing here copies the log: a little of it is enough.
     logic.set_log_limit(std::size_t{1} << 20);

@@ -6,7 +6,8 @@ install      lays out a BOINC project for the search: the programs BOINC's
              version and the project's own folder (zudsieve/);
 work-generator, validate-init, validate-compare, assimilate
              what those programs do;
-status       the ranges done, the gaps and the failures;
+status       the ranges done, the gaps and the failures, the factors found
+             against those expected, and where sieving stops paying;
 next-zud     the candidate file without the factored n, for the next search;
 split        cuts a range into work units by hand.
 
@@ -1020,8 +1021,169 @@ def assimilate(args):
         complete = not gaps_of(ledger.covered(), s["pmin"], s["pmax"])
         write_project_status(project, lowest, complete)
         ledger.save()
+        record_throughput(project, [(pmin, pmax) for _, pmin, pmax, _, _ in found])
     for name, pmin, pmax, _, factors in found:
         print("work unit %s (%d..%d): %d factors" % (name, pmin, pmax, len(factors)))
+    return VALID
+
+
+# ------------------------------------------------------------- sieve depth
+#
+# A candidate with no factor below p1 has one in [p1, p2] with probability
+# about 1 - ln p1 / ln p2 (Mertens' third theorem: the product of 1 - 1/q
+# over the primes q up to x is about e^-gamma / ln x, and the quotient of two
+# such products leaves ln p1 / ln p2). A stretch dp at p holds dp / ln p
+# primes and survivors * dp / (p ln p) factors, so a factor costs
+# seconds_per_prime * p / survivors seconds of one core: the program's own
+# estimate (run/sieve_depth.h), here for the whole search.
+
+THROUGHPUT_NAME = "throughput"      # "EPOCH LO HI" per unit assimilated
+RECENT_SECONDS = 7 * 86400
+MOST_STRETCHES = 8
+PLOT_HINT = ("--plot needs matplotlib, which is not installed: on Debian, "
+             "apt-get install python3-matplotlib (or pip install matplotlib)")
+
+
+def factor_probability(p1, p2):
+    if p2 <= p1:
+        return 0.0
+    return 1.0 - math.log(max(p1, 3)) / math.log(max(p2, 3))
+
+
+def seconds_per_factor(seconds_per_prime, survivors, p):
+    return seconds_per_prime * p / survivors if survivors > 0 else float("inf")
+
+
+def depth_where_factor_takes(seconds, seconds_per_prime, candidates, p1):
+    """The p at which a factor costs `seconds` of one core, for the
+    candidates left at p1; p1 when it costs that already."""
+    def cost(p):
+        return seconds_per_factor(seconds_per_prime, candidates * (1 - factor_probability(p1, p)), p)
+    if cost(p1) >= seconds:
+        return p1
+    if cost(HIGHEST_P) < seconds:
+        return HIGHEST_P
+    lo, hi = math.log(max(p1, 1)), math.log(HIGHEST_P)
+    for _ in range(100):
+        mid = (lo + hi) / 2
+        lo, hi = (mid, hi) if cost(int(math.exp(mid))) < seconds else (lo, mid)
+    return int(math.exp(hi))
+
+
+def record_throughput(project, units, now=None):
+    """Appends the units just assimilated, with the time, for the recent
+    throughput that status reports."""
+    now = int(time.time() if now is None else now)
+    with open(os.path.join(project.folder, THROUGHPUT_NAME), "a") as f:
+        f.writelines("%d %d %d\n" % (now, lo, hi) for lo, hi in units)
+
+
+def recent_throughput(project, now=None):
+    """Primes a second over the units assimilated in the last week, from
+    the first of them to the last; None with fewer than two."""
+    now = time.time() if now is None else now
+    entries = []
+    try:
+        with open(os.path.join(project.folder, THROUGHPUT_NAME)) as f:
+            for line in f:
+                words = line.split()
+                if len(words) == 3 and all(w.isdigit() for w in words):
+                    entries.append(tuple(int(w) for w in words))
+    except FileNotFoundError:
+        return None
+    entries = sorted(e for e in entries if now - e[0] <= RECENT_SECONDS)
+    if len(entries) < 2 or entries[-1][0] <= entries[0][0]:
+        return None
+    primes = sum(expected_primes(lo, hi) for _, lo, hi in entries[1:])
+    return primes / (entries[-1][0] - entries[0][0])
+
+
+def depth_stretches(project, ledger, below):
+    """Per stretch of the part done without a gap: (lo, hi, found, expected,
+    left), up to MOST_STRETCHES stretches of whole units."""
+    s = project.settings
+    units = sorted((lo, hi) for lo, hi, state, _ in ledger.units.values() if state == "done" and hi < below)
+    if not units:
+        return []
+    per = -(-len(units) // MOST_STRETCHES)
+    bounds = [(units[i][0], units[min(i + per, len(units)) - 1][1]) for i in range(0, len(units), per)]
+    found_at = sorted(read_project_status(project.status_path).values())
+    left = s["candidates"]
+    stretches = []
+    for lo, hi in bounds:
+        found = bisect.bisect_right(found_at, hi) - bisect.bisect_left(found_at, lo)
+        expected = left * factor_probability(lo, hi + 1)
+        left -= found
+        stretches.append((lo, hi, found, expected, left))
+    return stretches
+
+
+def duration_words(seconds):
+    minutes = seconds / 60
+    if minutes < 1:
+        return "less than a minute"
+    if minutes < 1.5:
+        return "a minute"
+    if minutes < 90:
+        return "%.0f minutes" % minutes
+    if minutes < 48 * 60:
+        return "%.0f hours" % (minutes / 60)
+    if minutes < 730 * 24 * 60:
+        return "{:,.0f} days".format(minutes / 1440)
+    return "{:,.0f} years".format(minutes / (365.25 * 1440))
+
+
+def report_depth(project, ledger, below, test_seconds, plot):
+    s = project.settings
+    if test_seconds is not None and not test_seconds > 0:
+        raise Refusal("--test-seconds needs the seconds a test takes, above 0")
+    stretches = depth_stretches(project, ledger, below)
+    if stretches:
+        print("factors per stretch of p (found, expected, candidates left after it):")
+        for lo, hi, found, expected, left in stretches:
+            print("  %d..%d: %d found, %.1f expected, %d left" % (lo, hi, found, expected, left))
+    left = stretches[-1][4] if stretches else s["candidates"]
+    if test_seconds is not None:
+        depth = depth_where_factor_takes(test_seconds, s["seconds_per_prime"], left, below)
+        cost = seconds_per_factor(s["seconds_per_prime"], left, below)
+        print("a factor costs about %.3g s of one core at p=%d; a test takes %g s" % (cost, below, test_seconds))
+        if depth <= below:
+            print("sieving has stopped paying: a factor costs more than a test from about p=%d on" % depth)
+        else:
+            rate = recent_throughput(project)
+            primes = expected_primes(below, depth)
+            print("sieving pays up to about p=%d (%.3g primes more)" % (depth, primes))
+            print("at the recent throughput (%s) that takes about %s" % (
+                "%.3g primes a second" % rate, duration_words(primes / rate)) if rate else
+                "no recent throughput yet (fewer than two units done in the last week)")
+    if plot:
+        return plot_depth(plot, stretches, s["pmin"])
+    return VALID
+
+
+def plot_depth(path, stretches, pmin):
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print(PLOT_HINT, file=sys.stderr)
+        return INVALID
+    ends, found, expected = [pmin], [0], [0.0]
+    for lo, hi, f, e, _ in stretches:
+        ends.append(hi)
+        found.append(found[-1] + f)
+        expected.append(expected[-1] + e)
+    figure, axes = plt.subplots(figsize=(7, 4))
+    axes.plot(ends, found, marker="o", label="factors found")
+    axes.plot(ends, expected, marker=".", linestyle="--", label="factors expected")
+    axes.set_xlabel("p")
+    axes.set_ylabel("factors, from the start of the search")
+    axes.legend()
+    figure.tight_layout()
+    figure.savefig(path)
+    plt.close(figure)
+    print("plot written to %s" % path)
     return VALID
 
 
@@ -1044,7 +1206,7 @@ def status(args):
                            "".join("\n  %s %d..%d" % (n, *ledger.units[n][:2]) for n in names)))
     if ledger.lost:
         print("failed, name unknown (BOINC's work unit ids): " + ", ".join(i for i, _ in ledger.lost))
-    return VALID
+    return report_depth(project, ledger, below, args.test_seconds, args.plot)
 
 
 def reissue(args):
@@ -1182,8 +1344,11 @@ def parser():
     p.add_argument("words", metavar="WU_ID FILE... | --error N [WU_NAME] WU_ID [BATCH]", nargs="*")
     p.set_defaults(run=assimilate)
 
-    p = commands.add_parser("status", help="the ranges done, the gaps, the failures")
+    p = commands.add_parser("status", help="the ranges done, the gaps, the failures, the factors per stretch")
     p.add_argument("project", metavar="PROJECT_DIR")
+    p.add_argument("--test-seconds", type=float, metavar="S",
+                   help="seconds one primality test takes on one reference core: where sieving stops paying")
+    p.add_argument("--plot", metavar="FILE.png", help="draw the factors found and expected over p (matplotlib)")
     p.set_defaults(run=status)
 
     p = commands.add_parser("reissue", help="put waiting units back, to be issued again")

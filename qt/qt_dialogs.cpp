@@ -124,7 +124,8 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
     setFont(dialog_font("MS Sans Serif"));
     const DialogUnits du(font());
     // Wider than the bare fields, for the reason beside a refused one.
-    fixed_size(this, du, 365, 46, QStringLiteral("Enter the range of p...."));
+    // Taller than the bare fields, for the estimate below them.
+    fixed_size(this, du, 365, 58, QStringLiteral("Enter the range of p...."));
     label(this, QStringLiteral("Sieve from p="), du.rect(12, 8, 50, 8), Qt::AlignRight);
     label(this, QStringLiteral("billion"), du.rect(125, 8, 50, 8));
     label(this, QStringLiteral("to p="), du.rect(12, 25, 50, 8), Qt::AlignRight);
@@ -139,6 +140,8 @@ RangeDialogQt::RangeDialogQt(QWidget* parent, MessageBox& box) : QDialog(parent)
     upper_ = range_field(this, upper_reason_);
     upper_->setObjectName(QStringLiteral("upper"));
     upper_->setGeometry(du.rect(65, 24, 56, 12));
+    estimate_ = label(this, QString(), du.rect(12, 44, 290, 8));
+    estimate_->setObjectName(QStringLiteral("estimate"));
     auto* ok = button(this, QStringLiteral("OK"), du.rect(308, 7, 50, 14), true);
     auto* cancel = button(this, QStringLiteral("Cancel"), du.rect(308, 24, 50, 14), false);
     connect(ok, &QPushButton::clicked, this, &RangeDialogQt::accept);
@@ -168,11 +171,24 @@ void RangeDialogQt::accept()
     QDialog::accept();
 }
 
+void RangeDialogQt::set_estimate(RangeDialog::Estimate estimate)
+{
+    estimate_of_ = std::move(estimate);
+    auto update = [this] {
+        const RangeCheck check = check_range_entry(lower_->text().toStdString(), upper_->text().toStdString());
+        const bool whole = check.verdict == RangeCheck::Verdict::confirm && estimate_of_;
+        estimate_->setText(whole ? QString::fromStdString(estimate_of_(check.pmin, check.pmax)) : QString());
+    };
+    connect(lower_, &QLineEdit::textChanged, this, update);
+    connect(upper_, &QLineEdit::textChanged, this, update);
+}
+
 bool QtRangeDialog::run(std::int64_t& pmin, std::int64_t& pmax)
 {
     if (questions_ended())
         return false;
     RangeDialogQt dialog(parent_, box_);
+    dialog.set_estimate(estimate_);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     pmin = dialog.pmin();

@@ -38,6 +38,9 @@ public:
     QLineEdit* upper() const { return upper_; }
     QLabel* lower_reason() const { return lower_reason_; }
     QLabel* upper_reason() const { return upper_reason_; }
+    QLabel* estimate() const { return estimate_; }
+    // What the range as typed should give, below the fields as they change.
+    void set_estimate(RangeDialog::Estimate estimate);
     std::int64_t pmin() const { return pmin_; }
     std::int64_t pmax() const { return pmax_; }
     void accept() override;   // the OK rule
@@ -48,6 +51,8 @@ private:
     QLineEdit* upper_;
     QLabel* lower_reason_;
     QLabel* upper_reason_;
+    QLabel* estimate_;
+    RangeDialog::Estimate estimate_of_;
     std::int64_t pmin_ = 0;
     std::int64_t pmax_ = 0;
 };
@@ -57,10 +62,12 @@ class QtRangeDialog : public RangeDialog {
 public:
     QtRangeDialog(QWidget* parent, MessageBox& box) : parent_(parent), box_(box) {}
     bool run(std::int64_t& pmin, std::int64_t& pmax) override;
+    void set_estimate(Estimate estimate) override { estimate_ = std::move(estimate); }
 
 private:
     QWidget* parent_;
     MessageBox& box_;
+    Estimate estimate_;
 };
 
 class AlphaDialog : public QDialog {

@@ -94,6 +94,7 @@ ZudWindow::ZudWindow(WindowParts parts, StartOptions options) : options_(options
     logic_ = std::make_unique<MainWindowLogic>(services);
     logic_->override_workers(options_.workers);
     logic_->use_device(options_.device, options_.device_alone);
+    logic_->override_stop_seconds(options_.stop_seconds);
     // Records that could not be written are tried again every second, and
     // the tray is looked for as often: a panel may come at any time.
     auto* retry = new QTimer(this);
@@ -255,6 +256,9 @@ void ZudWindow::focus_log()
 void ZudWindow::show_status_line(const std::string& text)
 {
     status_->setText(QString::fromStdString(text));
+    // A long display shows its start; the whole text is the tooltip.
+    status_->setCursorPosition(0);
+    status_->setToolTip(QString::fromStdString(text));
 }
 
 void ZudWindow::show_range_line(const std::string& text)

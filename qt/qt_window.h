@@ -54,6 +54,7 @@ public:
     QRadioButton* priority_button(PriorityClass cls) const;
     QAction* thread_priority_action(ThreadPriority priority) const;
     QAction* alpha_action() const { return alpha_action_; }
+    QAction* depth_stop_action() const { return depth_stop_action_; }
     QAction* workers_action(int workers) const;
     QMenu* tray_menu() const { return tray_menu_; }
     QtTray* own_tray() const { return own_tray_.get(); }
@@ -77,6 +78,7 @@ public:
     void show_workers(int workers) override;
     void show_pause(bool enabled, bool paused) override;
     void show_folder(const std::string& folder) override;
+    void show_estimate(const std::string& text) override;
     std::string placement() const override;
     bool announces_completion() const override { return true; }
 
@@ -118,6 +120,8 @@ private:
     void build_session_items(QMenu* options);
     void build_workers_menu(QMenu* options);
     void build_tray_menu();
+    void build_depth_stop_item(QMenu* options);
+    void choose_depth_stop();
     void restore_placement(Profile& profile);
 
     StartOptions options_;
@@ -152,6 +156,7 @@ private:
     QAction* thread_normal_ = nullptr;
     QAction* thread_lowest_ = nullptr;
     QAction* alpha_action_ = nullptr;
+    QAction* depth_stop_action_ = nullptr;
     QAction* folder_action_ = nullptr;
     QAction* autostart_action_ = nullptr;
     QAction* hidden_action_ = nullptr;

@@ -52,6 +52,7 @@ void ZudWindow::build_menu()
     options->addSeparator();
     alpha_action_ = options->addAction(QStringLiteral("&Set alpha..."));
     connect(alpha_action_, &QAction::triggered, this, &ZudWindow::open_alpha_dialog);
+    build_depth_stop_item(options);
     options->addSeparator();
     folder_action_ = options->addAction(QStringLiteral("&Data folder..."));
     options->setToolTipsVisible(true);

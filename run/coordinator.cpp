@@ -158,6 +158,8 @@ void RunCoordinator::report(bool now)
         const double seconds = std::chrono::duration<double>(at - began_).count();
         const double rate = seconds > 0 ? static_cast<double>(recorded_ - run_.pmin) / seconds : 0.0;
         events_.progress({recorded_, share, rate, digest_});
+        if (recorded_ >= owner_.stop_depth_.load())
+            owner_.raise(Run::kStop);
     }
 }
 

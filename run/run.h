@@ -67,6 +67,10 @@ public:
     // once its new candidate file is written; a failure may be tried again.
     FileResult record_stop(std::int64_t p) { return journal_.record_stop(p); }
     FileResult record_done() { return journal_.record_done(); }
+    // Stops as stop() does once every prime below `p` is recorded (checked
+    // as the resume point crosses each multiple of 65,536); 0: never. The
+    // sieve-depth stop: past p a factor costs more than a primality test.
+    void set_stop_depth(std::int64_t p) { stop_depth_.store(p > 0 ? p : INT64_MAX); }
     bool paused() const;
     bool stop_requested() const { return (interrupt_.load() & kStop) != 0; }
     int nice() const;   // what the run's threads are set to
@@ -98,6 +102,7 @@ private:
     StatusJournal journal_;   // the coordinator's until the final event, then the front end's
     std::atomic<std::int32_t> interrupt_{0};
     std::atomic<bool> checkpoint_wanted_{false};
+    std::atomic<std::int64_t> stop_depth_{INT64_MAX};
     std::atomic<std::uint32_t> pauses_{0};   // counts pause() and resume() calls
     mutable std::mutex mutex_;
     std::condition_variable resumed_;

@@ -44,6 +44,7 @@ TEST(CommandLine, options_and_the_folder)
     EXPECT_EQ(attached.start.pmax, 4000000000);
     EXPECT_EQ(attached.folder, "-data");
     EXPECT_EQ(parse({"--", "--help"}).folder, "--help");
+    EXPECT_EQ(parse({"--stop-seconds=2.5"}).start.stop_seconds, 2.5);
 }
 
 TEST(CommandLine, refusals_say_what_was_wrong)
@@ -64,6 +65,8 @@ TEST(CommandLine, refusals_say_what_was_wrong)
         {{"--range", "1e9", "5e18"}, "--range: the upper end is refused: at most 4,611,686,018 billion"},
         {{"--range", "3", "1e5", "--range", "0", "1e6"}, "--range may be given only once"},
         {{"--workers", "2", "--console", "--workers", "2"}, "--workers may be given only once"},
+        {{"--stop-seconds", "0"}, "--stop-seconds needs a number of seconds above 0, the time one primality test takes"},
+        {{"--stop-seconds", "1e3"}, "--stop-seconds needs a number of seconds above 0, the time one primality test takes"},
     };
     for (const auto& [args, error] : refused) {
         const CommandLine line = parse(args);

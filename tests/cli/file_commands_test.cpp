@@ -219,7 +219,8 @@ TEST(FileCommandLine, the_commands_their_files_and_refusals)
         {{"--apply", "a", "--nmin", "9"}, "--nmin and --nmax go with --import"},
         {{"--nmax", "9"}, "--nmin and --nmax go with --import"},
         {{"--export", "abcd", "--console"},
-         "--export, --import and --apply sieve nothing: --console, --workers, --range and --yes do not go with them"},
+         "--export, --import and --apply sieve nothing: --console, --workers, --range, --stop-seconds and --yes do not go "
+         "with them"},
     };
     for (const auto& [args, error] : refused) {
         line = zud::parse_command_line(args, 4);

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "app/factor_cost.h"
 #include "qt/qt_fixture.h"
 #include "qt/qt_record_views.h"
 
@@ -126,7 +127,8 @@ TEST_F(QtScreenshots, pictures_for_the_readme)
     const QString dir = QString::fromLocal8Bit(out);
     const QStringList pictures{"progress-window.png", "tray-menu.png",           "range-window.png",
                                "alpha-window.png",    "folder-chooser.png",      "progress-window-dark.png",
-                               "range-window-dark.png", "factors-view.png",      "progress-view.png"};
+                               "range-window-dark.png", "factors-view.png",      "progress-view.png",
+                               "range-estimate.png"};
     for (const QString& picture : pictures)
         QFile::remove(dir + "/" + picture);
     auto grab = [](QWidget* widget, const QString& file) {
@@ -139,6 +141,10 @@ TEST_F(QtScreenshots, pictures_for_the_readme)
     // refused, for it divides no candidate.
     write_file("ZudStatus.dat", "pmax=2000000000000\npmin=1000000000000\npmin=1371864960000\n");
     profile.values["statusval"] = "2";
+    // A rate kept from an earlier run on this file: the estimates tell a time.
+    zud::CandidateSet set;
+    ASSERT_TRUE(zud::read_candidate_file(zud::DataFolder(), set).ok);
+    profile.values["rate"] = zud::candidate_fingerprint(set) + " 2.4e-06";
     zud::qt::WindowParts p = parts(false);
     p.tray = nullptr;
     ZudWindow window(p);
@@ -195,6 +201,16 @@ TEST_F(QtScreenshots, pictures_for_the_readme)
     QTest::qWait(300);
     grab(&range_dialog, dir + "/range-window.png");
     range_dialog.hide();
+    zud::qt::RangeDialogQt estimate_dialog(&window, quiet);
+    estimate_dialog.set_estimate(
+        [&window](std::int64_t pmin, std::int64_t pmax) { return window.logic().range_estimate(pmin, pmax); });
+    estimate_dialog.move(60, 80);
+    estimate_dialog.show();
+    estimate_dialog.lower()->setText("1");
+    estimate_dialog.upper()->setText("2");
+    QTest::qWait(300);
+    grab(&estimate_dialog, dir + "/range-estimate.png");
+    estimate_dialog.hide();
     zud::qt::AlphaDialog alpha(&window, 2.5);
     alpha.move(60, 80);
     alpha.show();
