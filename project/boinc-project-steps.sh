@@ -17,7 +17,7 @@ project=$HOME/projects/zud
 
 # 1. Make the project. bin/start finds its daemons by the machine's name:
 #    make_project writes the first word of the host name instead.
-"$BOINC/tools/make_project" --url_base "http://$HOST/" --project_host "$HOST" \
+"$BOINC/tools/make_project" --srcdir "$BOINC" --url_base "http://$HOST/" --project_host "$HOST" \
     --db_user "$DB_USER" --db_passwd "$DB_PASSWD" --no_query zud
 cd "$project"
 sed -i -e "s|<host>.*</host>|<host>$(hostname)</host>|" \
