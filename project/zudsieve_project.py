@@ -852,8 +852,11 @@ def measure_rate(program, zud, at, limit=120):
         words = [program, "--console", "--yes", "--workers", "1", "--range", "%d" % at,
                  "%d" % min(HIGHEST_P, int(at) * 2), folder]
         try:
+            # Its settings (the folder chosen last) stay in the temporary
+            # folder, not the admin's own.
             run = subprocess.Popen(words, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL, text=True, start_new_session=True)
+                                   stderr=subprocess.DEVNULL, text=True, start_new_session=True,
+                                   env=dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, ".config")))
         except OSError as e:
             raise Refusal("'%s' cannot be run (%s)" % (program, e.strerror))
         rate = None
