@@ -3,7 +3,7 @@
 # (cached outside the clone), MariaDB and Apache on loopback, the README's
 # steps as project/boinc-project-steps.sh runs them, and Debian boinc-client
 # volunteers: one that may use one processor (it gets the version without a
-# plan class), one with two (the mt version) and a third that takes the
+# plan class, never mt), one with two and a third that takes the
 # replicas the first two may not (one per volunteer). Every unit must be
 # assimilated, the project's ZudStatus.dat equal to a plain run's, the units'
 # rsc_fpops_* the generator's; a hand-edited result is refused and an aborted
