@@ -280,6 +280,12 @@ EOF
     break
   fi
   if [ $((++round % 5)) -eq 0 ]; then nudge; fi
+  # Cron's part in a BOINC project: bin/start --cron every few minutes
+  # restarts a daemon that died (the transitioner of this server may quit
+  # on a result name it made twice, "Duplicate entry ... for key 'name'").
+  if [ $((round % 20)) -eq 0 ]; then
+    su - "$admin" -c "cd $project && bin/start --cron" >/dev/null 2>&1 || true
+  fi
   sleep 3
 done
 say "$(ledger_done) units done"
