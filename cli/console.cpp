@@ -84,7 +84,9 @@ public:
             out_ << "\r\033[K" << shown << std::flush;
             status_shown_ = true;
         } else if (status != last_status_ && !(progress && too_soon())) {
-            out_ << text << '\n' << std::flush;
+            // A log shows the rate too, a line a minute: what an admin
+            // reads off a run in a pipe.
+            out_ << (progress && rate_due(rate) ? text + "   " + rate : text) << '\n' << std::flush;
             last_status_ = status;
         }
     }
@@ -118,12 +120,25 @@ private:
         return false;
     }
 
+    bool rate_due(const std::string& rate)
+    {
+        const std::int32_t now = monotonic_ms();
+        if (rate.find("p/sec") == std::string::npos ||
+            (rate_printed_ && static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(last_rate_ms_)) < 60000))
+            return false;
+        rate_printed_ = true;
+        last_rate_ms_ = now;
+        return true;
+    }
+
     std::ostream& out_;
     bool terminal_;
     bool status_shown_ = false;
     std::string last_status_;
     bool progress_printed_ = false;
     std::int32_t last_progress_ms_ = 0;
+    bool rate_printed_ = false;
+    std::int32_t last_rate_ms_ = 0;
 };
 
 class ConsoleView : public WindowView {

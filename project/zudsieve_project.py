@@ -28,9 +28,11 @@ import mmap
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import xml.etree.ElementTree as ET
 from array import array
@@ -647,6 +649,9 @@ def write_project_status(project, lowest, complete):
 
 # ---------------------------------------------------------------- install
 
+# No <rsc_fpops_est> or <rsc_fpops_bound> here: create_work reads the
+# template after its command line, and the template's would replace the
+# generator's estimate of each unit.
 INPUT_TEMPLATE = """<input_template>
     <file_info>
         <number>0</number>
@@ -672,8 +677,6 @@ INPUT_TEMPLATE = """<input_template>
         <max_error_results>4</max_error_results>
         <max_total_results>8</max_total_results>
         <max_success_results>4</max_success_results>
-        <rsc_fpops_est>%(fpops_est).0f</rsc_fpops_est>
-        <rsc_fpops_bound>%(fpops_bound).0f</rsc_fpops_bound>
         <rsc_disk_bound>%(disk_bound)d</rsc_disk_bound>
         <delay_bound>%(delay_bound)d</delay_bound>
     </workunit>
@@ -706,6 +709,10 @@ VERSION_XML = """<version>
 </version>
 """
 
+# The generator is a daemon that loops rather than a <task>: BOINC runs
+# tasks only from "bin/start --cron" in a crontab, which a project started
+# with bin/start alone does not have; a daemon starts and stops with the
+# project's other daemons.
 DAEMONS = """<!-- in config.xml, inside <daemons> -->
 <daemon>
     <cmd>script_validator --app %(app)s --credit_from_wu --init_script zud_validate_init --compare_script zud_validate_compare</cmd>
@@ -713,13 +720,17 @@ DAEMONS = """<!-- in config.xml, inside <daemons> -->
 <daemon>
     <cmd>script_assimilator --app %(app)s --script zud_assimilate</cmd>
 </daemon>
-<!-- inside <tasks> -->
-<task>
-    <cmd>zud_work_generator</cmd>
-    <period>10 min</period>
-    <output>zud_work_generator.out</output>
-</task>
+<daemon>
+    <cmd>zud_work_generator --loop %(period)d</cmd>
+</daemon>
+<!-- inside <config>: an extra replica never goes to a host that returned
+     one already, so that two results of different volunteers decide a
+     unit (a lazy host cannot confirm itself) -->
+<one_result_per_user_per_wu>1</one_result_per_user_per_wu>
 """
+# The generator's period, in seconds: a round that finds the queue full
+# reads the ledger and nothing more.
+GENERATOR_PERIOD = 60
 
 PROGRAMS = {"zud_validate_init": "validate-init", "zud_validate_compare": "validate-compare",
             "zud_assimilate": "assimilate", "zud_work_generator": "work-generator"}
@@ -771,8 +782,13 @@ def install(args):
     if not os.path.exists(index):
         build_index(zud_copy, index)
     count = sum(len(ns) for ns in candidates.ns)
-    seconds_per_prime = (1.0 / args.rate * math.log(args.rate_at) if args.rate
-                         else SECONDS_PER_PRIME_PER_ROOT * math.sqrt(max(count, 1)))
+    rate = args.rate
+    if not rate:
+        rate = measure_rate(args.measure_with or shutil.which("zudsieve") or "/usr/bin/zudsieve", zud_copy,
+                            args.rate_at)
+        print("Measured: %.0f p per second on one core at p=%.0f (give --rate to set it instead)."
+              % (rate, args.rate_at))
+    seconds_per_prime = 1.0 / rate * math.log(args.rate_at)
     settings = {"app": args.app, "tag": tag, "md5": md5, "zud": "Zud_%s.dat" % tag, "pmin": pmin, "pmax": pmax,
                 "candidates": count, "nmin": candidates.nmin, "queue": args.queue,
                 "unit_seconds": args.unit_hours * 3600.0, "seconds_per_prime": seconds_per_prime,
@@ -795,15 +811,21 @@ def install(args):
               "delay_bound": 14 * 86400, "max_nbytes": settings["max_nbytes"]}
     replace_file(os.path.join(project.root, "templates", "zud_in.xml"), INPUT_TEMPLATE % values)
     replace_file(os.path.join(project.root, "templates", "zud_out.xml"), OUTPUT_TEMPLATE % values)
-    # The application's version, for BOINC's update_versions: the plan
+    # The application's versions, for BOINC's update_versions: the plan
     # class "mt" (threads as --nthreads N) is the folder name's suffix.
+    # BOINC's "mt" refuses hosts with fewer than two usable processors, so
+    # a version without a plan class (one thread: the client's <ncpus> is
+    # its 1) stands beside it; the scheduler sends a larger host the faster.
+    # Two versions rather than a plan_class_spec.xml: that file would
+    # replace BOINC's own "mt" for every application of the project.
     physical = "%s_%d_%s" % (args.app, version, PLATFORM)
-    version_folder = os.path.join(project.root, "apps", args.app, "%d.%02d" % (version // 100, version % 100),
-                                  PLATFORM + "__mt")
-    os.makedirs(version_folder, exist_ok=True)
-    shutil.copyfile(program, os.path.join(version_folder, physical))
-    os.chmod(os.path.join(version_folder, physical), 0o755)
-    replace_file(os.path.join(version_folder, "version.xml"), VERSION_XML % {"physical": physical})
+    versions = os.path.join(project.root, "apps", args.app, "%d.%02d" % (version // 100, version % 100))
+    for suffix in ("__mt", ""):
+        version_folder = os.path.join(versions, PLATFORM + suffix)
+        os.makedirs(version_folder, exist_ok=True)
+        shutil.copyfile(program, os.path.join(version_folder, physical))
+        os.chmod(os.path.join(version_folder, physical), 0o755)
+        replace_file(os.path.join(version_folder, "version.xml"), VERSION_XML % {"physical": physical})
     with project.lock():
         ledger = Ledger(project.ledger_path)
         ledger.save()
@@ -811,9 +833,54 @@ def install(args):
             write_project_status(project, {}, False)
     print("The search of %d..%d on %s (%d candidates) is set up in %s." % (pmin, pmax, args.zud, count,
                                                                            project.folder))
-    print("The application's version is in %s; run bin/update_versions." % version_folder)
-    print(DAEMONS % {"app": args.app}, end="")
+    print("The application's versions are in %s (one thread, and mt); run bin/update_versions." % versions)
+    print(DAEMONS % {"app": args.app, "period": GENERATOR_PERIOD}, end="")
     return VALID
+
+
+RATE_LINE = re.compile(r"Rate: ([0-9,]+) p/sec")
+
+
+def measure_rate(program, zud, at, limit=120):
+    """p per second of one worker of `program` (the desktop program's
+    console) on the candidate file at p = `at`: the first rate it shows
+    after a few seconds of sieving."""
+    if not os.path.isfile(program):
+        raise Refusal("no '%s' to measure the rate with (install zudsieve, give --measure-with or --rate)"
+                      % program)
+    with tempfile.TemporaryDirectory(prefix="zud-rate-") as folder:
+        os.symlink(os.path.abspath(zud), os.path.join(folder, "Zud.dat"))
+        words = [program, "--console", "--yes", "--workers", "1", "--range", "%d" % at,
+                 "%d" % min(HIGHEST_P, int(at) * 2), folder]
+        try:
+            # Its settings (the folder chosen last) stay in the temporary
+            # folder, not the admin's own.
+            run = subprocess.Popen(words, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, text=True, start_new_session=True,
+                                   env=dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, ".config")))
+        except OSError as e:
+            raise Refusal("'%s' cannot be run (%s)" % (program, e.strerror))
+        rate = None
+        # A program that shows nothing is stopped all the same.
+        timer = threading.Timer(limit, run.terminate)
+        timer.start()
+        try:
+            for line in run.stdout:
+                match = RATE_LINE.search(line)
+                if match:
+                    rate = float(match.group(1).replace(",", ""))
+                    break
+        finally:
+            timer.cancel()
+            run.terminate()
+            try:
+                run.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                run.kill()
+                run.wait()
+    if not rate:
+        raise Refusal("'%s' showed no rate within %d seconds (give --rate)" % (program, limit))
+    return rate
 
 
 def shell_word(text):
@@ -829,6 +896,26 @@ def run_boinc_tool(project, words):
                                                 (done.stderr or done.stdout).strip()[:400]))
 
 
+def stage(project, path):
+    """Puts a file where the download server hands it out, under its own
+    name: BOINC's bin/dir_hier_path names the place (and makes its folder).
+    Not bin/stage_file: a PHP tool that some servers ship broken."""
+    done = subprocess.run(["bin/dir_hier_path", os.path.basename(path)], cwd=project.root, capture_output=True,
+                          text=True, stdin=subprocess.DEVNULL)
+    target = done.stdout.strip()
+    if done.returncode != 0 or not target:
+        raise Transient("bin/dir_hier_path failed (%d): %s" % (done.returncode,
+                                                              (done.stderr or done.stdout).strip()[:400]))
+    target = os.path.join(project.root, target)
+    if os.path.exists(target) and file_md5(target) == file_md5(path):
+        return
+    # A download never sees half a file: a copy beside it, renamed.
+    partial = target + ".zud-part"
+    shutil.copyfile(path, partial)
+    os.chmod(partial, 0o644)
+    os.replace(partial, target)
+
+
 def create_unit(project, name, lo, hi):
     s = project.settings
     units = os.path.join(project.folder, "units")
@@ -836,10 +923,10 @@ def create_unit(project, name, lo, hi):
     range_path = os.path.join(units, name + ".range")
     replace_file(range_path, "%d %d\n" % (lo, hi))
     if not s.get("staged"):
-        run_boinc_tool(project, ["bin/stage_file", "--copy", os.path.join(project.folder, s["zud"])])
+        stage(project, os.path.join(project.folder, s["zud"]))
         s["staged"] = True
         replace_file(project.settings_path, json.dumps(s, indent=1, sort_keys=True) + "\n")
-    run_boinc_tool(project, ["bin/stage_file", "--copy", range_path])
+    stage(project, range_path)
     fpops, credit = project.unit_costs(lo, hi)
     run_boinc_tool(project, ["bin/create_work", "--appname", s["app"], "--wu_name", name,
                              "--wu_template", "templates/zud_in.xml", "--result_template", "templates/zud_out.xml",
@@ -848,6 +935,8 @@ def create_unit(project, name, lo, hi):
 
 
 def work_generator(args):
+    if args.loop:
+        return generator_daemon(args)
     project = Project(args.project)
     s = project.settings
     queue = args.queue if args.queue else s["queue"]
@@ -879,6 +968,24 @@ def work_generator(args):
             ledger.save()
             made += 1
     print("%d work units made; %d waiting" % (made, len(Ledger(project.ledger_path).in_state("issued"))))
+    return VALID
+
+
+def generator_daemon(args):
+    """The generator as one of the project's daemons: a round every
+    --loop seconds, until bin/stop (SIGHUP, or its stop_daemons file). A
+    round that fails is logged and tried again next time."""
+    project = Project(args.project)
+    signal.signal(signal.SIGHUP, lambda *_: sys.exit(0))
+    while not os.path.exists(os.path.join(project.root, "stop_daemons")):
+        try:
+            project._settings = None
+            work_generator(argparse.Namespace(project=args.project, queue=args.queue, loop=None))
+        except (Refusal, Transient, OSError) as e:
+            print("zudsieve-project: %s" % e, file=sys.stderr)
+        sys.stdout.flush()
+        sys.stderr.flush()
+        time.sleep(args.loop)
     return VALID
 
 
@@ -1206,7 +1313,22 @@ def status(args):
                            "".join("\n  %s %d..%d" % (n, *ledger.units[n][:2]) for n in names)))
     if ledger.lost:
         print("failed, name unknown (BOINC's work unit ids): " + ", ".join(i for i, _ in ledger.lost))
+    if not one_result_per_host(project):
+        print("warning: config.xml lacks <one_result_per_user_per_wu>1</one_result_per_user_per_wu>: an extra "
+              "replica may go to a host that returned one already, and two results of one host then decide "
+              "a unit", file=sys.stderr)
     return report_depth(project, ledger, below, args.test_seconds, args.plot)
+
+
+def one_result_per_host(project):
+    """Whether the project's config.xml gives each volunteer one replica
+    of a unit at most."""
+    try:
+        config = ET.parse(os.path.join(project.root, "config.xml")).getroot().find("config")
+    except (OSError, ET.ParseError):
+        return False
+    node = config.find("one_result_per_user_per_wu") if config is not None else None
+    return node is not None and (node.text or "").strip() != "0"     # <one_result_per_user_per_wu/> is 1
 
 
 def reissue(args):
@@ -1246,7 +1368,8 @@ bin/stage_file --copy "$here/%(zud)s"
 
 CREATE_WORK_UNIT = """bin/stage_file --copy "$here/%(range)s"
 bin/create_work --appname %(app)s --wu_name %(name)s --wu_template templates/zud_in.xml \\
-    --result_template templates/zud_out.xml %(zud)s %(range)s
+    --result_template templates/zud_out.xml --rsc_fpops_est %(fpops_est).0f --rsc_fpops_bound %(fpops_bound).0f \\
+    %(zud)s %(range)s
 """
 
 
@@ -1293,7 +1416,7 @@ def split(args):
         range_name = name + ".range"
         replace_file(os.path.join(args.outdir, range_name), "%d %d\n" % (lo, hi))
         script.append(CREATE_WORK_UNIT % {"range": range_name, "app": args.app, "name": name,
-                                          "zud": zud_name})
+                                          "zud": zud_name, "fpops_est": fpops_est, "fpops_bound": fpops_est * 20})
         units += 1
     script_path = os.path.join(args.outdir, "create_work.sh")
     replace_file(script_path, "".join(script))
@@ -1318,7 +1441,9 @@ def parser():
     p.add_argument("--app-version", type=int, help="its version as BOINC numbers it (124 for 1.24)")
     p.add_argument("--queue", type=int, default=20, help="work units kept waiting")
     p.add_argument("--unit-hours", type=float, default=4.0, help="run time of a unit on one reference core")
-    p.add_argument("--rate", type=float, help="p per second of one reference core, measured with zudsieve")
+    p.add_argument("--rate", type=float,
+                   help="p per second of one reference core (default: measured with zudsieve for a few seconds)")
+    p.add_argument("--measure-with", metavar="PROGRAM", help="the zudsieve that measures the rate (default: PATH's)")
     p.add_argument("--rate-at", type=float, default=1e12, help="the p at which --rate was measured")
     p.add_argument("--force", action="store_true", help="replace the settings of a search set up before")
     p.add_argument("--tool", help=argparse.SUPPRESS)
@@ -1327,6 +1452,7 @@ def parser():
     p = commands.add_parser("work-generator", help="keep units waiting (bin/zud_work_generator)")
     p.add_argument("--project", required=True, metavar="PROJECT_DIR")
     p.add_argument("--queue", type=int, help="units to keep waiting (default: the project's setting)")
+    p.add_argument("--loop", type=float, metavar="SECONDS", help="run as a daemon: a round every SECONDS")
     p.set_defaults(run=work_generator)
 
     for name, run, text in [("validate-init", validate_init, "check results (bin/zud_validate_init)"),

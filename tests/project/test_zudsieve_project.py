@@ -1,6 +1,8 @@
 """The project's tools: work units that tile a range, results checked with
 exact arithmetic, replicas compared, results merged into the next Zud.dat."""
 
+import json
+import math
 import os
 import random
 import re
@@ -22,6 +24,8 @@ SMALL_ZUD = os.path.join(TEST_DATA, "small_Zud.dat")
 # that leave it out skip the checks against the program's own result).
 BOINC_APP = os.environ.get("ZUD_BOINC_BINARY", "")
 BOINC_MODE = os.path.isfile(BOINC_APP)
+# The desktop program, whose console measures the rate.
+SIEVE_APP = os.environ.get("ZUD_SIEVE_BINARY", "")
 TOOL = os.path.join(HERE, "..", "..", "project", "zudsieve_project.py")
 SMALL_NMIN = 100
 
@@ -148,11 +152,13 @@ class SplitTest(Folder):
             with open(os.path.join(out, "create_work.sh")) as f:
                 script = f.read()
             self.assertEqual(script.count("bin/create_work"), len(ranges))
+            self.assertEqual(script.count("--rsc_fpops_est "), len(ranges))
         with open(os.path.join(out, "templates", "zud_in.xml")) as f:
             wu = f.read()
         self.assertEqual(wu.count("<copy_file/>"), 2)
         self.assertIn("<min_quorum>2</min_quorum>", wu)
         self.assertIn("<open_name>range</open_name>", wu)
+        self.assertNotIn("rsc_fpops", wu)
         with open(os.path.join(out, "templates", "zud_out.xml")) as f:
             self.assertIn("<open_name>ZudStatus.dat</open_name>\n            <copy_file/>", f.read())
         with open(SMALL_ZUD, "rb") as f:
@@ -267,9 +273,10 @@ class ValidateTest(UnitFolder):
 
 
 class ProjectFolder(Folder):
-    """A stand-in BOINC project: bin/ with create_work and stage_file that
-    record their arguments, the daemons' working folder wk/, upload/, and
-    the search of [PMIN, PMAX] installed in it."""
+    """A stand-in BOINC project: bin/ with create_work that records its
+    arguments, dir_hier_path that names a place in download/, stage_file
+    broken as some servers ship it, the daemons' working folder wk/,
+    upload/, and the search of [PMIN, PMAX] installed in it."""
     PMIN, PMAX = 1000, 7000
 
     def setUp(self):
@@ -277,9 +284,13 @@ class ProjectFolder(Folder):
         self.project = self.path("project")
         for sub in ("bin", "wk", "upload/1f", "templates"):
             os.makedirs(os.path.join(self.project, sub))
-        for name in ("create_work", "stage_file"):
-            self.executable(os.path.join(self.project, "bin", name),
-                            '#!/bin/sh\necho "$(basename "$0") $*" >> "$(dirname "$0")/../calls.log"\n')
+        self.executable(os.path.join(self.project, "bin", "create_work"),
+                        '#!/bin/sh\necho "$(basename "$0") $*" >> "$(dirname "$0")/../calls.log"\n')
+        self.executable(os.path.join(self.project, "bin", "stage_file"),
+                        "#!/bin/sh\necho 'PHP Fatal error:  Uncaught Error: Call to undefined function "
+                        "parse_config()' >&2\nexit 255\n")
+        self.executable(os.path.join(self.project, "bin", "dir_hier_path"),
+                        '#!/bin/sh\nmkdir -p download/2a && echo "$(pwd)/download/2a/$1"\n')
         program = self.executable(self.path("zudsieve"), '#!/bin/sh\necho "ZudSieve 1.24"\n')
         # Units of about 2,000 p: 0.08 p a second at p = e for an hour.
         done = subprocess.run([sys.executable, TOOL, "install", self.project, "--zud", SMALL_ZUD, "--range",
@@ -322,14 +333,19 @@ class ProjectTest(ProjectFolder):
         out = self.install_output
         self.assertIn("--init_script zud_validate_init --compare_script zud_validate_compare</cmd>", out)
         self.assertIn("--script zud_assimilate</cmd>", out)
-        self.assertIn("<cmd>zud_work_generator</cmd>", out)
-        version = os.path.join(self.project, "apps", "zudsieve", "1.24", "x86_64-pc-linux-gnu__mt")
-        self.assertTrue(os.access(os.path.join(version, "zudsieve_124_x86_64-pc-linux-gnu"), os.X_OK))
-        with open(os.path.join(version, "version.xml")) as f:
-            self.assertIn("<physical_name>zudsieve_124_x86_64-pc-linux-gnu</physical_name>\n        <main_program/>",
-                          f.read())
+        self.assertIn("<daemon>\n    <cmd>zud_work_generator --loop 60</cmd>\n</daemon>", out)
+        self.assertIn("\n<one_result_per_user_per_wu>1</one_result_per_user_per_wu>\n", out)
+        # A version for hosts of one processor beside the mt one.
+        for platform in ("x86_64-pc-linux-gnu__mt", "x86_64-pc-linux-gnu"):
+            version = os.path.join(self.project, "apps", "zudsieve", "1.24", platform)
+            self.assertTrue(os.access(os.path.join(version, "zudsieve_124_x86_64-pc-linux-gnu"), os.X_OK))
+            with open(os.path.join(version, "version.xml")) as f:
+                self.assertIn("<physical_name>zudsieve_124_x86_64-pc-linux-gnu</physical_name>\n"
+                              "        <main_program/>", f.read())
         with open(os.path.join(self.project, "templates", "zud_in.xml")) as f:
-            self.assertIn("<number>0</number>\n        <sticky/>", f.read())
+            template = f.read()
+        self.assertIn("<number>0</number>\n        <sticky/>", template)
+        self.assertNotIn("rsc_fpops", template)     # it would override the generator's
 
         # The generator keeps two units waiting, each with its cost and credit.
         self.assertEqual(self.daemon("zud_work_generator")[0], 0)
@@ -342,8 +358,14 @@ class ProjectTest(ProjectFolder):
         for c in creates:
             fpops, credit = float(c[c.index("--rsc_fpops_est") + 1]), float(c[c.index("--credit") + 1])
             self.assertAlmostEqual(credit, fpops * 200 / 86400e9, delta=0.01)
+            self.assertAlmostEqual(float(c[c.index("--rsc_fpops_bound") + 1]), 20 * fpops, delta=20)
             self.assertEqual(c[-2:-1], ["Zud_%s.dat" % first[4:12]])
-        self.assertEqual(sum(c.startswith("stage_file") and ".dat" in c for c in calls), 1)
+        # Staged where dir_hier_path says, stage_file broken as it may be.
+        download = os.path.join(self.project, "download", "2a")
+        self.assertEqual(sorted(os.listdir(download)), sorted(["Zud_%s.dat" % first[4:12], first + ".range",
+                                                               second + ".range"]))
+        with open(os.path.join(download, first + ".range")) as f:
+            self.assertEqual(f.read(), "%d %d\n" % tuple(self.ledger().units[first][:2]))
 
         # Two replicas of the first unit agree; what a lazy or careless host
         # sends is invalid.
@@ -390,6 +412,11 @@ class ProjectTest(ProjectFolder):
             self.assertEqual(f.read(), status_text(self.PMIN, self.PMAX, sorted(expected), digest=""))
         code, text = tool_output("status", self.project)
         self.assertIn("gaps: none\neverything below p=%d is done" % (self.PMAX + 1), text)
+        self.assertIn("warning: config.xml lacks <one_result_per_user_per_wu>1</one_result_per_user_per_wu>", text)
+        with open(os.path.join(self.project, "config.xml"), "w") as f:
+            f.write("<boinc>\n<config>\n<one_result_per_user_per_wu>1</one_result_per_user_per_wu>\n"
+                    "</config>\n</boinc>\n")
+        self.assertNotIn("warning", tool_output("status", self.project)[1])
         self.assertEqual(tool("next-zud", self.project, self.path("next.dat"))[0], 0)
         after = zp.read_candidates(self.path("next.dat"))
         self.candidates.remove((k, n) for _, k, n in expected)
@@ -451,6 +478,63 @@ class ProjectTest(ProjectFolder):
         self.assertEqual(self.ledger().units[first][2], "failed")
         self.assertEqual(self.daemon("zud_work_generator")[0], 0)
         self.assertIn(first + "_r1", self.ledger().in_state("issued"))
+
+    def test_the_generator_as_a_daemon_fills_the_queue_until_stopped(self):
+        """Started as bin/start starts a daemon, it keeps the queue full by
+        itself; bin/stop's stop_daemons file or its SIGHUP ends it."""
+        for stop in ("stop_daemons", signal.SIGHUP):
+            daemon = subprocess.Popen(["../bin/zud_work_generator", "--loop", "0.1"],
+                                      cwd=os.path.join(self.project, "wk"), stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
+            self.addCleanup(daemon.kill)
+            deadline = time.monotonic() + 60
+            while len(self.ledger().in_state("issued")) < 2 and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertEqual(len(self.ledger().in_state("issued")), 2)
+            # A unit fails: a later round issues its range again.
+            unit = self.ledger().in_state("issued")[0]
+            self.assertEqual(self.daemon("zud_assimilate", "--error", "16", unit, "3", "0")[0], 0)
+            while unit + "_r1" not in self.ledger().in_state("issued") and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertIn(unit + "_r1", self.ledger().in_state("issued"))
+            self.assertEqual(daemon.poll(), None)
+            if stop == "stop_daemons":
+                open(os.path.join(self.project, "stop_daemons"), "w").close()
+                self.assertEqual(daemon.wait(timeout=30), 0)
+                os.remove(os.path.join(self.project, "stop_daemons"))
+            else:
+                daemon.send_signal(stop)
+            self.assertEqual(daemon.wait(timeout=30), 0)
+
+    def test_install_without_a_rate_measures_it_with_the_console(self):
+        """The rate comes from the console's own rate line in a pipe:
+        a stand-in that shows one, then the real program when built."""
+        shows = self.executable(self.path("shows_rate"), '#!/bin/sh\necho "Sieving (a while left)"\n'
+                                'echo "Sieving (less left)   Rate: 1,234,567 p/sec"\nsleep 600\n')
+        programs = [(shows, 1234567)] + ([(SIEVE_APP, None)] if os.path.isfile(SIEVE_APP) else [])
+        for program, rate in programs:
+            done = subprocess.run([sys.executable, TOOL, "install", self.project, "--force", "--zud", SMALL_ZUD,
+                                   "--range", "1000", "7000", "--program", program, "--app-version", "124",
+                                   "--measure-with", program], capture_output=True, text=True, timeout=200)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            measured = float(re.search(r"Measured: ([0-9]+) p per second", done.stdout).group(1))
+            if rate:
+                self.assertEqual(measured, rate)
+            else:
+                self.assertGreater(measured, 1000)
+            with open(os.path.join(self.project, "zudsieve", "settings.json")) as f:
+                settings = json.load(f)
+            self.assertAlmostEqual(settings["seconds_per_prime"] * measured, math.log(1e12), places=6)
+
+
+class ReadmeTest(unittest.TestCase):
+    def test_the_readme_quotes_the_steps_the_real_server_test_runs(self):
+        top = os.path.join(HERE, "..", "..")
+        with open(os.path.join(top, "project", "boinc-project-steps.sh")) as f:
+            steps = f.read()
+        with open(os.path.join(top, "README.md")) as f:
+            self.assertIn("\n```sh\n" + steps + "```\n", f.read())
+
 
 if __name__ == "__main__":
     unittest.main()
