@@ -202,7 +202,10 @@ class ConsoleTerminal : public zud_test::TempDirTest {};
 TEST_F(ConsoleTerminal, the_status_line_shows_the_share_done)
 {
     write_file("Zud.dat", test_data("small_Zud.dat"));
-    write_file("ZudStatus.dat", "pmax=300000\npmin=3001\n");
+    // Long enough (a second or so) that a status line is drawn while
+    // sieving, however busy the machine: a range that ends within one
+    // batch of events shows only its end.
+    write_file("ZudStatus.dat", "pmax=30000000\npmin=3001\n");
     setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
     std::istringstream in;
     std::ostringstream out;
