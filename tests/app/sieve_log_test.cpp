@@ -2,7 +2,7 @@
 // stop and a resume, and its rotation.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 #include <sstream>
 
 #include "app/sieve_history.h"
@@ -18,9 +18,19 @@ protected:
     {
         std::istringstream in(read_file("zudsieve.log"));
         std::vector<std::string> lines;
-        const std::regex stamp("^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ");
+        // "YYYY-MM-DD HH:MM:SS " (std::regex would do, but gcc 12 warns
+        // falsely inside it at -O1, which the sanitizer builds use).
+        const std::string shape = "0000-00-00 00:00:00 ";
+        const auto stamped = [&shape](const std::string& line) {
+            if (line.size() < shape.size())
+                return false;
+            for (std::size_t i = 0; i < shape.size(); ++i)
+                if (shape[i] == '0' ? !std::isdigit(static_cast<unsigned char>(line[i])) : line[i] != shape[i])
+                    return false;
+            return true;
+        };
         for (std::string line; std::getline(in, line);) {
-            EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+            EXPECT_TRUE(stamped(line)) << line;
             lines.push_back(line.substr(20));
         }
         return lines;
